@@ -1,0 +1,40 @@
+# The two set-up commands of the README: `make run` and `make test`.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+CMAKE_ARGS ?=
+
+.PHONY: all bootstrap configure build test test-long test-sanitize run clean format
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+$(BUILD)/build.ninja: | bootstrap
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+configure: bootstrap $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD)
+
+# Every test but the long ones (multi-gigabyte archives); CI runs those too.
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2 -LE long
+
+test-long: build
+	ctest --test-dir $(BUILD) --output-on-failure -L long
+
+test-sanitize: bootstrap
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j2 -LE long
+
+run: build
+	@scripts/run-window $(BUILD)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
