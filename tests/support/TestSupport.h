@@ -1,0 +1,73 @@
+#pragma once
+
+// Helpers shared by the tests: temporary folders, small file utilities and an independent
+// zip reader (libarchive) to check what the back end wrote.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvane::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it when
+// the object goes away.
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(const std::string &relative) const;
+
+private:
+    std::string path_;
+};
+
+// Runs a function with the current directory set to a folder, and restores it.
+class ScopedCurrentDir
+{
+public:
+    explicit ScopedCurrentDir(const std::string &dir);
+    ~ScopedCurrentDir();
+    ScopedCurrentDir(const ScopedCurrentDir &) = delete;
+    ScopedCurrentDir &operator=(const ScopedCurrentDir &) = delete;
+
+private:
+    std::string previous_;
+};
+
+void WriteFile(const std::string &path, const std::string &content);
+std::string ReadFile(const std::string &path);
+bool FileExists(const std::string &path);
+bool IsDirectory(const std::string &path);
+// Names in a folder (not "." and ".."), sorted.
+std::vector<std::string> ListDir(const std::string &path);
+void MakeDirs(const std::string &path);
+
+struct ZipEntry
+{
+    std::string name;
+    std::string data;
+    std::int64_t size = 0;
+    std::int64_t mtime = 0; // seconds since the epoch, as the reader sees it
+};
+
+struct ZipContents
+{
+    bool ok = false; // the whole archive was read without an error
+    std::string error; // the reader's complaint when not ok
+    std::vector<ZipEntry> entries;
+};
+
+// Reads a zip archive with libarchive. With withData false, entries' data are skipped
+// (their sizes still counted by reading them through), which suits very large entries.
+ZipContents ReadZip(const std::string &path, bool withData = true);
+
+// Just the entry names, in archive order; empty with ok false when unreadable.
+std::vector<std::string> ZipNames(const std::string &path);
+
+} // namespace kelvane::test
