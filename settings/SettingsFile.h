@@ -1,0 +1,40 @@
+#pragma once
+
+// The settings file's reader and writer in pieces that can be driven directly: the text
+// rules on bytes in memory, the exact bytes of a save, and load and save under any path.
+// LoadSettings and SaveSettings are these applied to kSettingsFileName.
+
+#include "settings/JobSettings.h"
+
+#include <string>
+#include <string_view>
+
+namespace kelvane {
+
+// Leftovers of a save that was killed before it finished carry this prefix.
+inline constexpr const char *kSettingsTempPrefix = ".kelvane-tmp-";
+
+// Applies the whole content of a settings file to the record: every one of the eight
+// fields is set, a key the text lacks counting as the empty value (string empty, switch
+// on). CR LF and a lone LF end a line, a lone CR stays in it, 0x1A ends the text, a NUL
+// ends its line's text; the last line counts even without a line end. Any bytes are
+// accepted; time and memory are linear in the size.
+void ApplySettingsText(std::string_view fileBytes, JobSettings &settings);
+
+// The exact bytes a save writes: eight lines "KEY value" ended by CR LF, keys in
+// ascending byte order, switches as "1" or "0".
+std::string FormatSettings(const JobSettings &settings);
+
+// Reads the file at path into the record. False, with the record untouched, when the
+// path is not a regular file that can be opened and read.
+bool LoadSettingsFile(const std::string &path, JobSettings &settings);
+
+// Replaces the file at path with FormatSettings(settings). The new content is written to
+// a temporary file in the same folder and renamed over the old one only when complete, so
+// the file is always either the old one or the new one. A symbolic link at path is
+// followed and its final target replaced; the link stays. An existing file keeps its
+// permission bits; a file that exists but may not be written is left alone. False on any
+// failure, with no temporary file left behind.
+bool SaveSettingsFile(const std::string &path, const JobSettings &settings);
+
+} // namespace kelvane
