@@ -1,0 +1,199 @@
+// The exported C interface: an archive is written to a temporary file beside its final
+// name and put in place only when it is complete, so that a reader never sees half an
+// archive and a failed archive never replaces an older one.
+
+#include "tamsorel/tamsorel.h"
+
+#include "tamsorel/EntryName.h"
+#include "tamsorel/ZipWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+struct TamsorelArchive
+{
+    std::string path;
+    std::string tempPath;
+    int fd = -1;
+    int mode = 0;
+    bool failed = false;
+    std::unique_ptr<tamsorel::ZipWriter> writer;
+
+    ~TamsorelArchive()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+namespace {
+
+constexpr int kModeReplace = 0;
+constexpr int kModeNoReplace = 1;
+constexpr const char *kTempPrefix = ".kelvane-tmp-";
+
+std::string RandomSuffix()
+{
+    static constexpr char kChars[]
+        = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[12];
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        std::random_device device;
+        for (unsigned char &b : bytes)
+            b = static_cast<unsigned char>(device());
+    }
+    std::string suffix;
+    for (unsigned char b : bytes)
+        suffix += kChars[b % (sizeof kChars - 1)];
+    return suffix;
+}
+
+// The folder part of path, with its final "/"; empty for a bare name.
+std::string FolderOf(const std::string &path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Creates the temporary file (mode 0666 before the umask, like any new file).
+int CreateTemp(const std::string &folder, std::string &tempPath)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = folder + kTempPrefix + RandomSuffix();
+        const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Moves the finished file to its name; with replace false an existing name makes it fail.
+bool PlaceArchive(const std::string &tempPath, const std::string &path, bool replace)
+{
+    if (replace)
+        return ::rename(tempPath.c_str(), path.c_str()) == 0;
+#ifdef SYS_renameat2
+    if (::syscall(SYS_renameat2, AT_FDCWD, tempPath.c_str(), AT_FDCWD, path.c_str(),
+                  RENAME_NOREPLACE)
+        == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // File systems without renameat2 flags: a hard link also refuses an existing name.
+    if (::link(tempPath.c_str(), path.c_str()) != 0)
+        return false;
+    ::unlink(tempPath.c_str());
+    return true;
+}
+
+// Makes the rename itself durable; the archive is in place either way.
+void SyncFolder(const std::string &folder)
+{
+    const int fd
+        = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool AddFile(TamsorelArchive &archive, const char *diskPath, const struct tm *time,
+             const char *entryName)
+{
+    tamsorel::EntryInfo info;
+    info.name = tamsorel::StoredName(diskPath, entryName);
+    if (info.name.empty())
+        return false;
+    tamsorel::FileSource source;
+    if (!source.Open(diskPath))
+        return false;
+    info.mode = source.Status().st_mode & 07777;
+    if (time)
+        tamsorel::SetEntryTime(info, *time);
+    else
+        tamsorel::SetEntryTime(info, source.Status().st_mtime);
+    switch (archive.writer->AddEntry(info, source)) {
+    case tamsorel::ZipWriter::AddResult::Added:
+        return true;
+    case tamsorel::ZipWriter::AddResult::SourceFailed:
+        return false;
+    case tamsorel::ZipWriter::AddResult::WriteFailed:
+        break;
+    }
+    archive.failed = true;
+    return false;
+}
+
+} // namespace
+
+ArchiveHandle ArchiveOpen(const char *path, int mode)
+{
+    if (!path || !*path || (mode != kModeReplace && mode != kModeNoReplace))
+        return nullptr;
+    try {
+        auto archive = std::make_unique<TamsorelArchive>();
+        archive->path = path;
+        archive->mode = mode;
+        archive->fd = CreateTemp(FolderOf(archive->path), archive->tempPath);
+        if (archive->fd < 0)
+            return nullptr;
+        try {
+            archive->writer = std::make_unique<tamsorel::ZipWriter>(archive->fd);
+        } catch (...) {
+            ::unlink(archive->tempPath.c_str());
+            return nullptr;
+        }
+        return archive.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool ArchiveAddFile(ArchiveHandle handle, const char *diskPath, const struct tm *time,
+                    unsigned int option, const char *entryName)
+{
+    (void)option; // reserved
+    if (!handle || !diskPath || handle->failed)
+        return false;
+    try {
+        return AddFile(*handle, diskPath, time, entryName);
+    } catch (...) {
+        // Out of memory part-way: what the file holds is no longer known to be sound.
+        handle->failed = true;
+        return false;
+    }
+}
+
+bool ArchiveClose(ArchiveHandle *handle)
+{
+    if (!handle || !*handle)
+        return false;
+    std::unique_ptr<TamsorelArchive> archive(*handle);
+    *handle = nullptr;
+
+    bool ok = !archive->failed && archive->writer->Finish();
+    const int fd = archive->fd;
+    archive->fd = -1;
+    if (::close(fd) != 0)
+        ok = false;
+    if (ok)
+        ok = PlaceArchive(archive->tempPath, archive->path, archive->mode == kModeReplace);
+    if (ok)
+        SyncFolder(FolderOf(archive->path));
+    else
+        ::unlink(archive->tempPath.c_str());
+    return ok;
+}
