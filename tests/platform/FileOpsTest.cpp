@@ -1,0 +1,307 @@
+#include "platform/FileSystem.h"
+#include "tests/platform/PlatformTestUtil.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform = kelvane::platform;
+namespace test = kelvane::test;
+
+namespace {
+
+TEST(Paths, SeparatorsAndNativeFolders)
+{
+    EXPECT_TRUE(platform::IsSeparator('/'));
+    EXPECT_TRUE(platform::IsSeparator('\\'));
+    EXPECT_FALSE(platform::IsSeparator(':'));
+    EXPECT_FALSE(platform::IsSeparator('\0'));
+
+    EXPECT_EQ(platform::NativeFolder("D:\\Orvel\\AVIs"), "D:/Orvel/AVIs");
+    EXPECT_EQ(platform::NativeFolder("\\\\host\\share\\"), "//host/share/");
+    EXPECT_EQ(platform::NativeFolder("/home/user/clips"), "/home/user/clips");
+    EXPECT_EQ(platform::NativeFolder("\\root/mixed\\path"), "/root/mixed/path");
+    EXPECT_EQ(platform::NativeFolder(""), "");
+}
+
+TEST(Paths, JoinPutsExactlyOneSeparator)
+{
+    struct
+    {
+        const char *folder, *name, *joined;
+    } const cases[] = {
+        {"a", "b", "a/b"},
+        {"a/", "b", "a/b"},
+        {"a\\", "b", "a/b"},
+        {"a//\\", "b", "a/b"},
+        {"/src/clips", "take1.avi", "/src/clips/take1.avi"},
+        {"/", "b", "/b"},
+        {"//", "b", "/b"},
+        {"\\", "b", "/b"},
+        {"", "b", "/b"},
+        {"/x", "", "/x/"},
+        {"a\\b", "c", "a\\b/c"}, // inside the folder nothing changes
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(platform::JoinPath(c.folder, c.name), c.joined)
+            << "folder \"" << c.folder << "\" name \"" << c.name << "\"";
+}
+
+TEST(CreateDirectoryLevel, CreatesOneLevelOnly)
+{
+    test::TempDir dir;
+    EXPECT_TRUE(platform::CreateDirectoryLevel(dir / "new"));
+    EXPECT_TRUE(test::IsDirectory(dir / "new"));
+    EXPECT_FALSE(platform::CreateDirectoryLevel(dir / "new")); // exists: fails
+    EXPECT_TRUE(test::IsDirectory(dir / "new"));
+
+    EXPECT_FALSE(platform::CreateDirectoryLevel(dir / "missing/child"));
+    EXPECT_FALSE(test::FileExists(dir / "missing"));
+
+    test::WriteFile(dir / "file", "x");
+    EXPECT_FALSE(platform::CreateDirectoryLevel(dir / "file"));
+    EXPECT_EQ(test::ReadFile(dir / "file"), "x");
+    EXPECT_FALSE(platform::CreateDirectoryLevel(""));
+    EXPECT_FALSE(platform::CreateDirectoryLevel("/"));
+}
+
+std::string BinaryContent(std::size_t size, unsigned seed)
+{
+    std::string data(size, '\0');
+    unsigned value = seed;
+    for (char &c : data) {
+        value = value * 1103515245u + 12345u;
+        c = static_cast<char>(value >> 16);
+    }
+    return data;
+}
+
+struct stat StatOf(const std::string &path)
+{
+    struct stat info
+    { };
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+TEST(CopyFileNoReplace, CopiesContentModeAndModificationTime)
+{
+    test::TempDir dir;
+    test::MakeDirs(dir / "out");
+    // Larger than any single buffer, and not a multiple of one.
+    const std::string data = BinaryContent((3u << 20) + 12345u, 7);
+    test::WriteFile(dir / "old.zip", data);
+    ASSERT_EQ(chmod((dir / "old.zip").c_str(), 0751), 0);
+    const timespec times[2] = {{1000000000, 0}, {1079343000, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "old.zip").c_str(), times, 0), 0);
+
+    ASSERT_TRUE(platform::CopyFileNoReplace(dir / "old.zip", dir / "out/old.zip"));
+    EXPECT_EQ(test::ReadFile(dir / "out/old.zip"), data);
+    EXPECT_EQ(test::ReadFile(dir / "old.zip"), data);
+    const struct stat copy = StatOf(dir / "out/old.zip");
+    EXPECT_EQ(copy.st_mode & 07777, 0751u);
+    EXPECT_EQ(copy.st_mtim.tv_sec, times[1].tv_sec);
+    EXPECT_EQ(copy.st_mtim.tv_nsec, times[1].tv_nsec);
+    EXPECT_EQ(test::ListDir(dir / "out"), std::vector<std::string> {"old.zip"});
+}
+
+TEST(CopyFileNoReplace, EmptyAndReadOnlyFiles)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "empty", "");
+    test::WriteFile(dir / "readonly", "keep");
+    ASSERT_EQ(chmod((dir / "readonly").c_str(), 0444), 0);
+    EXPECT_TRUE(platform::CopyFileNoReplace(dir / "empty", dir / "empty.copy"));
+    EXPECT_EQ(test::ReadFile(dir / "empty.copy"), "");
+    EXPECT_TRUE(platform::CopyFileNoReplace(dir / "readonly", dir / "readonly.copy"));
+    EXPECT_EQ(test::ReadFile(dir / "readonly.copy"), "keep");
+    EXPECT_EQ(StatOf(dir / "readonly.copy").st_mode & 07777, 0444u);
+}
+
+TEST(CopyFileNoReplace, NeverReplacesAnExistingTarget)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "a.zip", "new content");
+    test::WriteFile(dir / "target.zip", "old content");
+    test::MakeDirs(dir / "folder.zip");
+    ASSERT_TRUE(test::MakeSymlink("nowhere", dir / "dangling.zip"));
+
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "target.zip"));
+    EXPECT_EQ(test::ReadFile(dir / "target.zip"), "old content");
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "folder.zip"));
+    EXPECT_TRUE(test::ListDir(dir / "folder.zip").empty());
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "dangling.zip"));
+    EXPECT_FALSE(test::FileExists(dir / "nowhere"));
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "a.zip"));
+    EXPECT_EQ(test::ReadFile(dir / "a.zip"), "new content");
+    EXPECT_EQ(test::TempLeftovers(dir.path()), std::vector<std::string> {});
+}
+
+TEST(CopyFileNoReplace, FailsCleanlyOnBadSourcesAndTargets)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "a.zip", "content");
+    test::MakeDirs(dir / "folder");
+    test::MakeDirs(dir / "out");
+
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "missing.zip", dir / "out/missing.zip"));
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "folder", dir / "out/folder"));
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "nofolder/a.zip"));
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "out/"));
+    EXPECT_FALSE(platform::CopyFileNoReplace("", dir / "out/empty"));
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", ""));
+    EXPECT_EQ(test::ListDir(dir / "out"), std::vector<std::string> {});
+    EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string> {"a.zip", "folder", "out"}));
+}
+
+TEST(CopyFileNoReplace, RefusesAFifoWithoutWaiting)
+{
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeFifo(dir / "pipe.zip"));
+    // Opening a FIFO for reading normally waits for a writer; the test's timeout catches that.
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "pipe.zip", dir / "copy.zip"));
+    EXPECT_FALSE(platform::CopyFileNoReplace("/dev/null", dir / "null.zip"));
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"pipe.zip"});
+}
+
+TEST(CopyFileNoReplace, FollowsALinkToAFile)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "real.zip", "real");
+    ASSERT_TRUE(test::MakeSymlink("real.zip", dir / "link.zip"));
+    ASSERT_TRUE(platform::CopyFileNoReplace(dir / "link.zip", dir / "copy.zip"));
+    struct stat info;
+    ASSERT_EQ(lstat((dir / "copy.zip").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(test::ReadFile(dir / "copy.zip"), "real");
+}
+
+TEST(CopyFileNoReplace, RelativePathsInTheCurrentFolder)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "here.zip", "here");
+    test::ScopedCurrentDir inside(dir.path());
+    EXPECT_TRUE(platform::CopyFileNoReplace("here.zip", "there.zip"));
+    EXPECT_FALSE(platform::CopyFileNoReplace("here.zip", "there.zip"));
+    EXPECT_EQ(test::ReadFile(dir / "there.zip"), "here");
+    EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string> {"here.zip", "there.zip"}));
+}
+
+TEST(CopyFileNoReplace, UnwritableTargetFolderLeavesNothing)
+{
+    if (!test::PermissionsApply())
+        GTEST_SKIP() << "running as root";
+    test::TempDir dir;
+    test::WriteFile(dir / "a.zip", "content");
+    test::MakeDirs(dir / "locked");
+    ASSERT_EQ(chmod((dir / "locked").c_str(), 0555), 0);
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "locked/a.zip"));
+    EXPECT_EQ(test::ListDir(dir / "locked"), std::vector<std::string> {});
+    test::WriteFile(dir / "secret.zip", "secret");
+    ASSERT_EQ(chmod((dir / "secret.zip").c_str(), 0), 0);
+    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "secret.zip", dir / "copy.zip"));
+    EXPECT_FALSE(test::FileExists(dir / "copy.zip"));
+}
+
+TEST(CopyFileNoReplace, RacingCopiesToOneNameLeaveOneWholeFile)
+{
+    test::TempDir dir;
+    constexpr int kCopies = 8;
+    std::vector<std::string> contents;
+    for (int i = 0; i < kCopies; ++i) {
+        contents.push_back(BinaryContent(300000 + static_cast<std::size_t>(i), i + 1u));
+        test::WriteFile(dir / ("source" + std::to_string(i)), contents.back());
+    }
+    for (int round = 0; round < 5; ++round) {
+        const std::string target = dir / ("target" + std::to_string(round) + ".zip");
+        std::atomic<int> succeeded {0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kCopies; ++i)
+            threads.emplace_back([&, i] {
+                if (platform::CopyFileNoReplace(dir / ("source" + std::to_string(i)), target))
+                    ++succeeded;
+            });
+        for (std::thread &t : threads)
+            t.join();
+        EXPECT_EQ(succeeded.load(), 1);
+        const std::string result = test::ReadFile(target);
+        bool isOneSource = false;
+        for (const std::string &content : contents)
+            isOneSource = isOneSource || result == content;
+        EXPECT_TRUE(isOneSource) << "round " << round << ": " << result.size() << " bytes";
+    }
+    EXPECT_EQ(test::TempLeftovers(dir.path()), std::vector<std::string> {});
+}
+
+TEST(RenameNoReplace, MovesOnlyOntoAFreeName)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "from", "from");
+    test::WriteFile(dir / "taken", "taken");
+    EXPECT_FALSE(platform::RenameNoReplace(dir / "from", dir / "taken"));
+    EXPECT_EQ(test::ReadFile(dir / "from"), "from");
+    EXPECT_EQ(test::ReadFile(dir / "taken"), "taken");
+    EXPECT_TRUE(platform::RenameNoReplace(dir / "from", dir / "free"));
+    EXPECT_FALSE(test::FileExists(dir / "from"));
+    EXPECT_EQ(test::ReadFile(dir / "free"), "from");
+    EXPECT_FALSE(platform::RenameNoReplace(dir / "from", dir / "other"));
+}
+
+TEST(OpenTempFileBeside, MakesUniquePrivateFilesInTheSameFolder)
+{
+    test::TempDir dir;
+    test::MakeDirs(dir / "out");
+    std::string first, second;
+    const int a = platform::OpenTempFileBeside(dir / "out/archive.zip", first);
+    const int b = platform::OpenTempFileBeside(dir / "out/archive.zip", second);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    close(a);
+    close(b);
+    EXPECT_NE(first, second);
+    const std::string prefix = dir / "out/" + platform::kTempPrefix;
+    EXPECT_EQ(first.rfind(prefix, 0), 0u) << first;
+    EXPECT_EQ(StatOf(first).st_mode & 077, 0u);
+    EXPECT_EQ(test::TempLeftovers(dir / "out").size(), 2u);
+
+    std::string none = "unchanged";
+    EXPECT_EQ(platform::OpenTempFileBeside(dir / "missing/archive.zip", none), -1);
+    EXPECT_EQ(none, "");
+}
+
+TEST(CanOpenForReading, FilesFoldersAndSpecialFiles)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "file.zip", "x");
+    test::MakeDirs(dir / "folder.zip");
+    ASSERT_TRUE(test::MakeFifo(dir / "fifo.zip"));
+    ASSERT_TRUE(test::MakeSymlink("nowhere", dir / "dangling.zip"));
+
+    EXPECT_TRUE(platform::CanOpenForReading(dir / "file.zip"));
+    EXPECT_FALSE(platform::CanOpenForReading(dir / "missing.zip"));
+    EXPECT_FALSE(platform::CanOpenForReading(dir / "dangling.zip"));
+    EXPECT_FALSE(platform::CanOpenForReading(""));
+    // Something is there: it counts as present, and the FIFO answers without a writer.
+    EXPECT_TRUE(platform::CanOpenForReading(dir / "folder.zip"));
+    EXPECT_TRUE(platform::CanOpenForReading(dir / "fifo.zip"));
+}
+
+TEST(CanOpenForReading, UnreadableFile)
+{
+    if (!test::PermissionsApply())
+        GTEST_SKIP() << "running as root";
+    test::TempDir dir;
+    test::WriteFile(dir / "secret", "x");
+    ASSERT_EQ(chmod((dir / "secret").c_str(), 0200), 0);
+    EXPECT_FALSE(platform::CanOpenForReading(dir / "secret"));
+}
+
+} // namespace

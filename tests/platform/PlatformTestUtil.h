@@ -1,0 +1,61 @@
+#pragma once
+
+// Small helpers of the file-system tests: special files and permission checks.
+
+#include "platform/FileSystem.h"
+#include "tests/support/TestSupport.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace kelvane::test {
+
+inline bool MakeFifo(const std::string &path)
+{
+    return mkfifo(path.c_str(), 0600) == 0;
+}
+
+// Binds a Unix socket at path (and closes it; the socket file stays).
+inline bool MakeSocketFile(const std::string &path)
+{
+    sockaddr_un address {};
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    const bool ok = bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+inline bool MakeSymlink(const std::string &target, const std::string &link)
+{
+    return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+// Root ignores permission bits, so tests that rely on them skip.
+inline bool PermissionsApply()
+{
+    return geteuid() != 0;
+}
+
+// Names in folder that carry the temporary-file prefix.
+inline std::vector<std::string> TempLeftovers(const std::string &folder)
+{
+    std::vector<std::string> found;
+    for (const std::string &name : ListDir(folder))
+        if (name.rfind(platform::kTempPrefix, 0) == 0)
+            found.push_back(name);
+    return found;
+}
+
+} // namespace kelvane::test
