@@ -34,10 +34,10 @@ struct DirEntry
 // True when name matches the mask: "*" any run (also empty), "?" exactly one character,
 // "*.*" every name. Case-sensitive. An empty mask matches nothing. "?" takes one
 // character: a well-formed UTF-8 sequence, or else a single byte. As on the classic
-// system, a mask ending in ".*" also matches names that lack that last dot ("take1.*"
-// matches "take1", "*.*" matches "README"); every other mask character, "." included,
-// matches itself. No recursion: the time is at worst proportional to the product of the
-// lengths (backtracking only to the last star), whatever the mask.
+// system, a mask ending in ".*" also matches a name without any dot that the rest of the
+// mask matches ("take1.*" matches "take1", "*.*" matches "README"); every other mask
+// character, "." included, matches itself. No recursion: the time is at worst proportional to the
+// product of the lengths (backtracking only to the last star), whatever the mask.
 bool MatchMask(std::string_view mask, std::string_view name);
 
 // One-level wildcard search of folder: entries whose names match mask, including "."
@@ -54,6 +54,9 @@ bool CreateDirectoryLevel(const std::string &path);
 // Copies a regular file to `to`, never replacing anything there and never leaving a
 // partial file at `to`: the copy is made under a temporary name in the same folder and
 // linked into place only when complete. False on any failure (nothing left behind).
+// Only a regular file (a link is followed) is copied; a FIFO or device is refused without
+// waiting. The copy keeps the source's permission bits and times where the file system
+// of `to` can hold them.
 bool CopyFileNoReplace(const std::string &from, const std::string &to);
 
 // True when the file can be opened for reading (it is closed again at once). Opens without
