@@ -3,6 +3,7 @@
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
 
+#include <cstddef>
 #include <string>
 
 namespace kelvane {
@@ -10,20 +11,74 @@ namespace kelvane {
 // The worker procedure of one run. Always returns 0.
 int ArchiveRun(RunWindow &window);
 
-// Counts the files (not "." / "..", not folders) that the search of folder with mask
-// reports, and sets the progress range to 0..count with step 1.
+// Counts the files that the search of folder (native form) with mask reports: not "."
+// and "..", not folders, not temporaries (names beginning with platform::kTempPrefix,
+// which another run may still be writing). Sets the progress range to 0..count (clamped
+// to INT_MAX) with step 1. Returns the count at full width.
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask);
 
-// The run proper. Always returns 0.
+// The run proper, with the settings and the stamp the run fixed at its start. Always
+// returns 0.
 int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp);
 
 // Puts the window back into its idle state after any run.
 void ResetAfterRun(RunWindow &window);
 
 // Creates every missing level of the target path; shows its own message on failure.
+// Both "/" and "\" separate levels; leading separators are kept ("/" for an absolute
+// path, "//" for a network path).
 void CreateTargetPath(RunWindow &window, const std::string &targetPath);
 
 // "_%Y%m%d_%H%M%S" in local time, now.
 std::string MakeRunStamp();
+
+// --- Values a run derives from its settings; exposed for the tests and the batch tool.
+
+// Message captions and texts the run shows.
+inline constexpr const char *kNoSubfolderCaption = "Unable to create subfolder";
+inline constexpr const char *kConflictCaption = "File name conflicts!";
+inline constexpr const char *kNotArchivedCaption = "Some files were not archived";
+// At most this many paths are listed in the "not archived" message.
+inline constexpr std::size_t kNotArchivedListed = 10;
+
+// The longest base name used for a per-name archive, in bytes.
+inline constexpr std::size_t kMaxBaseNameBytes = 255;
+
+// Paths fixed once at the start of a run, in native form.
+struct RunPaths
+{
+    std::string sourceFolder; // the folder searched
+    std::string fileMask; // the mask of the search
+    std::string sourceName; // last level of the source folder setting (may be empty)
+    std::string outputFolder; // where everything is written
+    std::string singleArchive; // the archive of single-archive mode
+    std::string conflictArchive; // the archive of the conflicts
+};
+
+RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp);
+
+// The text of a folder setting after its last "/" or "\"; empty when it ends with one.
+std::string SourceNameOf(const std::string &folderSetting);
+
+// A bare file name split at its last ".": the extension keeps the "."; the base name is
+// cut to kMaxBaseNameBytes without splitting a UTF-8 character.
+struct NameParts
+{
+    std::string baseName;
+    std::string extension;
+};
+NameParts SplitFileName(const std::string &name);
+
+// Cuts text to at most maxBytes, backing off so that no UTF-8 sequence is left broken.
+std::string CutAtCharBoundary(const std::string &text, std::size_t maxBytes);
+
+// Zip files are copied, not archived: the extension is exactly ".zip" or ".ZIP".
+bool IsZipExtension(const std::string &extension);
+
+// Order of the per-name archive map: unsigned byte comparison.
+bool ArchivePathLess(const std::string &a, const std::string &b);
+
+// The text of the conflict message for count files in the given conflict archive.
+std::string ConflictMessageText(std::size_t count, const std::string &conflictArchive);
 
 } // namespace kelvane

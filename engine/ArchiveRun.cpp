@@ -1,0 +1,316 @@
+#include "engine/ArchiveRun.h"
+
+#include "platform/FileSystem.h"
+#include "tamsorel/tamsorel.h"
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+#include <set>
+#include <vector>
+
+namespace kelvane {
+
+namespace {
+
+// Open modes of the back end. The single and the conflict archive replace an older file
+// at their name once they are complete; a per-name archive must never replace a file
+// that appeared after the run found the name free.
+constexpr int kReplaceMode = 0;
+constexpr int kNeverReplaceMode = 1;
+
+// A copy or an archive still being written, perhaps by another run.
+bool IsTemporaryName(const std::string &name)
+{
+    return name.compare(0, sizeof platform::kTempPrefix - 1, platform::kTempPrefix) == 0;
+}
+
+bool IsDotEntry(const std::string &name)
+{
+    return name == "." || name == "..";
+}
+
+// Whether a search entry is one of the files a run takes.
+bool IsSourceFile(const platform::DirEntry &entry)
+{
+    return !IsDotEntry(entry.name) && !entry.isDirectory && !IsTemporaryName(entry.name);
+}
+
+// A file of the source folder as the run handles it.
+struct SourceFile
+{
+    std::string path; // source folder joined with the name
+    std::string name; // bare name, the entry name when paths are not stored
+};
+
+struct MapEntry
+{
+    std::string archivePath;
+    SourceFile file;
+};
+
+// The files that did not reach an archive, each once, in the order they were found.
+class NotArchived
+{
+public:
+    void Add(const std::string &path)
+    {
+        if (seen_.insert(path).second)
+            paths_.push_back(path);
+    }
+    bool Empty() const { return paths_.empty(); }
+
+    std::string MessageText() const
+    {
+        std::string text = std::to_string(paths_.size()) + " files could not be archived:\n";
+        const std::size_t listed = std::min(paths_.size(), kNotArchivedListed);
+        for (std::size_t i = 0; i < listed; ++i)
+            text += paths_[i] + "\n";
+        if (paths_.size() > listed)
+            text += "...\n";
+        return text;
+    }
+
+private:
+    std::set<std::string> seen_;
+    std::vector<std::string> paths_;
+};
+
+// One archive of the back end and the files added to it so far, so that a close that
+// fails can name every file it lost. Closed on destruction if still open.
+class OpenArchive
+{
+public:
+    explicit OpenArchive(NotArchived &notArchived) : notArchived_(notArchived) { }
+    ~OpenArchive() { Close(); }
+    OpenArchive(const OpenArchive &) = delete;
+    OpenArchive &operator=(const OpenArchive &) = delete;
+
+    void Open(const std::string &path, int mode) { handle_ = ArchiveOpen(path.c_str(), mode); }
+    bool IsOpen() const { return handle_ != nullptr; }
+    std::size_t AddedCount() const { return added_.size(); }
+
+    // A null handle (the open failed) adds nothing and reports failure.
+    void Add(const SourceFile &file, bool storePath)
+    {
+        const char *entryName = storePath ? nullptr : file.name.c_str();
+        if (ArchiveAddFile(handle_, file.path.c_str(), nullptr, 0, entryName))
+            added_.push_back(file.path);
+        else
+            notArchived_.Add(file.path);
+    }
+
+    // True when the archive was open and is now complete at its name.
+    bool Close()
+    {
+        if (!handle_)
+            return false;
+        const bool closed = ArchiveClose(&handle_);
+        handle_ = nullptr;
+        if (!closed) {
+            for (const std::string &path : added_)
+                notArchived_.Add(path);
+        }
+        added_.clear();
+        return closed;
+    }
+
+private:
+    NotArchived &notArchived_;
+    ArchiveHandle handle_ = nullptr;
+    std::vector<std::string> added_;
+};
+
+// The state of ProcessFiles once the output folder is ready.
+class Passes
+{
+public:
+    Passes(RunWindow &window, const JobSettings &settings, const RunPaths &paths)
+        : window_(window)
+        , progress_(window.Progress())
+        , paths_(paths)
+        , singleMode_(settings.keepIndividual == 0)
+        , skipConflicts_(settings.skipConflicts != 0)
+        , storePath_(settings.storePathInZip != 0)
+    { }
+
+    // Each pass returns false when a stop request ended the run.
+    bool Enumerate(const std::vector<platform::DirEntry> &entries);
+    bool PerNamePass();
+    bool ConflictPass();
+
+    void ReportNotArchived()
+    {
+        if (!notArchived_.Empty())
+            window_.ShowMessage(notArchived_.MessageText(), kNotArchivedCaption);
+    }
+
+private:
+    bool StopRequested() { return window_.StopRequested().load(); }
+    void AddConflict(const SourceFile &file) { conflicts_.push_back(file); }
+
+    RunWindow &window_;
+    ProgressDisplay &progress_;
+    const RunPaths &paths_;
+    const bool singleMode_;
+    const bool skipConflicts_;
+    const bool storePath_;
+    NotArchived notArchived_;
+    std::vector<MapEntry> archiveMap_;
+    std::vector<SourceFile> conflicts_;
+};
+
+bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
+{
+    OpenArchive single(notArchived_);
+    if (singleMode_)
+        single.Open(paths_.singleArchive, kReplaceMode);
+
+    for (const platform::DirEntry &entry : entries) {
+        if (StopRequested())
+            return false; // the single archive is closed on the way out
+        if (!IsSourceFile(entry))
+            continue;
+
+        const NameParts parts = SplitFileName(entry.name);
+        const SourceFile file {platform::JoinPath(paths_.sourceFolder, entry.name), entry.name};
+        if (IsZipExtension(parts.extension)) {
+            progress_.StepIt();
+            const std::string copyTarget = platform::JoinPath(paths_.outputFolder, entry.name);
+            if (!platform::CopyFileNoReplace(file.path, copyTarget)) {
+                AddConflict(file);
+                // It is stepped again when the conflict archive takes it.
+                if (!skipConflicts_)
+                    progress_.SetPos(progress_.GetPos() - 1);
+            }
+        } else if (!singleMode_) {
+            archiveMap_.push_back(
+                {platform::JoinPath(paths_.outputFolder, parts.baseName + ".zip"), file});
+        } else {
+            progress_.StepIt();
+            single.Add(file, storePath_);
+        }
+    }
+    return true;
+}
+
+bool Passes::PerNamePass()
+{
+    // Equal paths keep the search order of their files.
+    std::stable_sort(archiveMap_.begin(), archiveMap_.end(),
+                     [](const MapEntry &a, const MapEntry &b) {
+                         return ArchivePathLess(a.archivePath, b.archivePath);
+                     });
+
+    OpenArchive current(notArchived_);
+    std::string openPath;
+    for (const MapEntry &entry : archiveMap_) {
+        if (StopRequested())
+            return false;
+        if (entry.archivePath != openPath) {
+            current.Close();
+            // An archive of that name from an earlier run: never add to it or replace it.
+            // The open path stays, so the other files of this name meet the same test.
+            if (platform::CanOpenForReading(entry.archivePath)) {
+                AddConflict(entry.file);
+                if (skipConflicts_)
+                    progress_.StepIt();
+                continue;
+            }
+            current.Open(entry.archivePath, kNeverReplaceMode);
+            openPath = entry.archivePath;
+        }
+        progress_.StepIt();
+        current.Add(entry.file, storePath_);
+    }
+    return true;
+}
+
+bool Passes::ConflictPass()
+{
+    if (skipConflicts_ || conflicts_.empty())
+        return true;
+
+    OpenArchive archive(notArchived_);
+    archive.Open(paths_.conflictArchive, kReplaceMode);
+    for (const SourceFile &file : conflicts_) {
+        if (StopRequested())
+            return false;
+        progress_.StepIt();
+        archive.Add(file, storePath_);
+    }
+    const std::size_t added = archive.AddedCount();
+    // Tell only of the files that are really in the conflict archive; the others are
+    // named in the "not archived" message that follows.
+    if (archive.Close() && added > 0)
+        window_.ShowMessage(ConflictMessageText(added, paths_.conflictArchive), kConflictCaption);
+    return true;
+}
+
+} // namespace
+
+long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask)
+{
+    const std::vector<platform::DirEntry> entries = platform::SearchFolder(folder, mask);
+    const long long count = std::count_if(entries.begin(), entries.end(), IsSourceFile);
+    ProgressDisplay &progress = window.Progress();
+    progress.SetRange(0, static_cast<int>(std::min<long long>(count, INT_MAX)));
+    progress.SetStep(1);
+    return count;
+}
+
+int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp)
+{
+    const RunPaths paths = DeriveRunPaths(settings, runStamp);
+
+    // The snapshot of the source folder is taken before anything is written, so that a
+    // target inside the source folder never feeds the run its own output.
+    const std::vector<platform::DirEntry> entries
+        = platform::SearchFolder(paths.sourceFolder, paths.fileMask);
+
+    CreateTargetPath(window, settings.targetFolder);
+
+    if (settings.createSubFolder && !platform::CreateDirectoryLevel(paths.outputFolder)
+        && platform::SearchFolder(paths.outputFolder, "*.*").empty()) {
+        window.ShowMessage(paths.outputFolder, kNoSubfolderCaption);
+        return 0;
+    }
+
+    Passes passes(window, settings, paths);
+    if (passes.Enumerate(entries) && passes.PerNamePass())
+        passes.ConflictPass();
+    passes.ReportNotArchived();
+    return 0;
+}
+
+void ResetAfterRun(RunWindow &window)
+{
+    window.StopAnimation();
+    window.CloseAnimation();
+    window.RepaintAnimation();
+    window.Progress().SetPos(0);
+    window.SetStartCaption("START");
+}
+
+int ArchiveRun(RunWindow &window)
+{
+    window.Running().store(true);
+    try {
+        const JobSettings settings = window.CurrentSettings();
+        const std::string stamp = MakeRunStamp();
+        window.SetRunStamp(stamp);
+        const std::string folder = platform::NativeFolder(settings.sourceFolder);
+        if (CountMatchingFiles(window, folder, settings.fileMask) >= 1)
+            ProcessFiles(window, settings, stamp);
+    } catch (const std::exception &error) {
+        // Out of memory, most likely. The window must still be put back and the flag
+        // cleared, or the program could never start another run.
+        window.ShowMessage(std::string("The run ended early: ") + error.what(),
+                           "Archive run failed");
+    }
+    ResetAfterRun(window);
+    window.Running().store(false);
+    return 0;
+}
+
+} // namespace kelvane
