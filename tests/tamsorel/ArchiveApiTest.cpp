@@ -1,0 +1,549 @@
+// The exported interface as the run uses it, checked with independent readers: libarchive,
+// Info-ZIP's unzip, Python's zipfile and 7-Zip, and the raw header bytes.
+
+#include "RawZip.h"
+#include "tamsorel/tamsorel.h"
+#include "tests/support/TestSupport.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using kelvane::test::FileExists;
+using kelvane::test::ListDir;
+using kelvane::test::MakeDirs;
+using kelvane::test::ReadFile;
+using kelvane::test::ReadZip;
+using kelvane::test::ScopedCurrentDir;
+using kelvane::test::TempDir;
+using kelvane::test::WriteFile;
+using kelvane::test::ZipNames;
+using tamsorel::test::LittleEndian;
+using tamsorel::test::ReadRawZip;
+using tamsorel::test::RunCommand;
+using tamsorel::test::ShellQuote;
+
+namespace {
+
+constexpr const char *kTempPrefix = ".kelvane-tmp-";
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+bool HasTempFile(const std::string &dir)
+{
+    const auto names = ListDir(dir);
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string &n) { return n.rfind(kTempPrefix, 0) == 0; });
+}
+
+// Archives the given files under their given names (null: derived) and closes.
+bool MakeArchive(const std::string &path,
+                 const std::vector<std::pair<std::string, const char *>> &files)
+{
+    ArchiveHandle h = ArchiveOpen(path.c_str(), 0);
+    if (!h)
+        return false;
+    bool ok = true;
+    for (const auto &f : files)
+        ok = ArchiveAddFile(h, f.first.c_str(), nullptr, 0, f.second) && ok;
+    return ArchiveClose(&h) && ok;
+}
+
+std::string Python(const std::string &script, const std::string &archive, int *status)
+{
+    return RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>&1",
+                      status);
+}
+
+struct tm DosFields(std::uint16_t time, std::uint16_t date)
+{
+    struct tm t
+    { };
+    t.tm_year = (date >> 9) + 80;
+    t.tm_mon = ((date >> 5) & 15) - 1;
+    t.tm_mday = date & 31;
+    t.tm_hour = time >> 11;
+    t.tm_min = (time >> 5) & 63;
+    t.tm_sec = (time & 31) * 2;
+    return t;
+}
+
+} // namespace
+
+TEST(ArchiveApiTest, ContentsRoundTripThroughEveryReader)
+{
+    TempDir dir;
+    const std::string text = "hello, archive\nsecond line\n";
+    const std::string random = RandomBytes(3 << 20, 7);
+    std::string compressible;
+    while (compressible.size() < (2 << 20))
+        compressible += "take" + std::to_string(compressible.size() % 977) + ".avi\n";
+    WriteFile(dir / "empty", "");
+    WriteFile(dir / "text.txt", text);
+    WriteFile(dir / "random.bin", random);
+    WriteFile(dir / "list.txt", compressible);
+    ASSERT_EQ(::chmod((dir / "text.txt").c_str(), 0640), 0);
+
+    MakeDirs(dir / "out");
+    const std::string archive = dir / "out/all.zip";
+    ASSERT_TRUE(MakeArchive(archive,
+                            {{dir / "empty", "empty"},
+                             {dir / "text.txt", "text.txt"},
+                             {dir / "random.bin", "random.bin"},
+                             {dir / "list.txt", "list.txt"}}));
+
+    const auto zip = ReadZip(archive);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    ASSERT_EQ(zip.entries.size(), 4u);
+    EXPECT_EQ(zip.entries[0].name, "empty");
+    EXPECT_EQ(zip.entries[0].data, "");
+    EXPECT_EQ(zip.entries[1].data, text);
+    EXPECT_EQ(zip.entries[2].data, random);
+    EXPECT_EQ(zip.entries[3].data, compressible);
+
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    EXPECT_FALSE(raw.zip64End);
+    for (const auto &e : raw.entries) {
+        EXPECT_EQ(e.central.versionMadeBy >> 8, 3) << "made on Unix";
+        EXPECT_EQ(e.central.externalAttributes >> 16 & S_IFMT, static_cast<unsigned>(S_IFREG));
+        EXPECT_EQ(e.local.crc, e.central.crc);
+        EXPECT_EQ(e.local.size32, e.central.size32);
+        EXPECT_EQ(e.local.compressedSize32, e.central.compressedSize32);
+    }
+    EXPECT_EQ(raw.entries[1].central.externalAttributes >> 16 & 07777, 0640u);
+    EXPECT_LT(raw.entries[3].central.compressedSize32, compressible.size() / 4) << "deflated";
+
+    int status = -1;
+    const std::string unzip = RunCommand("unzip -t " + ShellQuote(archive) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << unzip;
+    EXPECT_NE(unzip.find("No errors detected"), std::string::npos) << unzip;
+
+    const std::string script = R"(
+import sys, zipfile, zlib
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None
+for i in z.infolist():
+    data = z.read(i)
+    assert zlib.crc32(data) == i.CRC and len(data) == i.file_size, i.filename
+    print(i.filename, i.file_size, i.compress_type)
+)";
+    const std::string py = Python(script, archive, &status);
+    EXPECT_EQ(status, 0) << py;
+    EXPECT_EQ(py,
+              "empty 0 0\ntext.txt " + std::to_string(text.size()) + " 8\nrandom.bin "
+                  + std::to_string(random.size()) + " 8\nlist.txt "
+                  + std::to_string(compressible.size()) + " 8\n");
+
+    if (std::system("command -v 7zz >/dev/null 2>&1") == 0) {
+        const std::string sz = RunCommand("7zz t " + ShellQuote(archive) + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << sz;
+        EXPECT_NE(sz.find("Everything is Ok"), std::string::npos) << sz;
+    }
+}
+
+TEST(ArchiveApiTest, StoredNamesAreRelativeAndNeverClimbOut)
+{
+    TempDir dir;
+    MakeDirs(dir / "src/sub");
+    MakeDirs(dir / "C:");
+    WriteFile(dir / "top.txt", "top");
+    WriteFile(dir / "src/sub/deep.txt", "deep");
+    WriteFile(dir / "src/back\\slash.txt", "backslash");
+    WriteFile(dir / "C:/drive.txt", "drive");
+
+    ScopedCurrentDir cwd(dir / "src");
+    const std::string archive = dir / "names.zip";
+    ASSERT_TRUE(MakeArchive(archive,
+                            {
+                                {dir / "top.txt", nullptr}, // absolute
+                                {"../top.txt", nullptr},
+                                {"./sub//./deep.txt", nullptr},
+                                {"sub/../sub/deep.txt", nullptr},
+                                {"back\\slash.txt", nullptr},
+                                {"../C:/drive.txt", nullptr},
+                                {"../top.txt", "/abs/given.txt"},
+                                {"../top.txt", "..\\..\\up.txt"},
+                                {"../top.txt", "C:\\x\\\\y.txt"},
+                                {"../top.txt", ""},
+                                {"../top.txt", "../.."},
+                            }));
+    // A path that leaves no name at all is refused.
+    ArchiveHandle h = ArchiveOpen((dir / "none.zip").c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(ArchiveAddFile(h, "/", nullptr, 0, nullptr));
+    EXPECT_FALSE(ArchiveAddFile(h, "..", nullptr, 0, ".."));
+    EXPECT_TRUE(ArchiveClose(&h));
+
+    const std::string absolute = (dir / "top.txt").substr(1);
+    const std::vector<std::string> expected
+        = {absolute,         "top.txt",      "sub/deep.txt",  "sub/sub/deep.txt",
+           "back/slash.txt", "C:/drive.txt", "abs/given.txt", "up.txt",
+           "x/y.txt",        "top.txt",      "top.txt"};
+    const auto names = ZipNames(archive);
+    EXPECT_EQ(names, expected);
+    for (const std::string &name : names) {
+        EXPECT_NE(name.front(), '/') << name;
+        EXPECT_EQ(("/" + name + "/").find("/../"), std::string::npos) << name;
+    }
+    const auto zip = ReadZip(archive);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    EXPECT_EQ(zip.entries[4].data, "backslash");
+    int status = -1;
+    EXPECT_EQ(Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist())",
+                     dir / "none.zip", &status),
+              "[]\n");
+}
+
+TEST(ArchiveApiTest, Utf8FlagOnlyForNonAsciiUtf8Names)
+{
+    TempDir dir;
+    WriteFile(dir / "f", "x");
+    const std::string utf8 = "caf\xc3\xa9 \xe5\xbc\x80\xe5\xa7\x8b.txt";
+    const std::string latin1 = "caf\xe9.txt";
+    const std::string archive = dir / "u.zip";
+    ASSERT_TRUE(MakeArchive(
+        archive,
+        {{dir / "f", "plain.txt"}, {dir / "f", utf8.c_str()}, {dir / "f", latin1.c_str()}}));
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    ASSERT_EQ(raw.entries.size(), 3u);
+    const bool expectFlag[] = {false, true, false};
+    const std::string expectName[] = {"plain.txt", utf8, latin1};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(raw.entries[i].local.flags & 0x800, expectFlag[i] ? 0x800 : 0) << i;
+        EXPECT_EQ(raw.entries[i].central.flags & 0x800, expectFlag[i] ? 0x800 : 0) << i;
+        EXPECT_EQ(raw.entries[i].central.name, expectName[i]) << "stored as the bytes given";
+        EXPECT_EQ(raw.entries[i].local.name, expectName[i]);
+    }
+    int status = -1;
+    const std::string py = Python(
+        "import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist()[1])", archive, &status);
+    EXPECT_EQ(status, 0) << py;
+    EXPECT_EQ(py, utf8 + "\n");
+}
+
+TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
+{
+    TempDir dir;
+    WriteFile(dir / "f", "x");
+    struct tm when
+    { };
+    when.tm_year = 101;
+    when.tm_mon = 1;
+    when.tm_mday = 3;
+    when.tm_hour = 4;
+    when.tm_min = 5;
+    when.tm_sec = 6;
+    when.tm_isdst = -1;
+    struct tm copy = when;
+    const std::time_t fileTime = std::mktime(&copy);
+    const struct timespec times[2] = {{fileTime, 0}, {fileTime, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "f").c_str(), times, 0), 0);
+
+    // Given: 2010-07-39 09:10:12 is normalised to 2010-08-08.
+    struct tm given
+    { };
+    given.tm_year = 110;
+    given.tm_mon = 6;
+    given.tm_mday = 39;
+    given.tm_hour = 9;
+    given.tm_min = 10;
+    given.tm_sec = 12;
+    given.tm_isdst = -1;
+    struct tm givenCopy = given;
+    const std::time_t givenTime = std::mktime(&givenCopy);
+
+    const std::string archive = dir / "t.zip";
+    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "file-time"));
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), &given, 0, "given-time"));
+    EXPECT_TRUE(ArchiveClose(&h));
+
+    const auto zip = ReadZip(archive);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    EXPECT_EQ(zip.entries[0].mtime, fileTime);
+    EXPECT_EQ(zip.entries[1].mtime, givenTime);
+
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    const std::time_t expected[] = {fileTime, givenTime};
+    const int expectedMonthDay[][2] = {{1, 3}, {7, 8}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        for (const auto *header : {&raw.entries[i].local, &raw.entries[i].central}) {
+            const struct tm dos = DosFields(header->dosTime, header->dosDate);
+            EXPECT_EQ(dos.tm_year, i == 0 ? 101 : 110);
+            EXPECT_EQ(dos.tm_mon, expectedMonthDay[i][0]);
+            EXPECT_EQ(dos.tm_mday, expectedMonthDay[i][1]);
+            EXPECT_EQ(dos.tm_hour, i == 0 ? 4 : 9);
+            EXPECT_EQ(dos.tm_min, i == 0 ? 5 : 10);
+            EXPECT_EQ(dos.tm_sec, i == 0 ? 6 : 12);
+            ASSERT_EQ(header->extra.count(0x5455), 1u);
+            const std::string &ut = header->extra.at(0x5455);
+            ASSERT_EQ(ut.size(), 5u);
+            EXPECT_EQ(ut[0], 1) << "modification time only";
+            EXPECT_EQ(static_cast<std::int32_t>(LittleEndian(ut, 1, 4)), expected[i]);
+        }
+    }
+    int status = -1;
+    const std::string py = Python("import sys, zipfile\nprint([i.date_time for i in "
+                                  "zipfile.ZipFile(sys.argv[1]).infolist()])",
+                                  archive, &status);
+    EXPECT_EQ(py, "[(2001, 2, 3, 4, 5, 6), (2010, 8, 8, 9, 10, 12)]\n");
+}
+
+TEST(ArchiveApiTest, NullHandlesDoNothingAndCloseClearsTheHandle)
+{
+    TempDir dir;
+    WriteFile(dir / "f", "x");
+    EXPECT_FALSE(ArchiveAddFile(nullptr, (dir / "f").c_str(), nullptr, 0, nullptr));
+    EXPECT_FALSE(ArchiveClose(nullptr));
+    ArchiveHandle none = nullptr;
+    EXPECT_FALSE(ArchiveClose(&none));
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(ArchiveOpen(nullptr, 0), nullptr);
+    EXPECT_EQ(ArchiveOpen("", 0), nullptr);
+
+    ArchiveHandle h = ArchiveOpen((dir / "a.zip").c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(ArchiveAddFile(h, nullptr, nullptr, 0, "name"));
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, nullptr));
+    EXPECT_TRUE(ArchiveClose(&h));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_FALSE(ArchiveClose(&h)) << "a second close finds nothing to do";
+    EXPECT_EQ(ZipNames(dir / "a.zip").size(), 1u);
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"a.zip", "f"}));
+}
+
+TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
+{
+    TempDir dir;
+    WriteFile(dir / "a.txt", "first");
+    WriteFile(dir / "b.txt", "second");
+    MakeDirs(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+
+    const std::string archive = dir / "out.zip";
+    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "a.txt").c_str(), nullptr, 0, "a.txt"));
+    EXPECT_FALSE(ArchiveAddFile(h, (dir / "missing").c_str(), nullptr, 0, "missing"));
+    EXPECT_FALSE(ArchiveAddFile(h, (dir / "fifo").c_str(), nullptr, 0, "fifo"))
+        << "no writer: must not block";
+    EXPECT_FALSE(ArchiveAddFile(h, (dir / "folder").c_str(), nullptr, 0, "folder"));
+    EXPECT_FALSE(ArchiveAddFile(h, "/dev/zero", nullptr, 0, "zero")) << "endless device";
+    if (::geteuid() != 0) { // root reads anything
+        WriteFile(dir / "locked", "secret");
+        ASSERT_EQ(::chmod((dir / "locked").c_str(), 0), 0);
+        EXPECT_FALSE(ArchiveAddFile(h, (dir / "locked").c_str(), nullptr, 0, "locked"));
+    }
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "b.txt").c_str(), nullptr, 0, "b.txt"));
+    EXPECT_TRUE(ArchiveClose(&h));
+
+    const auto zip = ReadZip(archive);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    ASSERT_EQ(zip.entries.size(), 2u);
+    EXPECT_EQ(zip.entries[0].data, "first");
+    EXPECT_EQ(zip.entries[1].data, "second");
+    int status = -1;
+    const std::string out = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+}
+
+TEST(ArchiveApiTest, OpenFailsForMissingFolderAndUnknownModes)
+{
+    TempDir dir;
+    EXPECT_EQ(ArchiveOpen((dir / "missing/x.zip").c_str(), 0), nullptr);
+    EXPECT_EQ(ArchiveOpen((dir / "x.zip").c_str(), 2), nullptr);
+    EXPECT_EQ(ArchiveOpen((dir / "x.zip").c_str(), -1), nullptr);
+    EXPECT_TRUE(ListDir(dir.path()).empty()) << "nothing created, no temporary left";
+}
+
+TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
+{
+    TempDir dir;
+    WriteFile(dir / "f", "new content");
+    const std::string archive = dir / "x.zip";
+    WriteFile(archive, "older file");
+
+    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
+    EXPECT_EQ(ReadFile(archive), "older file") << "untouched until the close";
+    EXPECT_TRUE(HasTempFile(dir.path()));
+    EXPECT_TRUE(ArchiveClose(&h));
+
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"f", "x.zip"}));
+    const auto zip = ReadZip(archive);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    EXPECT_EQ(zip.entries.at(0).data, "new content");
+
+    // The archive gets the permissions of any new file, not those of a private temporary.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st
+    { };
+    ASSERT_EQ(::stat(archive.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+
+    // Relative paths place the temporary in the current folder, beside the archive.
+    ScopedCurrentDir cwd(dir.path());
+    h = ArchiveOpen("rel.zip", 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(HasTempFile(dir.path()));
+    EXPECT_TRUE(ArchiveClose(&h));
+    // libarchive's seekable zip reader does not recognise an archive without entries (nor
+    // one made by Python), so the empty archive is checked with Python's reader.
+    int status = -1;
+    const std::string py
+        = Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist())",
+                 dir / "rel.zip", &status);
+    EXPECT_EQ(py, "[]\n");
+    EXPECT_FALSE(HasTempFile(dir.path()));
+}
+
+TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
+{
+    TempDir dir;
+    WriteFile(dir / "f", "content");
+    const std::string older = dir / "older.zip";
+    WriteFile(older, "older file");
+
+    ArchiveHandle h = ArchiveOpen(older.c_str(), 1);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
+    EXPECT_FALSE(ArchiveClose(&h));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(ReadFile(older), "older file");
+    EXPECT_FALSE(HasTempFile(dir.path()));
+
+    const std::string fresh = dir / "fresh.zip";
+    h = ArchiveOpen(fresh.c_str(), 1);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
+    EXPECT_TRUE(ArchiveClose(&h));
+    EXPECT_EQ(ZipNames(fresh), (std::vector<std::string> {"f"}));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"f", "fresh.zip", "older.zip"}));
+}
+
+TEST(ArchiveApiTest, FailedPlacementRemovesTheTemporary)
+{
+    TempDir dir;
+    WriteFile(dir / "f", "content");
+    MakeDirs(dir / "taken.zip/inside");
+    ArchiveHandle h = ArchiveOpen((dir / "taken.zip").c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
+    EXPECT_FALSE(ArchiveClose(&h)) << "a folder is in the way";
+    EXPECT_EQ(h, nullptr);
+    EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_TRUE(kelvane::test::IsDirectory(dir / "taken.zip/inside"));
+}
+
+// Runs in a child process: 0 when every call failed or succeeded as it should.
+int WriteUnderFileSizeLimit(const std::string &dir)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ArchiveHandle h = ArchiveOpen((dir + "/x.zip").c_str(), 0);
+    int code = h ? 0 : 16;
+    if (!ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, nullptr))
+        code |= 1;
+    if (ArchiveAddFile(h, (dir + "/big").c_str(), nullptr, 0, nullptr))
+        code |= 2;
+    if (ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, "again"))
+        code |= 4;
+    if (ArchiveClose(&h) || h)
+        code |= 8;
+    return code;
+}
+
+// A full disk, made real with a file size limit in a child process: the add that meets it
+// fails, so do all later calls, and the close removes the temporary and reports failure.
+TEST(ArchiveApiDeathTest, WriteErrorFailsTheAddAndTheClose)
+{
+    TempDir dir;
+    WriteFile(dir / "small", "small");
+    WriteFile(dir / "big", RandomBytes(3 << 20, 9));
+    WriteFile(dir / "x.zip", "older file");
+    EXPECT_EXIT(std::_Exit(WriteUnderFileSizeLimit(dir.path())), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
+    EXPECT_FALSE(HasTempFile(dir.path()));
+}
+
+TEST(ArchiveApiTest, IndependentArchivesAtOnce)
+{
+    TempDir dir;
+    WriteFile(dir / "f1", "one");
+    WriteFile(dir / "f2", "two");
+    ArchiveHandle a = ArchiveOpen((dir / "a.zip").c_str(), 0);
+    ArchiveHandle b = ArchiveOpen((dir / "b.zip").c_str(), 0);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(a, (dir / "f1").c_str(), nullptr, 0, "f1"));
+    EXPECT_TRUE(ArchiveAddFile(b, (dir / "f2").c_str(), nullptr, 0, "f2"));
+    EXPECT_TRUE(ArchiveAddFile(a, (dir / "f2").c_str(), nullptr, 0, "f2"));
+    EXPECT_TRUE(ArchiveClose(&b));
+    EXPECT_TRUE(ArchiveClose(&a));
+    EXPECT_EQ(ZipNames(dir / "a.zip"), (std::vector<std::string> {"f1", "f2"}));
+    EXPECT_EQ(ZipNames(dir / "b.zip"), (std::vector<std::string> {"f2"}));
+}
+
+TEST(ArchiveApiTest, MoreThan65535EntriesUseZip64Records)
+{
+    TempDir dir;
+    WriteFile(dir / "tiny", "t");
+    const int count = 70000;
+    const std::string archive = dir / "many.zip";
+    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    char name[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "d/n%05d.txt", i);
+        ASSERT_TRUE(ArchiveAddFile(h, (dir / "tiny").c_str(), nullptr, 0, name)) << i;
+    }
+    ASSERT_TRUE(ArchiveClose(&h));
+
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    EXPECT_TRUE(raw.zip64End);
+    EXPECT_EQ(raw.entryCount, static_cast<std::uint64_t>(count));
+
+    const auto names = ZipNames(archive);
+    ASSERT_EQ(names.size(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "d/n%05d.txt", i);
+        ASSERT_EQ(names[static_cast<std::size_t>(i)], name);
+    }
+
+    int status = -1;
+    const std::string py = Python(R"(
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+names = z.namelist()
+assert names == ['d/n%05d.txt' % i for i in range(70000)], len(names)
+assert z.testzip() is None
+print(len(names))
+)",
+                                  archive, &status);
+    EXPECT_EQ(status, 0) << py;
+    EXPECT_EQ(py, "70000\n");
+    const std::string unzip = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << unzip;
+}

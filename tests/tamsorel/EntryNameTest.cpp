@@ -1,0 +1,70 @@
+#include "tamsorel/EntryName.h"
+
+#include <gtest/gtest.h>
+
+using tamsorel::NeedsUtf8Flag;
+using tamsorel::StoredName;
+
+TEST(StoredNameTest, DerivedFromDiskPathIsRelativeAndNeverClimbsOut)
+{
+    const struct
+    {
+        const char *diskPath;
+        const char *expected;
+    } cases[] = {
+        {"/home/user/clips/take1.avi", "home/user/clips/take1.avi"},
+        {"clips/take1.avi", "clips/take1.avi"},
+        {"../../etc/passwd", "etc/passwd"},
+        {"a/../../b/./c.txt", "a/b/c.txt"},
+        {"./x.txt", "x.txt"},
+        {"C:\\Video\\Clips\\take1.avi", "Video/Clips/take1.avi"},
+        {"c:/Video/take1.avi", "Video/take1.avi"},
+        {"C:take1.avi", "take1.avi"},
+        {"\\\\host\\share\\f.txt", "host/share/f.txt"},
+        {"//a///b\\\\c//", "a/b/c"},
+        {"mixed\\sep/name.txt", "mixed/sep/name.txt"},
+        {"dir/a:b.txt", "dir/a:b.txt"}, // a colon past the first level is an ordinary byte
+        {"1:/x", "1:/x"}, // only a letter makes a drive
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(StoredName(c.diskPath, nullptr), c.expected) << c.diskPath;
+}
+
+TEST(StoredNameTest, GivenEntryNameIsCleanedTheSameWay)
+{
+    EXPECT_EQ(StoredName("/src/take1.avi", "take1.avi"), "take1.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "/abs/name.avi"), "abs/name.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "..\\..\\up.avi"), "up.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "D:\\x\\\\y.avi"), "x/y.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "sub/./name.avi/"), "sub/name.avi");
+}
+
+TEST(StoredNameTest, FallsBackToTheBareNameAndFailsWhenThereIsNone)
+{
+    // An entry name that cleans to nothing falls back to the file's own bare name.
+    EXPECT_EQ(StoredName("/src/take1.avi", ""), "take1.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "../.."), "take1.avi");
+    EXPECT_EQ(StoredName("C:\\src\\take1.avi", "/"), "take1.avi");
+    // No usable name anywhere: the add must fail rather than store an empty name.
+    EXPECT_EQ(StoredName("/", nullptr), "");
+    EXPECT_EQ(StoredName("../..", ".."), "");
+    EXPECT_EQ(StoredName("C:", nullptr), "");
+    EXPECT_EQ(StoredName(nullptr, "x"), "");
+}
+
+TEST(Utf8FlagTest, OnlyForWellFormedNonAsciiNames)
+{
+    EXPECT_FALSE(NeedsUtf8Flag("plain.txt"));
+    EXPECT_FALSE(NeedsUtf8Flag(""));
+    EXPECT_TRUE(NeedsUtf8Flag("caf\xc3\xa9.txt")); // é
+    EXPECT_TRUE(NeedsUtf8Flag("\xe5\xbc\x80\xe5\xa7\x8b")); // 开始
+    EXPECT_TRUE(NeedsUtf8Flag("\xf0\x9f\x8e\xac.avi")); // U+1F3AC
+    EXPECT_FALSE(NeedsUtf8Flag("caf\xe9.txt")); // Latin-1 byte
+    EXPECT_FALSE(NeedsUtf8Flag("\xc3")); // cut short
+    EXPECT_FALSE(NeedsUtf8Flag("\xc0\xaf")); // overlong "/"
+    EXPECT_FALSE(NeedsUtf8Flag("\xe0\x80\xaf")); // overlong, three bytes
+    EXPECT_FALSE(NeedsUtf8Flag("\xed\xa0\x80")); // UTF-16 surrogate
+    EXPECT_FALSE(NeedsUtf8Flag("\xf4\x90\x80\x80")); // past U+10FFFF
+    EXPECT_FALSE(NeedsUtf8Flag("\x80x")); // stray continuation byte
+    EXPECT_FALSE(NeedsUtf8Flag("\xc3\xa9\xff")); // good, then bad
+}
