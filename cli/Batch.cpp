@@ -1,0 +1,98 @@
+#include "cli/Batch.h"
+
+#include "cli/StopSignals.h"
+#include "engine/ArchiveRun.h"
+#include "platform/FileSystem.h"
+#include "settings/JobSettings.h"
+#include "settings/SettingsFile.h"
+
+#include <unistd.h>
+
+namespace kelvane::batch {
+
+ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal)
+{
+    if (options.quiet)
+        return ProgressStyle::None;
+    if (options.verbose)
+        return ProgressStyle::PerFile;
+    return errIsTerminal ? ProgressStyle::Bar : ProgressStyle::Summary;
+}
+
+int ExitStatusFor(bool stopRequested, int messageCount)
+{
+    if (stopRequested)
+        return kExitStopped;
+    return messageCount > 0 ? kExitReported : kExitClean;
+}
+
+long long CountFilesForDisplay(const JobSettings &settings)
+{
+    long long count = 0;
+    for (const platform::DirEntry &entry :
+         platform::SearchFolder(platform::NativeFolder(settings.sourceFolder), settings.fileMask)) {
+        if (!entry.isDirectory && entry.name != "." && entry.name != "..")
+            ++count;
+    }
+    return count;
+}
+
+int RunJob(TerminalWindow &window)
+{
+    ArchiveRun(window);
+    window.Finish();
+    return ExitStatusFor(window.StopRequested().load(), window.MessageCount());
+}
+
+int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
+              bool errIsTerminal, bool handleSignals)
+{
+    const BatchOptions options = ParseArguments(args);
+    switch (options.action) {
+    case BatchOptions::Action::UsageError:
+        err << kProgramName << ": " << options.error << '\n'
+            << "Try '" << kProgramName << " --help'.\n"
+            << std::flush;
+        return kExitUsage;
+    case BatchOptions::Action::Help:
+        out << UsageText() << std::flush;
+        return kExitClean;
+    case BatchOptions::Action::Version:
+        out << kVersionLine << '\n' << std::flush;
+        return kExitClean;
+    case BatchOptions::Action::Run:
+        break;
+    }
+
+    JobSettings settings;
+    if (options.hasSettingsPath) {
+        // A file named on the command line must be there: running the defaults instead
+        // would archive some other folder than the one the caller meant.
+        if (!LoadSettingsFile(options.settingsPath, settings)) {
+            err << kProgramName << ": cannot read settings file '" << options.settingsPath << "'\n"
+                << std::flush;
+            return kExitUsage;
+        }
+    } else {
+        // As the window does: "kelvane.ini" in the current directory, the defaults without.
+        LoadSettings(settings);
+    }
+
+    const ProgressStyle style = ChooseStyle(options, errIsTerminal);
+    TerminalWindow window(settings, err, style);
+    if (style != ProgressStyle::None)
+        window.SetFullCounter([settings] { return CountFilesForDisplay(settings); });
+
+    if (handleSignals) {
+        SetStopNoticeFd(STDERR_FILENO, style == ProgressStyle::Bar);
+        SetStopTarget(&window.StopRequested());
+        if (!InstallStopSignals())
+            err << kProgramName << ": warning: Ctrl+C may not stop the run cleanly\n" << std::flush;
+    }
+    const int status = RunJob(window);
+    if (handleSignals)
+        SetStopTarget(nullptr); // the window is about to go away
+    return status;
+}
+
+} // namespace kelvane::batch

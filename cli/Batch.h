@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cli/BatchOptions.h"
+#include "cli/TerminalWindow.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kelvane::batch {
+
+// The progress output that suits the options and where standard error goes.
+ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal);
+
+// A stop wins over reports, reports over a clean run.
+int ExitStatusFor(bool stopRequested, int messageCount);
+
+// The number of files a run of these settings would count, by the same search the run
+// uses; only for showing a total beyond the progress range's 16 bits.
+long long CountFilesForDisplay(const JobSettings &settings);
+
+// Runs one job in the window and returns the exit status. A stop already requested in
+// the window makes the run end before its first file.
+int RunJob(TerminalWindow &window);
+
+// The whole program after the program name: options, settings, the run, the exit status.
+// With handleSignals, SIGINT, SIGTERM and SIGHUP are routed to the run's stop request.
+int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
+              bool errIsTerminal, bool handleSignals);
+
+} // namespace kelvane::batch

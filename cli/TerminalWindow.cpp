@@ -1,0 +1,259 @@
+#include "cli/TerminalWindow.h"
+
+#include "cli/BatchOptions.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+namespace kelvane::batch {
+
+namespace {
+
+constexpr int kBarCells = 24;
+// A terminal is redrawn at most this often; drawing every step would slow a run of many
+// small files down to the terminal's speed.
+constexpr double kRedrawInterval = 0.1;
+// Before this much time has passed a speed would be mostly noise.
+constexpr double kMinElapsedForSpeed = 0.5;
+
+double SteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+std::string FormatDuration(double seconds)
+{
+    if (!(seconds >= 0) || seconds > 359999999.0)
+        seconds = 0;
+    const long long total = std::llround(seconds);
+    const long long h = total / 3600;
+    const long long m = (total / 60) % 60;
+    const long long s = total % 60;
+    char buffer[64];
+    if (h > 0)
+        std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", h, m, s);
+    else
+        std::snprintf(buffer, sizeof buffer, "%lld:%02lld", m, s);
+    return buffer;
+}
+
+std::string FormatProgressBar(long long pos, long long total, double elapsedSeconds)
+{
+    std::string line;
+    const bool knownTotal = total > 0 && pos >= 0 && pos <= total;
+    if (knownTotal) {
+        const long long filled = pos * kBarCells / total;
+        line += '[';
+        line.append(static_cast<std::size_t>(filled), '#');
+        line.append(static_cast<std::size_t>(kBarCells - filled), ' ');
+        line += "] ";
+        line += std::to_string(pos) + "/" + std::to_string(total);
+        char percent[32];
+        std::snprintf(percent, sizeof percent, " %3lld%%", pos * 100 / total);
+        line += percent;
+    } else {
+        line += std::to_string(pos) + " files";
+    }
+
+    if (elapsedSeconds >= kMinElapsedForSpeed && pos > 0) {
+        const double rate = static_cast<double>(pos) / elapsedSeconds;
+        char speed[48];
+        std::snprintf(speed, sizeof speed, "  %.1f files/s", rate);
+        line += speed;
+        if (knownTotal && pos < total)
+            line += "  ETA " + FormatDuration(static_cast<double>(total - pos) / rate);
+    }
+    return line;
+}
+
+TerminalWindow::TerminalWindow(JobSettings settings, std::ostream &err, ProgressStyle style)
+    : settings_(std::move(settings)), err_(err), style_(style), clock_(SteadySeconds)
+{ }
+
+void TerminalWindow::SetClock(Clock clock)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    clock_ = std::move(clock);
+}
+
+void TerminalWindow::SetFullCounter(Counter counter)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fullCounter_ = std::move(counter);
+}
+
+double TerminalWindow::Now() const
+{
+    return clock_ ? clock_() : 0.0;
+}
+
+JobSettings TerminalWindow::CurrentSettings()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return settings_;
+}
+
+void TerminalWindow::SetRunStamp(const std::string &stamp)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    runStamp_ = stamp;
+}
+
+std::string TerminalWindow::RunStamp() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return runStamp_;
+}
+
+void TerminalWindow::SetRange(int lower, int upper)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const long long low16 = static_cast<long long>(upper) & 0xFFFF;
+    total_ = low16 - lower;
+    if (fullCounter_) {
+        // With more than 65535 files the range has lost the high bits of the count.
+        const long long full = fullCounter_();
+        if (full >= 0 && (full & 0xFFFF) == low16)
+            total_ = full - lower;
+    }
+    if (total_ < 0)
+        total_ = 0;
+    ranged_ = true;
+    startTime_ = Now();
+    lastDraw_ = -1;
+    if (style_ == ProgressStyle::Summary || style_ == ProgressStyle::PerFile)
+        err_ << kProgramName << ": " << total_ << (total_ == 1 ? " file\n" : " files\n")
+             << std::flush;
+    else if (style_ == ProgressStyle::Bar)
+        ShowProgress(true);
+}
+
+void TerminalWindow::SetStep(int step)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    step_ = step;
+}
+
+void TerminalWindow::StepIt()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    pos_ += step_;
+    if (ended_)
+        return;
+    if (style_ == ProgressStyle::PerFile)
+        err_ << kProgramName << ": file " << pos_ << " of " << total_ << '\n' << std::flush;
+    else
+        ShowProgress(false);
+}
+
+int TerminalWindow::GetPos()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(pos_);
+}
+
+void TerminalWindow::SetPos(int pos)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    pos_ = pos;
+    if (!ended_)
+        ShowProgress(false);
+}
+
+void TerminalWindow::StopAnimation()
+{
+    // The first thing the reset after a run does; the position still tells how far the
+    // run came, before the reset puts the bar back to 0.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ended_) {
+        ended_ = true;
+        finalPos_ = pos_;
+    }
+}
+
+void TerminalWindow::ShowMessage(const std::string &text, const std::string &caption)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++messages_;
+    ClearBarLine();
+    err_ << kProgramName << ": " << caption << '\n' << text << '\n' << std::flush;
+    if (ranged_ && !ended_)
+        ShowProgress(true);
+}
+
+void TerminalWindow::ShowProgress(bool force)
+{
+    if (style_ != ProgressStyle::Bar || !ranged_)
+        return;
+    const double now = Now();
+    if (!force && lastDraw_ >= 0 && now - lastDraw_ < kRedrawInterval)
+        return;
+    lastDraw_ = now;
+    const long long pos = ended_ ? finalPos_ : pos_;
+    std::string line = FormatProgressBar(pos, total_, now - startTime_);
+    const std::size_t width = line.size();
+    if (width < barWidth_)
+        line.append(barWidth_ - width, ' '); // wipe the rest of a longer earlier line
+    err_ << '\r' << line << std::flush;
+    barShown_ = true;
+    barWidth_ = width;
+}
+
+void TerminalWindow::ClearBarLine()
+{
+    if (!barShown_)
+        return;
+    err_ << '\r' << std::string(barWidth_, ' ') << '\r';
+    barShown_ = false;
+    barWidth_ = 0;
+}
+
+void TerminalWindow::Finish()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ended_) {
+        ended_ = true;
+        finalPos_ = pos_;
+    }
+    if (!ranged_ || style_ == ProgressStyle::None)
+        return;
+    const bool stopped = stopRequested_.load();
+    if (style_ == ProgressStyle::Bar) {
+        ShowProgress(true);
+        err_ << '\n';
+        barShown_ = false;
+        barWidth_ = 0;
+        if (!stopped) {
+            err_ << std::flush;
+            return;
+        }
+    }
+    err_ << kProgramName << ": " << (stopped ? "stopped, " : "done, ") << finalPos_ << " of "
+         << total_ << (total_ == 1 ? " file\n" : " files\n") << std::flush;
+}
+
+int TerminalWindow::MessageCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+}
+
+long long TerminalWindow::Total() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return total_;
+}
+
+long long TerminalWindow::FinalPosition() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ended_ ? finalPos_ : pos_;
+}
+
+} // namespace kelvane::batch

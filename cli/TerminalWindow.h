@@ -1,0 +1,103 @@
+#pragma once
+
+#include "engine/RunWindow.h"
+#include "settings/JobSettings.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+namespace kelvane::batch {
+
+// How progress is shown on standard error.
+enum class ProgressStyle {
+    None, // nothing but the reports
+    Summary, // one line at the start and one at the end
+    Bar, // a bar redrawn in place with \r, for a terminal
+    PerFile, // one line per file, for logs
+};
+
+// One line of the progress bar: bar, count/total, percent, speed and time left. total 0
+// means the total is unknown. No line end, no \r.
+std::string FormatProgressBar(long long pos, long long total, double elapsedSeconds);
+
+// Seconds as "m:ss", or "h:mm:ss" from an hour on.
+std::string FormatDuration(double seconds);
+
+// The window of a run for a terminal. Every call comes from the thread that runs the
+// archive run and is done before it returns; a mutex makes the object safe to look at
+// from another thread too.
+class TerminalWindow : public RunWindow, public ProgressDisplay
+{
+public:
+    using Clock = std::function<double()>; // seconds, monotonic
+    using Counter = std::function<long long()>; // the full count of matching files
+
+    TerminalWindow(JobSettings settings, std::ostream &err, ProgressStyle style);
+
+    // For tests: where the time comes from (a steady clock by default).
+    void SetClock(Clock clock);
+    // The progress range holds only the low 16 bits of the count. When a counter is set,
+    // the display asks it once for the full count and uses it if its low 16 bits agree.
+    void SetFullCounter(Counter counter);
+
+    // RunWindow
+    ProgressDisplay &Progress() override { return *this; }
+    void StopAnimation() override;
+    void CloseAnimation() override { }
+    void RepaintAnimation() override { }
+    void SetStartCaption(const std::string &) override { }
+    void ShowMessage(const std::string &text, const std::string &caption) override;
+    std::atomic<bool> &Running() override { return running_; }
+    std::atomic<bool> &StopRequested() override { return stopRequested_; }
+    JobSettings CurrentSettings() override;
+    void SetRunStamp(const std::string &stamp) override;
+
+    // ProgressDisplay
+    void SetRange(int lower, int upper) override;
+    void SetStep(int step) override;
+    void StepIt() override;
+    int GetPos() override;
+    void SetPos(int pos) override;
+
+    // Ends the progress output: the bar's line is closed, and the summary line written.
+    // Called once the run is over.
+    void Finish();
+
+    int MessageCount() const;
+    long long Total() const;
+    // The position when the run ended (before the reset puts the bar back to 0).
+    long long FinalPosition() const;
+    std::string RunStamp() const;
+
+private:
+    void ShowProgress(bool force); // mutex held
+    void ClearBarLine(); // mutex held
+    double Now() const;
+
+    mutable std::mutex mutex_;
+    JobSettings settings_;
+    std::ostream &err_;
+    ProgressStyle style_;
+    Clock clock_;
+    Counter fullCounter_;
+    std::atomic<bool> running_ {false};
+    std::atomic<bool> stopRequested_ {false};
+    std::string runStamp_;
+
+    long long total_ = 0;
+    long long pos_ = 0;
+    int step_ = 10; // a progress bar's step until told otherwise
+    bool ranged_ = false;
+    bool ended_ = false; // the reset has begun: the run is over
+    long long finalPos_ = 0;
+    double startTime_ = 0;
+    double lastDraw_ = -1;
+    bool barShown_ = false; // a bar line is on screen without its line end
+    std::size_t barWidth_ = 0; // length of the bar line last drawn
+    int messages_ = 0;
+};
+
+} // namespace kelvane::batch

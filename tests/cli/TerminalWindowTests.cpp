@@ -1,0 +1,212 @@
+#include "cli/TerminalWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/cli/CliTestUtil.h"
+
+namespace kelvane::batch {
+namespace {
+
+using kelvane::test::CountOf;
+
+// A window whose time stands still until the test moves it.
+struct Fixture
+{
+    explicit Fixture(ProgressStyle style) : window(JobSettings {}, err, style)
+    {
+        window.SetClock([this] { return now; });
+    }
+    // What the run does at its end: the reset, then the summary.
+    void EndRun()
+    {
+        window.StopAnimation();
+        window.CloseAnimation();
+        window.RepaintAnimation();
+        window.SetPos(0);
+        window.SetStartCaption("START");
+        window.Finish();
+    }
+    std::ostringstream err;
+    double now = 100.0;
+    TerminalWindow window;
+};
+
+TEST(ProgressFormat, BarCountPercentSpeedAndTimeLeft)
+{
+    const std::string line = FormatProgressBar(5, 10, 2.0);
+    EXPECT_EQ(line, "[############            ] 5/10  50%  2.5 files/s  ETA 0:02");
+    EXPECT_EQ(FormatProgressBar(10, 10, 4.0), "[########################] 10/10 100%  2.5 files/s");
+    // Too early for a speed.
+    EXPECT_EQ(FormatProgressBar(1, 3, 0.1), "[########                ] 1/3  33%");
+    EXPECT_EQ(FormatProgressBar(0, 3, 10.0), "[                        ] 0/3   0%");
+}
+
+TEST(ProgressFormat, UnknownOrExceededTotalShowsTheCountOnly)
+{
+    EXPECT_EQ(FormatProgressBar(7, 0, 0.0), "7 files");
+    EXPECT_EQ(FormatProgressBar(12, 10, 6.0), "12 files  2.0 files/s");
+}
+
+TEST(ProgressFormat, Durations)
+{
+    EXPECT_EQ(FormatDuration(0), "0:00");
+    EXPECT_EQ(FormatDuration(65.4), "1:05");
+    EXPECT_EQ(FormatDuration(3725), "1:02:05");
+    EXPECT_EQ(FormatDuration(-1), "0:00");
+}
+
+TEST(TerminalWindow, SummaryIsOneLineAtStartAndOneAtEnd)
+{
+    Fixture f(ProgressStyle::Summary);
+    f.window.SetRange(0, 3);
+    f.window.SetStep(1);
+    for (int i = 0; i < 3; ++i)
+        f.window.StepIt();
+    f.EndRun();
+    EXPECT_EQ(f.err.str(), "kelvane-batch: 3 files\nkelvane-batch: done, 3 of 3 files\n");
+    EXPECT_EQ(f.window.FinalPosition(), 3);
+    EXPECT_EQ(f.window.GetPos(), 0); // the reset's position, as the run left it
+}
+
+TEST(TerminalWindow, StoppedRunSaysHowFarItCame)
+{
+    Fixture f(ProgressStyle::Summary);
+    f.window.SetRange(0, 1);
+    f.window.SetStep(1);
+    f.window.StepIt();
+    f.window.StopRequested() = true;
+    f.EndRun();
+    EXPECT_EQ(f.err.str(), "kelvane-batch: 1 file\nkelvane-batch: stopped, 1 of 1 file\n");
+}
+
+TEST(TerminalWindow, PositionFollowsStepsAndStepBack)
+{
+    // A zip copy that fails steps once and is stepped back; the next file steps again.
+    Fixture f(ProgressStyle::None);
+    f.window.SetRange(0, 4);
+    f.window.SetStep(1);
+    f.window.StepIt();
+    f.window.StepIt();
+    f.window.SetPos(f.window.GetPos() - 1);
+    f.window.StepIt();
+    EXPECT_EQ(f.window.GetPos(), 2);
+    f.EndRun();
+    EXPECT_EQ(f.window.FinalPosition(), 2);
+    EXPECT_EQ(f.err.str(), "");
+}
+
+TEST(TerminalWindow, MessagesAreCaptionThenTextAndCounted)
+{
+    Fixture f(ProgressStyle::None);
+    f.window.ShowMessage("/t/x/*.*", "Unable to create subfolder");
+    f.window.ShowMessage("line one\nline two", "File name conflicts!");
+    EXPECT_EQ(f.err.str(),
+              "kelvane-batch: Unable to create subfolder\n/t/x/*.*\n"
+              "kelvane-batch: File name conflicts!\nline one\nline two\n");
+    EXPECT_EQ(f.window.MessageCount(), 2);
+}
+
+TEST(TerminalWindow, BarIsRedrawnAtMostTenTimesASecond)
+{
+    Fixture f(ProgressStyle::Bar);
+    f.window.SetRange(0, 100);
+    f.window.SetStep(1);
+    EXPECT_EQ(CountOf(f.err.str(), "\r"), 1); // the empty bar at the start
+    for (int i = 0; i < 50; ++i)
+        f.window.StepIt();
+    EXPECT_EQ(CountOf(f.err.str(), "\r"), 1);
+    f.now += 0.05;
+    f.window.StepIt();
+    EXPECT_EQ(CountOf(f.err.str(), "\r"), 1);
+    f.now += 0.06;
+    f.window.StepIt();
+    EXPECT_EQ(CountOf(f.err.str(), "\r"), 2);
+    EXPECT_NE(f.err.str().find(" 52/100  52%"), std::string::npos);
+
+    f.now += 0.01;
+    f.EndRun();
+    // The end always shows the last state, then closes the line; no summary on a terminal.
+    const std::string out = f.err.str();
+    EXPECT_EQ(CountOf(out, "\r"), 3);
+    EXPECT_NE(out.rfind("\r[####"), std::string::npos);
+    EXPECT_NE(out.find(" 52/100  52%", out.rfind('\r')), std::string::npos);
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.find("done"), std::string::npos);
+}
+
+TEST(TerminalWindow, MessageOnTheBarClearsTheLineAndRedrawsTheBar)
+{
+    Fixture f(ProgressStyle::Bar);
+    f.window.SetRange(0, 2);
+    const std::string before = f.err.str();
+    f.window.ShowMessage("text", "Caption");
+    const std::string after = f.err.str().substr(before.size());
+    // Wipe the bar, then the message on lines of its own, then the bar again.
+    const std::string blank = "\r" + std::string(before.size() - 1, ' ') + "\r";
+    EXPECT_EQ(after.rfind(blank + "kelvane-batch: Caption\ntext\n\r[", 0), 0u) << after;
+}
+
+TEST(TerminalWindow, ShorterBarLineWipesTheLongerOneBefore)
+{
+    Fixture f(ProgressStyle::Bar);
+    f.window.SetRange(0, 10);
+    f.window.SetStep(1);
+    f.now += 1;
+    f.window.StepIt(); // with a speed and time left: long
+    const std::size_t longLine = f.err.str().size() - f.err.str().rfind('\r');
+    f.now += 1;
+    f.window.SetPos(0); // no speed any more: short text, padded to the long one
+    const std::size_t shortLine = f.err.str().size() - f.err.str().rfind('\r');
+    EXPECT_EQ(shortLine, longLine);
+}
+
+TEST(TerminalWindow, PerFileStyleWritesALineForEveryStep)
+{
+    Fixture f(ProgressStyle::PerFile);
+    f.window.SetRange(0, 2);
+    f.window.SetStep(1);
+    f.window.StepIt();
+    f.window.StepIt();
+    f.EndRun();
+    EXPECT_EQ(f.err.str(),
+              "kelvane-batch: 2 files\n"
+              "kelvane-batch: file 1 of 2\n"
+              "kelvane-batch: file 2 of 2\n"
+              "kelvane-batch: done, 2 of 2 files\n");
+}
+
+TEST(TerminalWindow, FullCountReplacesTheSixteenBitRangeOnlyWhenItAgrees)
+{
+    Fixture a(ProgressStyle::None);
+    a.window.SetFullCounter([] { return 70000LL; });
+    a.window.SetRange(0, 70000 & 0xFFFF);
+    EXPECT_EQ(a.window.Total(), 70000);
+
+    // A folder that changed between the two counts: keep what the run said.
+    Fixture b(ProgressStyle::None);
+    b.window.SetFullCounter([] { return 70001LL; });
+    b.window.SetRange(0, 70000 & 0xFFFF);
+    EXPECT_EQ(b.window.Total(), 70000 & 0xFFFF);
+}
+
+TEST(TerminalWindow, SettingsAndStampAsGiven)
+{
+    JobSettings s;
+    s.fileMask = "*.avi";
+    s.skipConflicts = 1;
+    std::ostringstream err;
+    TerminalWindow window(s, err, ProgressStyle::None);
+    const JobSettings got = window.CurrentSettings();
+    EXPECT_EQ(got.fileMask, "*.avi");
+    EXPECT_EQ(got.skipConflicts, 1);
+    EXPECT_EQ(got.sourceFolder, s.sourceFolder);
+    window.SetRunStamp("_20040315_093000");
+    EXPECT_EQ(window.RunStamp(), "_20040315_093000");
+    EXPECT_FALSE(window.Running());
+    EXPECT_FALSE(window.StopRequested());
+}
+
+} // namespace
+} // namespace kelvane::batch
