@@ -41,8 +41,9 @@ inline constexpr const char *kNotArchivedCaption = "Some files were not archived
 // At most this many paths are listed in the "not archived" message.
 inline constexpr std::size_t kNotArchivedListed = 10;
 
-// The longest base name used for a per-name archive, in bytes.
-inline constexpr std::size_t kMaxBaseNameBytes = 255;
+// The longest base name used for a per-name archive, in bytes: with ".zip" appended the
+// archive's name still fits the 255 bytes a file name may have.
+inline constexpr std::size_t kMaxBaseNameBytes = 251;
 
 // Paths fixed once at the start of a run, in native form.
 struct RunPaths

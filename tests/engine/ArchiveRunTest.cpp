@@ -1,0 +1,429 @@
+#include "tests/engine/RunTestSupport.h"
+
+#include <algorithm>
+#include <regex>
+
+namespace kelvane::test {
+namespace {
+
+using Ops = std::vector<std::string>;
+
+class ArchiveRunTest : public RunFixture
+{ };
+
+TEST_F(ArchiveRunTest, SingleArchiveTakesTopLevelFilesInSearchOrder)
+{
+    Source("b.txt");
+    Source("a.txt");
+    Source("c.Zip"); // not exactly .zip: archived
+    MakeDirs(src + "/sub");
+    WriteFile(src + "/sub/inner.txt", "not taken");
+    Source("x.zip");
+    int positionAtEnd = -1;
+    window.OnOperation([&](const std::string &op) {
+        if (op == "StopAnimation")
+            positionAtEnd = window.Position();
+    });
+
+    Run();
+
+    ASSERT_EQ(window.Operations().size(), 13u);
+    const Ops expected = {"Settings",     "Stamp " + window.Stamp(),
+                          "SetRange 0 4", "SetStep 1",
+                          "StepIt",       "StepIt",
+                          "StepIt",       "StepIt"};
+    Ops ops = expected;
+    for (const std::string &op : Reset())
+        ops.push_back(op);
+    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_TRUE(window.RunningAtSettings());
+    EXPECT_FALSE(window.Running());
+    EXPECT_EQ(positionAtEnd, 4);
+
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt", "b.txt", "c.Zip"}));
+    EXPECT_EQ(ReadFile(out + "/x.zip"), Content("x.zip"));
+    EXPECT_EQ(ListDir(out), (std::vector<std::string> {"Clips.zip", "x.zip"}));
+}
+
+TEST_F(ArchiveRunTest, UsesTheSettingsAsTheyStoodAtTheStart)
+{
+    Source("a.txt");
+    // A change of the window's settings during the run must not reach it.
+    window.OnOperation([&](const std::string &op) {
+        if (op == "Settings")
+            window.settings.targetFolder = tmp / "elsewhere";
+    });
+    Run();
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt"}));
+    EXPECT_FALSE(FileExists(tmp / "elsewhere"));
+}
+
+TEST_F(ArchiveRunTest, PerNameArchivesInPathOrderWithFilesInSearchOrder)
+{
+    window.settings.keepIndividual = 1;
+    window.settings.createSubFolder = 1;
+    for (const char *name : {"a.txt", "a.doc", "b", "Clip.avi", "clip.txt", "old.zip"})
+        Source(name);
+    const std::string sub = out + "/Clips";
+    // What the output folder holds at each step: shows the order the archives are made in.
+    // Temporaries of the archive being written are left out.
+    std::vector<std::vector<std::string>> atStep;
+    window.OnOperation([&](const std::string &op) {
+        if (op != "StepIt")
+            return;
+        std::vector<std::string> names = ListDir(sub);
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [](const std::string &n) { return n[0] == '.'; }),
+                    names.end());
+        atStep.push_back(names);
+    });
+
+    Run();
+
+    EXPECT_EQ(window.ProgressOperations(), Progress(Steps(6, {"SetRange 0 6", "SetStep 1"})));
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(ListDir(sub),
+              (std::vector<std::string> {"Clip.zip", "a.zip", "b.zip", "clip.zip", "old.zip"}));
+    EXPECT_EQ(Entries(sub + "/Clip.zip"), Expected({"Clip.avi"}));
+    EXPECT_EQ(Entries(sub + "/a.zip"), Expected({"a.doc", "a.txt"}));
+    EXPECT_EQ(Entries(sub + "/b.zip"), Expected({"b"}));
+    EXPECT_EQ(Entries(sub + "/clip.zip"), Expected({"clip.txt"}));
+    EXPECT_EQ(ReadFile(sub + "/old.zip"), Content("old.zip"));
+
+    // The zip file is copied first; each archive appears when it is closed, and upper
+    // case sorts before lower case.
+    using V = std::vector<std::string>;
+    ASSERT_EQ(atStep.size(), 6u);
+    EXPECT_EQ(atStep[0], V {}); // before the copy
+    EXPECT_EQ(atStep[1], V {"old.zip"}); // Clip.avi
+    EXPECT_EQ(atStep[2], (V {"Clip.zip", "old.zip"})); // a.doc
+    EXPECT_EQ(atStep[3], (V {"Clip.zip", "old.zip"})); // a.txt
+    EXPECT_EQ(atStep[4], (V {"Clip.zip", "a.zip", "old.zip"})); // b
+    EXPECT_EQ(atStep[5], (V {"Clip.zip", "a.zip", "b.zip", "old.zip"})); // clip.txt
+}
+
+TEST_F(ArchiveRunTest, StoredPathsWhenAsked)
+{
+    window.settings.keepIndividual = 1;
+    window.settings.storePathInZip = 1;
+    Source("a.txt");
+    Run();
+    // The back end stores the disk path without its root.
+    const auto entries = Entries(out + "/a.zip");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].first, src.substr(1) + "/a.txt");
+    EXPECT_EQ(entries[0].second, Content("a.txt"));
+}
+
+TEST_F(ArchiveRunTest, SettingsWrittenWithBackslashes)
+{
+    std::string source = src;
+    std::replace(source.begin(), source.end(), '/', '\\');
+    window.settings.sourceFolder = source;
+    window.settings.targetFolder = out + "\\deep\\\\er/";
+    window.settings.createSubFolder = 1;
+    Source("a.txt");
+    Run();
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(Entries(out + "/deep/er/Clips/Clips.zip"), Expected({"a.txt"}));
+}
+
+TEST_F(ArchiveRunTest, ZipCopyConflictGoesToTheConflictArchive)
+{
+    MakeDirs(out);
+    WriteFile(out + "/x.zip", "older");
+    for (const char *name : {"a.txt", "x.zip", "y.ZIP", "z.zIP"})
+        Source(name);
+    int positionAtEnd = -1;
+    window.OnOperation([&](const std::string &op) {
+        if (op == "StopAnimation")
+            positionAtEnd = window.Position();
+    });
+
+    Run();
+
+    const std::string conflictText = ConflictMessageText(1, out + "/conflict.zip");
+    EXPECT_EQ(window.ProgressOperations(),
+              Progress({"SetRange 0 4", "SetStep 1", "StepIt", "StepIt", "GetPos -> 2", "SetPos 1",
+                        "StepIt", "StepIt", "StepIt"}));
+    EXPECT_EQ(window.Operations()[window.Operations().size() - 6],
+              "Message File name conflicts!|" + conflictText);
+    EXPECT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(positionAtEnd, 4);
+
+    EXPECT_EQ(ReadFile(out + "/x.zip"), "older");
+    EXPECT_EQ(ReadFile(out + "/y.ZIP"), Content("y.ZIP"));
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt", "z.zIP"}));
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"x.zip"}));
+}
+
+TEST_F(ArchiveRunTest, ZipCopyConflictSkipped)
+{
+    window.settings.skipConflicts = 1;
+    MakeDirs(out);
+    WriteFile(out + "/x.zip", "older");
+    Source("a.txt");
+    Source("x.zip");
+    Run();
+    EXPECT_EQ(window.ProgressOperations(),
+              Progress({"SetRange 0 2", "SetStep 1", "StepIt", "StepIt"}));
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(ReadFile(out + "/x.zip"), "older");
+    EXPECT_EQ(ListDir(out), (std::vector<std::string> {"Clips.zip", "x.zip"}));
+}
+
+TEST_F(ArchiveRunTest, ZipTargetAppearingDuringTheRunIsNeverReplaced)
+{
+    Source("x.zip");
+    // The bar steps just before the copy: make the target appear right then.
+    window.OnOperation([&](const std::string &op) {
+        if (op == "StepIt" && !FileExists(out + "/x.zip"))
+            WriteFile(out + "/x.zip", "appeared");
+    });
+    Run();
+    EXPECT_EQ(ReadFile(out + "/x.zip"), "appeared");
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"x.zip"}));
+    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"File name conflicts!"});
+}
+
+TEST_F(ArchiveRunTest, EarlierPerNameArchiveMakesConflictsInListOrder)
+{
+    window.settings.keepIndividual = 1;
+    MakeDirs(out);
+    WriteFile(out + "/a.zip", "earlier a");
+    WriteFile(out + "/n.zip", "earlier n");
+    for (const char *name : {"a.doc", "a.txt", "b.txt", "n.zip"})
+        Source(name);
+
+    Run();
+
+    // n.zip fails its copy in the enumeration; a.doc and a.txt meet a.zip in the per-name
+    // pass; the conflict archive takes them in that order.
+    EXPECT_EQ(window.ProgressOperations(),
+              Progress({"SetRange 0 4", "SetStep 1", "StepIt", "GetPos -> 1", "SetPos 0", "StepIt",
+                        "StepIt", "StepIt", "StepIt"}));
+    EXPECT_EQ(ReadFile(out + "/a.zip"), "earlier a");
+    EXPECT_EQ(ReadFile(out + "/n.zip"), "earlier n");
+    EXPECT_EQ(Entries(out + "/b.zip"), Expected({"b.txt"}));
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"n.zip", "a.doc", "a.txt"}));
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].first, "File name conflicts!");
+    EXPECT_EQ(window.Messages()[0].second, ConflictMessageText(3, out + "/conflict.zip"));
+}
+
+TEST_F(ArchiveRunTest, EarlierPerNameArchiveSkipped)
+{
+    window.settings.keepIndividual = 1;
+    window.settings.skipConflicts = 1;
+    MakeDirs(out);
+    WriteFile(out + "/a.zip", "earlier a");
+    for (const char *name : {"a.doc", "a.txt", "b.txt"})
+        Source(name);
+    Run();
+    EXPECT_EQ(window.ProgressOperations(), Progress(Steps(3, {"SetRange 0 3", "SetStep 1"})));
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(ListDir(out), (std::vector<std::string> {"a.zip", "b.zip"}));
+    EXPECT_EQ(ReadFile(out + "/a.zip"), "earlier a");
+}
+
+TEST_F(ArchiveRunTest, TimeStampsNameTheSingleAndConflictArchivesOnly)
+{
+    window.settings.useTimestamps = 1;
+    Source("a.txt");
+    Run();
+    EXPECT_TRUE(std::regex_match(window.Stamp(), std::regex("_[0-9]{8}_[0-9]{6}")));
+    EXPECT_EQ(Entries(out + "/Clips" + window.Stamp() + ".zip"), Expected({"a.txt"}));
+
+    // Per-name mode: archives without a stamp, the conflict archive with one.
+    FakeWindow second;
+    second.settings = window.settings;
+    second.settings.keepIndividual = 1;
+    WriteFile(out + "/b.zip", "earlier");
+    Source("b.txt");
+    ArchiveRun(second);
+    EXPECT_EQ(Entries(out + "/a.zip"), Expected({"a.txt"}));
+    const std::string conflict = out + "/conflict" + second.Stamp() + ".zip";
+    EXPECT_EQ(Entries(conflict), Expected({"b.txt"}));
+    EXPECT_EQ(second.Messages().at(0).second, ConflictMessageText(1, conflict));
+}
+
+TEST_F(ArchiveRunTest, WithoutStampsTheSingleArchiveIsReplaced)
+{
+    Source("a.txt");
+    Run();
+    std::remove((src + "/a.txt").c_str());
+    Source("b.txt");
+    FakeWindow second;
+    second.settings = window.settings;
+    ArchiveRun(second);
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"b.txt"}));
+    EXPECT_TRUE(second.Messages().empty());
+}
+
+TEST_F(ArchiveRunTest, StopDuringTheEnumeration)
+{
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        Source(name);
+    window.StopAfter("StepIt", 1);
+    Run();
+    Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 3", "SetStep 1", "StepIt"};
+    for (const std::string &op : Reset())
+        ops.push_back(op);
+    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt"}));
+    EXPECT_TRUE(window.StopRequested()); // the run never clears it
+}
+
+TEST_F(ArchiveRunTest, StopBeforeTheFirstFileLeavesAnEmptyArchive)
+{
+    Source("a.txt");
+    window.StopAfter("SetStep", 1);
+    Run();
+    EXPECT_EQ(window.ProgressOperations(), Progress({"SetRange 0 1", "SetStep 1"}));
+    // An archive without entries is just its end record.
+    const std::string archive = ReadFile(out + "/Clips.zip");
+    EXPECT_EQ(archive.substr(0, 4), std::string("PK\5\6"));
+    EXPECT_EQ(ListDir(out), std::vector<std::string> {"Clips.zip"});
+}
+
+TEST_F(ArchiveRunTest, StopDuringTheEnumerationInPerNameMode)
+{
+    window.settings.keepIndividual = 1;
+    for (const char *name : {"a.zip", "b.zip", "c.txt"})
+        Source(name);
+    window.StopAfter("StepIt", 1);
+    Run();
+    EXPECT_EQ(window.ProgressOperations(), Progress({"SetRange 0 3", "SetStep 1", "StepIt"}));
+    EXPECT_EQ(ListDir(out), std::vector<std::string> {"a.zip"});
+}
+
+TEST_F(ArchiveRunTest, StopDuringThePerNamePass)
+{
+    window.settings.keepIndividual = 1;
+    MakeDirs(out);
+    WriteFile(out + "/n.zip", "earlier");
+    for (const char *name : {"a.txt", "b.doc", "b.txt", "c.txt", "n.zip"})
+        Source(name);
+    // Step 1 copies n.zip (a conflict), 2 adds a.txt, 3 adds b.doc: the stop comes before
+    // b.txt, and b.zip is closed with what it holds.
+    window.StopAfter("StepIt", 3);
+    Run();
+    EXPECT_EQ(window.ProgressOperations(),
+              Progress({"SetRange 0 5", "SetStep 1", "StepIt", "GetPos -> 1", "SetPos 0", "StepIt",
+                        "StepIt"}));
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(ListDir(out), (std::vector<std::string> {"a.zip", "b.zip", "n.zip"}));
+    EXPECT_EQ(Entries(out + "/b.zip"), Expected({"b.doc"}));
+}
+
+TEST_F(ArchiveRunTest, StopDuringTheConflictPass)
+{
+    MakeDirs(out);
+    WriteFile(out + "/x.zip", "earlier");
+    WriteFile(out + "/y.zip", "earlier");
+    Source("x.zip");
+    Source("y.zip");
+    // Steps: copy x, copy y, conflict x; then the stop.
+    window.StopAfter("StepIt", 3);
+    Run();
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"x.zip"}));
+}
+
+TEST_F(ArchiveRunTest, NothingToDo)
+{
+    MakeDirs(src + "/d1");
+    MakeDirs(src + "/d2");
+    window.settings.fileMask = "d*";
+    window.settings.createSubFolder = 1;
+    Run();
+    Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 0", "SetStep 1"};
+    for (const std::string &op : Reset())
+        ops.push_back(op);
+    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_FALSE(FileExists(out));
+
+    FakeWindow missing;
+    missing.settings = window.settings;
+    missing.settings.sourceFolder = tmp / "no such folder";
+    missing.settings.fileMask = "*.*";
+    ArchiveRun(missing);
+    EXPECT_EQ(missing.ProgressOperations(), Progress({"SetRange 0 0", "SetStep 1"}));
+    EXPECT_FALSE(FileExists(out));
+}
+
+TEST_F(ArchiveRunTest, SubFolderThatCannotBeMadeEndsTheRun)
+{
+    window.settings.createSubFolder = 1;
+    MakeDirs(out);
+    WriteFile(out + "/Clips", "a file where the sub folder should go");
+    Source("a.txt");
+    Source("b.zip");
+    Run();
+    Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 2", "SetStep 1",
+               "Message Unable to create subfolder|" + out + "/Clips"};
+    for (const std::string &op : Reset())
+        ops.push_back(op);
+    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_EQ(ListDir(out), std::vector<std::string> {"Clips"});
+}
+
+TEST_F(ArchiveRunTest, ExistingSubFolderIsUsed)
+{
+    window.settings.createSubFolder = 1;
+    MakeDirs(out + "/Clips");
+    Source("a.txt");
+    Run();
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(Entries(out + "/Clips/Clips.zip"), Expected({"a.txt"}));
+}
+
+TEST_F(ArchiveRunTest, OutputInsideTheSourceFolderIsNeverItsOwnInput)
+{
+    window.settings.keepIndividual = 1;
+    window.settings.targetFolder = src;
+    Source("a.txt");
+    Source("b.txt");
+    // A temporary of another run's copy still being written.
+    WriteFile(src + "/.kelvane-tmp-123", "half");
+    Run();
+    EXPECT_EQ(window.ProgressOperations(), Progress(Steps(2, {"SetRange 0 2", "SetStep 1"})));
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(Entries(src + "/a.zip"), Expected({"a.txt"}));
+    EXPECT_EQ(Entries(src + "/b.zip"), Expected({"b.txt"}));
+    EXPECT_EQ(ListDir(src),
+              (std::vector<std::string> {".kelvane-tmp-123", "a.txt", "a.zip", "b.txt", "b.zip"}));
+}
+
+TEST_F(ArchiveRunTest, LongBaseNamesGiveArchiveNamesTheFileSystemTakes)
+{
+    window.settings.keepIndividual = 1;
+    // A name of 255 bytes without extension: "name.zip" would be too long for the file
+    // system, so the base name is cut, and the cut falls inside a 3-byte character.
+    const std::string name = std::string(249, 'n') + "\xE2\x82\xAC\xE2\x82\xAC";
+    ASSERT_EQ(name.size(), 255u);
+    Source(name);
+    Run();
+    EXPECT_TRUE(window.Messages().empty());
+    const std::string archive = std::string(249, 'n') + ".zip";
+    EXPECT_EQ(ListDir(out), std::vector<std::string> {archive});
+    // The test reader cannot convert UTF-8 names in the C locale: look for the stored name.
+    EXPECT_NE(ReadFile(out + "/" + archive).find(name), std::string::npos);
+}
+
+TEST(CountMatchingFilesTest, FullCountBeyondSixteenBits)
+{
+    TempDir tmp;
+    const int files = 70000;
+    for (int i = 0; i < files; ++i)
+        WriteFile(tmp / ("f" + std::to_string(i)), "");
+    MakeDirs(tmp / "folder");
+    WriteFile(tmp / ".kelvane-tmp-abc", "");
+    FakeWindow window;
+    EXPECT_EQ(CountMatchingFiles(window, tmp.path(), "*.*"), files);
+    EXPECT_EQ(window.Operations(), (std::vector<std::string> {"SetRange 0 70000", "SetStep 1"}));
+    EXPECT_EQ(window.Upper(), files);
+}
+
+} // namespace
+} // namespace kelvane::test

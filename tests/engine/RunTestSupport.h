@@ -1,0 +1,88 @@
+#pragma once
+
+// A fixture for whole runs: a source folder "Clips" and a target folder "out" in a fresh
+// temporary folder, and a fake window whose settings point at them.
+
+#include "engine/ArchiveRun.h"
+#include "tests/engine/FakeWindow.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kelvane::test {
+
+class RunFixture : public ::testing::Test
+{
+protected:
+    TempDir tmp;
+    std::string src = tmp / "Clips";
+    std::string out = tmp / "out";
+    FakeWindow window;
+
+    void SetUp() override
+    {
+        MakeDirs(src);
+        JobSettings &s = window.settings;
+        s.fileMask = "*.*";
+        s.sourceFolder = src;
+        s.targetFolder = out;
+        s.createSubFolder = 0;
+        s.keepIndividual = 0;
+        s.useTimestamps = 0;
+        s.skipConflicts = 0;
+        s.storePathInZip = 0;
+    }
+
+    // A source file whose content is its own name, so that contents can be told apart.
+    void Source(const std::string &name) { WriteFile(src + "/" + name, "data of " + name); }
+    static std::string Content(const std::string &name) { return "data of " + name; }
+
+    void Run() { EXPECT_EQ(ArchiveRun(window), 0); }
+
+    // (name, data) of every entry, in archive order; fails the test when unreadable.
+    static std::vector<std::pair<std::string, std::string>> Entries(const std::string &zip)
+    {
+        const ZipContents contents = ReadZip(zip);
+        EXPECT_TRUE(contents.ok) << zip << ": " << contents.error;
+        std::vector<std::pair<std::string, std::string>> result;
+        for (const ZipEntry &e : contents.entries)
+            result.emplace_back(e.name, e.data);
+        return result;
+    }
+
+    // The entries a zip should hold when it got the named source files, in this order.
+    static std::vector<std::pair<std::string, std::string>>
+    Expected(const std::vector<std::string> &names)
+    {
+        std::vector<std::pair<std::string, std::string>> result;
+        for (const std::string &name : names)
+            result.emplace_back(name, Content(name));
+        return result;
+    }
+
+    // The operations of the reset that ends every run.
+    static std::vector<std::string> Reset()
+    {
+        return {"StopAnimation", "CloseAnimation", "RepaintAnimation", "SetPos 0", "Caption START"};
+    }
+
+    // The progress operations expected: the given ones, then the reset's "SetPos 0".
+    static std::vector<std::string> Progress(std::vector<std::string> ops)
+    {
+        ops.push_back("SetPos 0");
+        return ops;
+    }
+
+    static std::vector<std::string> Steps(int n, std::vector<std::string> before = {})
+    {
+        for (int i = 0; i < n; ++i)
+            before.push_back("StepIt");
+        return before;
+    }
+};
+
+} // namespace kelvane::test

@@ -1,0 +1,150 @@
+#include "engine/ArchiveRun.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+
+namespace kelvane {
+namespace {
+
+JobSettings WindowsStyleSettings()
+{
+    JobSettings s;
+    s.sourceFolder = "D:\\Video\\Clips";
+    s.targetFolder = "D:\\Backup";
+    s.fileMask = "*.avi";
+    return s;
+}
+
+TEST(RunPathsTest, SubFolderAndStampFollowTheSwitches)
+{
+    JobSettings s = WindowsStyleSettings();
+    s.createSubFolder = 1;
+    s.useTimestamps = 1;
+    RunPaths p = DeriveRunPaths(s, "_20040315_093000");
+    EXPECT_EQ(p.sourceFolder, "D:/Video/Clips");
+    EXPECT_EQ(p.fileMask, "*.avi");
+    EXPECT_EQ(p.sourceName, "Clips");
+    EXPECT_EQ(p.outputFolder, "D:/Backup/Clips");
+    EXPECT_EQ(p.singleArchive, "D:/Backup/Clips/Clips_20040315_093000.zip");
+    EXPECT_EQ(p.conflictArchive, "D:/Backup/Clips/conflict_20040315_093000.zip");
+
+    s.createSubFolder = 0;
+    s.useTimestamps = 0;
+    p = DeriveRunPaths(s, "_20040315_093000");
+    EXPECT_EQ(p.outputFolder, "D:/Backup");
+    EXPECT_EQ(p.singleArchive, "D:/Backup/Clips.zip");
+    EXPECT_EQ(p.conflictArchive, "D:/Backup/conflict.zip");
+}
+
+TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
+{
+    JobSettings s;
+    s.sourceFolder = "/data\\in/Clips";
+    s.targetFolder = "/backup/";
+    s.createSubFolder = 1;
+    s.useTimestamps = 0;
+    const RunPaths p = DeriveRunPaths(s, "_x");
+    EXPECT_EQ(p.sourceFolder, "/data/in/Clips");
+    EXPECT_EQ(p.outputFolder, "/backup/Clips");
+    EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
+}
+
+TEST(RunPathsTest, SourceNameIsTheLastLevel)
+{
+    EXPECT_EQ(SourceNameOf("C:\\Video\\Clips"), "Clips");
+    EXPECT_EQ(SourceNameOf("/video/clips"), "clips");
+    EXPECT_EQ(SourceNameOf("a/b\\c"), "c");
+    EXPECT_EQ(SourceNameOf("Clips"), "Clips");
+    EXPECT_EQ(SourceNameOf("Clips\\"), "");
+    EXPECT_EQ(SourceNameOf("Clips/"), "");
+    EXPECT_EQ(SourceNameOf(""), "");
+}
+
+TEST(FileNameTest, SplitsAtTheLastDot)
+{
+    auto check = [](const std::string &name, const std::string &base, const std::string &ext) {
+        const NameParts parts = SplitFileName(name);
+        EXPECT_EQ(parts.baseName, base) << name;
+        EXPECT_EQ(parts.extension, ext) << name;
+    };
+    check("take1.avi", "take1", ".avi");
+    check("a.tar.gz", "a.tar", ".gz");
+    check("README", "README", "");
+    check(".profile", "", ".profile");
+    check("trailing.", "trailing", ".");
+}
+
+TEST(FileNameTest, LongBaseNamesAreCutWithoutBreakingACharacter)
+{
+    // Base names keep at most 251 bytes, so that base name and ".zip" fit 255.
+    EXPECT_EQ(SplitFileName(std::string(300, 'a') + ".txt").baseName, std::string(251, 'a'));
+    EXPECT_EQ(SplitFileName(std::string(251, 'b') + ".txt").baseName, std::string(251, 'b'));
+    // "é" (2 bytes) at bytes 251..252 would be split, so it goes.
+    const std::string twoByte = std::string(250, 'a') + "\xC3\xA9" + "tail";
+    EXPECT_EQ(SplitFileName(twoByte).baseName, std::string(250, 'a'));
+    EXPECT_EQ(SplitFileName(std::string(249, 'a') + "\xC3\xA9" + "tail.txt").baseName,
+              std::string(249, 'a') + "\xC3\xA9");
+    // "€" (3 bytes) at 253..255 goes; at 252..254 it fits and stays.
+    EXPECT_EQ(CutAtCharBoundary(std::string(253, 'a') + "\xE2\x82\xAC" + "x", 255),
+              std::string(253, 'a'));
+    EXPECT_EQ(CutAtCharBoundary(std::string(252, 'a') + "\xE2\x82\xAC" + "x", 255),
+              std::string(252, 'a') + "\xE2\x82\xAC");
+    // A 4-byte character straddling the cut.
+    EXPECT_EQ(CutAtCharBoundary(std::string(253, 'a') + "\xF0\x9F\x98\x80", 255),
+              std::string(253, 'a'));
+    // Bytes that are not UTF-8 at all are cut plainly.
+    EXPECT_EQ(CutAtCharBoundary(std::string(300, '\x80'), 255).size(), 255u);
+    EXPECT_EQ(CutAtCharBoundary("short", 255), "short");
+}
+
+TEST(FileNameTest, OnlyExactZipExtensionsAreZipFiles)
+{
+    EXPECT_TRUE(IsZipExtension(".zip"));
+    EXPECT_TRUE(IsZipExtension(".ZIP"));
+    EXPECT_FALSE(IsZipExtension(".Zip"));
+    EXPECT_FALSE(IsZipExtension(".zIP"));
+    EXPECT_FALSE(IsZipExtension("zip"));
+    EXPECT_FALSE(IsZipExtension(".zipx"));
+    EXPECT_FALSE(IsZipExtension(""));
+}
+
+TEST(ArchivePathOrderTest, UnsignedByteOrder)
+{
+    EXPECT_TRUE(ArchivePathLess("o/B.zip", "o/a.zip")); // upper case first
+    EXPECT_FALSE(ArchivePathLess("o/a.zip", "o/B.zip"));
+    EXPECT_TRUE(ArchivePathLess("o/z.zip", "o/\xC3\xA9.zip")); // high bytes after ASCII
+    EXPECT_TRUE(ArchivePathLess("o/a", "o/a.zip"));
+    EXPECT_FALSE(ArchivePathLess("o/a.zip", "o/a.zip"));
+}
+
+TEST(ConflictMessageTest, ExactText)
+{
+    EXPECT_EQ(ConflictMessageText(3, "/t/conflict.zip"),
+              "Due to file name conflicts with existing target directory files, 3 files were "
+              "copied to\n/t/conflict.zip\n\nAvoid this by copying to a clean target folder.");
+}
+
+std::string LocalStampNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char buffer[32];
+    return std::string(buffer, std::strftime(buffer, sizeof buffer, "_%Y%m%d_%H%M%S", &local));
+}
+
+TEST(RunStampTest, LocalTimeInFixedForm)
+{
+    const std::string before = LocalStampNow();
+    const std::string stamp = MakeRunStamp();
+    const std::string after = LocalStampNow();
+    EXPECT_EQ(stamp.size(), 16u);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex("_[0-9]{8}_[0-9]{6}"))) << stamp;
+    // Made between the two readings (a clock change in between aside).
+    EXPECT_TRUE(stamp == before || stamp == after) << before << " " << stamp << " " << after;
+}
+
+} // namespace
+} // namespace kelvane

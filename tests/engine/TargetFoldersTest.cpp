@@ -1,0 +1,101 @@
+#include "engine/ArchiveRun.h"
+#include "tests/engine/FakeWindow.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kelvane::test {
+namespace {
+
+std::string Backslashed(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+TEST(CreateTargetPathTest, BuildsEveryMissingLevelOfAnAbsolutePath)
+{
+    TempDir tmp;
+    FakeWindow window;
+    CreateTargetPath(window, tmp / "a/b/c/d");
+    EXPECT_TRUE(IsDirectory(tmp / "a/b/c/d"));
+    EXPECT_TRUE(window.Operations().empty());
+
+    // Existing in full: every level passes, nothing is shown.
+    CreateTargetPath(window, tmp / "a/b/c/d");
+    EXPECT_TRUE(window.Operations().empty());
+}
+
+TEST(CreateTargetPathTest, MixedDoubledAndTrailingSeparators)
+{
+    TempDir tmp;
+    FakeWindow window;
+    const std::string base = Backslashed(tmp.path()); // "\tmp\kelvane-test-X"
+    CreateTargetPath(window, base + "\\x//y\\\\z/\\");
+    EXPECT_TRUE(IsDirectory(tmp / "x/y/z"));
+    EXPECT_EQ(ListDir(tmp / "x/y/z"), std::vector<std::string> {});
+    EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string> {"x"});
+    EXPECT_TRUE(window.Operations().empty());
+}
+
+TEST(CreateTargetPathTest, RelativePathsStartInTheCurrentFolder)
+{
+    TempDir tmp;
+    FakeWindow window;
+    ScopedCurrentDir cd(tmp.path());
+    CreateTargetPath(window, "D:\\Backup/Clips");
+    EXPECT_TRUE(IsDirectory(tmp / "D:/Backup/Clips"));
+    EXPECT_TRUE(window.Operations().empty());
+}
+
+TEST(CreateTargetPathTest, NetworkFormKeepsItsLeadingSeparators)
+{
+    // "\\tmp\..." becomes "//tmp/...", which POSIX resolves like "/tmp/...": the levels are
+    // made where the path points, not under the current folder.
+    TempDir tmp;
+    TempDir elsewhere;
+    FakeWindow window;
+    ScopedCurrentDir cd(elsewhere.path());
+    const std::string network = "\\" + Backslashed(tmp.path()) + "\\share\\folder";
+    CreateTargetPath(window, network);
+    EXPECT_TRUE(IsDirectory(tmp / "share/folder"));
+    EXPECT_TRUE(ListDir(elsewhere.path()).empty());
+
+    // A failure names the level in that form.
+    WriteFile(tmp / "blocker", "a file where a folder should be");
+    CreateTargetPath(window, "\\" + Backslashed(tmp.path()) + "\\blocker\\deeper");
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].first, "Unable to create subfolder");
+    EXPECT_EQ(window.Messages()[0].second, "/" + tmp.path() + "/blocker/*.*");
+}
+
+TEST(CreateTargetPathTest, StopsAtTheFirstLevelThatCannotBeMade)
+{
+    TempDir tmp;
+    FakeWindow window;
+    WriteFile(tmp / "file", "x");
+    CreateTargetPath(window, tmp / "file/sub/deeper");
+    EXPECT_EQ(window.Operations(),
+              std::vector<std::string> {"Message Unable to create subfolder|" + tmp.path()
+                                        + "/file/*.*"});
+    EXPECT_FALSE(FileExists(tmp / "file/sub"));
+    EXPECT_EQ(ReadFile(tmp / "file"), "x");
+}
+
+TEST(CreateTargetPathTest, LongPathsHaveNoLimit)
+{
+    TempDir tmp;
+    FakeWindow window;
+    std::string path = tmp.path();
+    for (int i = 0; i < 40; ++i)
+        path += "/level" + std::to_string(i) + std::string(20, 'x');
+    ASSERT_GT(path.size(), 1000u);
+    CreateTargetPath(window, path);
+    EXPECT_TRUE(IsDirectory(path));
+    EXPECT_TRUE(window.Operations().empty());
+}
+
+} // namespace
+} // namespace kelvane::test
