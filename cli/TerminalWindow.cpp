@@ -25,6 +25,11 @@ double SteadySeconds()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+std::string FileCount(long long n)
+{
+    return std::to_string(n) + (n == 1 ? " file" : " files");
+}
+
 } // namespace
 
 std::string FormatDuration(double seconds)
@@ -114,12 +119,11 @@ std::string TerminalWindow::RunStamp() const
 void TerminalWindow::SetRange(int lower, int upper)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const long long low16 = static_cast<long long>(upper) & 0xFFFF;
-    total_ = low16 - lower;
-    if (fullCounter_) {
-        // With more than 65535 files the range has lost the high bits of the count.
+    total_ = static_cast<long long>(upper) - lower;
+    if (fullCounter_ && upper >= 0 && upper <= 0xFFFF) {
+        // A 16-bit range may have lost the high bits of a count beyond 65535.
         const long long full = fullCounter_();
-        if (full >= 0 && (full & 0xFFFF) == low16)
+        if (full > upper && (full & 0xFFFF) == upper)
             total_ = full - lower;
     }
     if (total_ < 0)
@@ -128,8 +132,7 @@ void TerminalWindow::SetRange(int lower, int upper)
     startTime_ = Now();
     lastDraw_ = -1;
     if (style_ == ProgressStyle::Summary || style_ == ProgressStyle::PerFile)
-        err_ << kProgramName << ": " << total_ << (total_ == 1 ? " file\n" : " files\n")
-             << std::flush;
+        Emit(std::string(kProgramName) + ": " + FileCount(total_) + "\n");
     else if (style_ == ProgressStyle::Bar)
         ShowProgress(true);
 }
@@ -147,7 +150,8 @@ void TerminalWindow::StepIt()
     if (ended_)
         return;
     if (style_ == ProgressStyle::PerFile)
-        err_ << kProgramName << ": file " << pos_ << " of " << total_ << '\n' << std::flush;
+        Emit(std::string(kProgramName) + ": file " + std::to_string(pos_) + " of "
+             + std::to_string(total_) + "\n");
     else
         ShowProgress(false);
 }
@@ -182,7 +186,7 @@ void TerminalWindow::ShowMessage(const std::string &text, const std::string &cap
     std::lock_guard<std::mutex> lock(mutex_);
     ++messages_;
     ClearBarLine();
-    err_ << kProgramName << ": " << caption << '\n' << text << '\n' << std::flush;
+    Emit(std::string(kProgramName) + ": " + caption + "\n" + text + "\n");
     if (ranged_ && !ended_)
         ShowProgress(true);
 }
@@ -200,16 +204,24 @@ void TerminalWindow::ShowProgress(bool force)
     const std::size_t width = line.size();
     if (width < barWidth_)
         line.append(barWidth_ - width, ' '); // wipe the rest of a longer earlier line
-    err_ << '\r' << line << std::flush;
+    Emit("\r" + line);
     barShown_ = true;
     barWidth_ = width;
+}
+
+void TerminalWindow::Emit(const std::string &text)
+{
+    // One piece per write: a notice from the signal handler may then fall between two
+    // lines, never into the middle of one.
+    err_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    err_.flush();
 }
 
 void TerminalWindow::ClearBarLine()
 {
     if (!barShown_)
         return;
-    err_ << '\r' << std::string(barWidth_, ' ') << '\r';
+    Emit("\r" + std::string(barWidth_, ' ') + "\r");
     barShown_ = false;
     barWidth_ = 0;
 }
@@ -226,16 +238,14 @@ void TerminalWindow::Finish()
     const bool stopped = stopRequested_.load();
     if (style_ == ProgressStyle::Bar) {
         ShowProgress(true);
-        err_ << '\n';
+        Emit("\n");
         barShown_ = false;
         barWidth_ = 0;
-        if (!stopped) {
-            err_ << std::flush;
+        if (!stopped)
             return;
-        }
     }
-    err_ << kProgramName << ": " << (stopped ? "stopped, " : "done, ") << finalPos_ << " of "
-         << total_ << (total_ == 1 ? " file\n" : " files\n") << std::flush;
+    Emit(std::string(kProgramName) + (stopped ? ": stopped, " : ": done, ")
+         + std::to_string(finalPos_) + " of " + FileCount(total_) + "\n");
 }
 
 int TerminalWindow::MessageCount() const

@@ -39,8 +39,9 @@ public:
 
     // For tests: where the time comes from (a steady clock by default).
     void SetClock(Clock clock);
-    // The progress range holds only the low 16 bits of the count. When a counter is set,
-    // the display asks it once for the full count and uses it if its low 16 bits agree.
+    // A progress range may hold only the low 16 bits of the count. When a counter is set
+    // and the range fits 16 bits, the display asks it once for the full count and uses it
+    // if its low 16 bits agree with the range.
     void SetFullCounter(Counter counter);
 
     // RunWindow
@@ -75,6 +76,7 @@ public:
 private:
     void ShowProgress(bool force); // mutex held
     void ClearBarLine(); // mutex held
+    void Emit(const std::string &text); // mutex held
     double Now() const;
 
     mutable std::mutex mutex_;

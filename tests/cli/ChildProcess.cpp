@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>

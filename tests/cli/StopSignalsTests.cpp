@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <initializer_list>
 #include <fcntl.h>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <stdexcept>
 
 #include "tests/cli/CliTestUtil.h"
 
@@ -189,6 +190,12 @@ TEST(TerminalWindow, FullCountReplacesTheSixteenBitRangeOnlyWhenItAgrees)
     b.window.SetFullCounter([] { return 70001LL; });
     b.window.SetRange(0, 70000 & 0xFFFF);
     EXPECT_EQ(b.window.Total(), 70000 & 0xFFFF);
+
+    // A range that holds the full count already is taken as it is, without asking.
+    Fixture c(ProgressStyle::None);
+    c.window.SetFullCounter([]() -> long long { throw std::logic_error("asked"); });
+    c.window.SetRange(0, 70000);
+    EXPECT_EQ(c.window.Total(), 70000);
 }
 
 TEST(TerminalWindow, SettingsAndStampAsGiven)
