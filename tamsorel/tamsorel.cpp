@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ struct TamsorelArchive
     std::string path;
     std::string tempPath;
     int fd = -1;
+    dev_t device = 0; // of the temporary file, so that it is never added to itself
+    ino_t inode = 0;
     int mode = 0;
     bool failed = false;
     std::unique_ptr<tamsorel::ZipWriter> writer;
@@ -120,6 +123,9 @@ bool AddFile(TamsorelArchive &archive, const char *diskPath, const struct tm *ti
     tamsorel::FileSource source;
     if (!source.Open(diskPath))
         return false;
+    // The archive's own temporary file would grow as fast as it is read, without end.
+    if (source.Status().st_dev == archive.device && source.Status().st_ino == archive.inode)
+        return false;
     info.mode = source.Status().st_mode & 07777;
     if (time)
         tamsorel::SetEntryTime(info, *time);
@@ -150,6 +156,12 @@ ArchiveHandle ArchiveOpen(const char *path, int mode)
         archive->fd = CreateTemp(FolderOf(archive->path), archive->tempPath);
         if (archive->fd < 0)
             return nullptr;
+        struct stat status
+        { };
+        if (::fstat(archive->fd, &status) == 0) {
+            archive->device = status.st_dev;
+            archive->inode = status.st_ino;
+        }
         try {
             archive->writer = std::make_unique<tamsorel::ZipWriter>(archive->fd);
         } catch (...) {

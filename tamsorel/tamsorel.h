@@ -19,20 +19,35 @@ extern "C" {
 
 typedef struct TamsorelArchive *ArchiveHandle;
 
-/* Starts a new archive at path. Mode 0 writes to a temporary file beside it; the archive
- * appears at its name only when ArchiveClose succeeds. Returns null on failure. */
+/* Starts a new archive at path. The archive is written to a temporary file beside it
+ * (".kelvane-tmp-" and a random suffix, in the same folder) and appears at its name only
+ * when ArchiveClose succeeds. The folder must exist already.
+ * mode 0: ArchiveClose replaces a file already at path.
+ * mode 1: never replace: ArchiveClose fails, leaving the file at path as it was.
+ * Other modes are refused. Returns null on failure (folder missing or not writable, bad
+ * mode, null or empty path). */
 TAMSOREL_API ArchiveHandle ArchiveOpen(const char *path, int mode);
 
-/* Adds the file read from diskPath. time null: the file's modification time is stored.
- * option is reserved (0). entryName null: the stored name is derived from diskPath.
- * Returns false, leaving the archive valid without this entry, when the file cannot be
- * read; a null handle does nothing and returns false. */
+/* Adds the regular file read from diskPath, deflated (an empty one stored), read to its end in a
+ * bounded amount of memory (zip64 as sizes and offsets require). time null: the file's modification
+ * time is stored; otherwise the given local time (normalised as mktime does). option is reserved
+ * (0) and ignored. entryName null: the stored name is derived from diskPath. Either way "/" and "\"
+ * both separate levels; a leading drive ("C:"), the root and every empty, "." and ".." level are
+ * dropped, and the rest is joined with "/", so no stored name is absolute or climbs out. When
+ * nothing is left, the bare name of diskPath is stored; when that is empty too, the add fails.
+ * Names that are valid UTF-8 with non-ASCII characters are flagged as UTF-8; others are stored as
+ * their bytes. Returns false, leaving the archive valid without this entry, when the file cannot be
+ * read (missing, not a regular file, read error part-way). A write error (disk full)
+ * makes the archive unusable: this and every later add fail, and so does the close. A
+ * null handle does nothing and returns false. */
 TAMSOREL_API bool ArchiveAddFile(ArchiveHandle handle, const char *diskPath, const struct tm *time,
                                  unsigned int option, const char *entryName);
 
-/* Finishes the archive and puts it at its name. Always sets *handle to null. Returns
- * false when the archive could not be completed; an older file at the name is then left
- * untouched. */
+/* Finishes the archive (central directory, end records, flushed and synced to disk) and
+ * puts it at its name. Always sets *handle to null and frees the archive. Returns false
+ * when the archive could not be completed or placed; the temporary file is then removed
+ * and an older file at the name is left untouched. A null handle (or a null pointer to
+ * one) does nothing and returns false. */
 TAMSOREL_API bool ArchiveClose(ArchiveHandle *handle);
 
 #ifdef __cplusplus

@@ -352,6 +352,16 @@ TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
         ASSERT_EQ(::chmod((dir / "locked").c_str(), 0), 0);
         EXPECT_FALSE(ArchiveAddFile(h, (dir / "locked").c_str(), nullptr, 0, "locked"));
     }
+    // Its own temporary file would grow as fast as it is read.
+    std::string temp;
+    for (const std::string &name : ListDir(dir.path()))
+        if (name.rfind(kTempPrefix, 0) == 0)
+            temp = dir / name;
+    ASSERT_FALSE(temp.empty());
+    EXPECT_FALSE(ArchiveAddFile(h, temp.c_str(), nullptr, 0, "itself"));
+    // A name longer than a zip header can hold.
+    EXPECT_FALSE(
+        ArchiveAddFile(h, (dir / "a.txt").c_str(), nullptr, 0, std::string(70000, 'n').c_str()));
     EXPECT_TRUE(ArchiveAddFile(h, (dir / "b.txt").c_str(), nullptr, 0, "b.txt"));
     EXPECT_TRUE(ArchiveClose(&h));
 

@@ -1,1 +1,204 @@
+// Archives past the 4 GiB limits of the classic zip fields. Slow (minutes): registered
+// with the label "long".
+
+#include "RawZip.h"
+#include "tamsorel/ZipWriter.h"
+#include "tamsorel/tamsorel.h"
+#include "tests/support/TestSupport.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+using kelvane::test::ReadZip;
+using kelvane::test::TempDir;
+using kelvane::test::WriteFile;
+using tamsorel::test::LittleEndian;
+using tamsorel::test::ReadRawZip;
+using tamsorel::test::RunCommand;
+using tamsorel::test::ShellQuote;
+
+namespace {
+
+constexpr std::uint64_t kFourGiB = std::uint64_t {1} << 32;
+constexpr std::uint32_t kOverflow = 0xffffffffu;
+
+std::uint64_t FreeBytes(const std::string &dir)
+{
+    struct statvfs fs
+    { };
+    if (::statvfs(dir.c_str(), &fs) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+void CheckWithOtherReaders(const std::string &archive, const std::string &expectedSizes)
+{
+    int status = -1;
+    const std::string unzip = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << unzip;
+    const std::string py = RunCommand("python3 -c "
+                                          + ShellQuote("import sys, zipfile\n"
+                                                       "z = zipfile.ZipFile(sys.argv[1])\n"
+                                                       "assert z.testzip() is None\n"
+                                                       "print([i.file_size for i in z.infolist()])")
+                                          + " " + ShellQuote(archive) + " 2>&1",
+                                      &status);
+    EXPECT_EQ(status, 0) << py;
+    EXPECT_EQ(py, expectedSizes + "\n");
+}
+
+// Endless-looking noise from a fixed seed, up to a given length, without touching the disk.
+class NoiseSource : public tamsorel::ByteSource
+{
+public:
+    explicit NoiseSource(std::uint64_t length) : left_(length) { }
+    std::int64_t Read(unsigned char *buffer, std::size_t size) override
+    {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, left_));
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i % 8 == 0) {
+                state_ ^= state_ << 13;
+                state_ ^= state_ >> 7;
+                state_ ^= state_ << 17;
+            }
+            buffer[i] = static_cast<unsigned char>(state_ >> (8 * (i % 8)));
+        }
+        left_ -= n;
+        return static_cast<std::int64_t>(n);
+    }
+
+private:
+    std::uint64_t left_;
+    std::uint64_t state_ = 0x9e3779b97f4a7c15u;
+};
+
+class StringSource : public tamsorel::ByteSource
+{
+public:
+    explicit StringSource(std::string s) : s_(std::move(s)) { }
+    std::int64_t Read(unsigned char *buffer, std::size_t size) override
+    {
+        const std::size_t n = std::min(size, s_.size() - pos_);
+        std::copy_n(s_.data() + pos_, n, buffer);
+        pos_ += n;
+        return static_cast<std::int64_t>(n);
+    }
+
+private:
+    std::string s_;
+    std::size_t pos_ = 0;
+};
+
+} // namespace
+
+// A file just over 4 GiB (sparse: mostly zeros, a few bytes at its end) and a small file
+// after it, through the exported interface.
+TEST(TamsorelLongTest, FileOver4GiBThenSmallFile)
+{
+    TempDir dir;
+    if (FreeBytes(dir.path()) < 10 * kFourGiB / 4)
+        GTEST_SKIP() << "less than 10 GiB free";
+    const std::string big = dir / "big.bin";
+    const std::uint64_t zeros = kFourGiB + 1000;
+    const std::string tail = "tail!";
+    {
+        const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(zeros)), 0);
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(zeros)),
+                  static_cast<ssize_t>(tail.size()));
+        ::close(fd);
+    }
+    const std::uint64_t bigSize = zeros + tail.size();
+    const std::string small = "the small file after the big one";
+    WriteFile(dir / "small.txt", small);
+
+    const std::string archive = dir / "big.zip";
+    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(ArchiveAddFile(h, big.c_str(), nullptr, 0, "big.bin"));
+    ASSERT_TRUE(ArchiveAddFile(h, (dir / "small.txt").c_str(), nullptr, 0, "small.txt"));
+    ASSERT_TRUE(ArchiveClose(&h));
+    ::unlink(big.c_str());
+
+    const auto zip = ReadZip(archive, false);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    ASSERT_EQ(zip.entries.size(), 2u);
+    EXPECT_EQ(zip.entries[0].name, "big.bin");
+    EXPECT_EQ(static_cast<std::uint64_t>(zip.entries[0].size), bigSize);
+    EXPECT_EQ(zip.entries[1].name, "small.txt");
+    EXPECT_EQ(static_cast<std::uint64_t>(zip.entries[1].size), small.size());
+
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    const auto &first = raw.entries[0];
+    EXPECT_EQ(first.local.versionNeeded, 45);
+    EXPECT_EQ(first.central.versionNeeded, 45);
+    EXPECT_EQ(first.local.size32, kOverflow);
+    EXPECT_EQ(first.local.compressedSize32, kOverflow);
+    ASSERT_EQ(first.local.extra.count(0x0001), 1u);
+    EXPECT_EQ(LittleEndian(first.local.extra.at(0x0001), 0, 8), bigSize);
+    EXPECT_EQ(first.central.size32, kOverflow);
+    ASSERT_EQ(first.central.extra.at(0x0001).size(), 8u) << "only the size overflowed";
+    EXPECT_EQ(LittleEndian(first.central.extra.at(0x0001), 0, 8), bigSize);
+    EXPECT_EQ(raw.entries[1].central.extra.count(0x0001), 0u);
+    EXPECT_EQ(raw.entries[1].local.extra.count(0x0001), 0u);
+
+    CheckWithOtherReaders(
+        archive, "[" + std::to_string(bigSize) + ", " + std::to_string(small.size()) + "]");
+}
+
+// Incompressible data just under 4 GiB: deflate makes it a little larger, so only the
+// compressed size needs 64 bits, and the entry after it starts beyond 4 GiB.
+TEST(TamsorelLongTest, CompressedSizeAndOffsetPast4GiB)
+{
+    TempDir dir;
+    if (FreeBytes(dir.path()) < 3 * kFourGiB)
+        GTEST_SKIP() << "less than 12 GiB free";
+    const std::uint64_t size = kOverflow - (256 << 10);
+    const std::string after = "after the noise";
+    const std::string archive = dir / "noise.zip";
+    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    {
+        tamsorel::ZipWriter writer(fd);
+        tamsorel::EntryInfo info;
+        info.name = "noise.bin";
+        tamsorel::SetEntryTime(info, 1700000000);
+        NoiseSource noise(size);
+        ASSERT_EQ(writer.AddEntry(info, noise), tamsorel::ZipWriter::AddResult::Added);
+        info.name = "after.txt";
+        StringSource text(after);
+        ASSERT_EQ(writer.AddEntry(info, text), tamsorel::ZipWriter::AddResult::Added);
+        ASSERT_TRUE(writer.Finish());
+    }
+    ::close(fd);
+
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    EXPECT_TRUE(raw.zip64End) << "the central directory starts past 4 GiB";
+    const auto &noise = raw.entries.at(0);
+    EXPECT_EQ(noise.central.size32, size);
+    EXPECT_EQ(noise.central.compressedSize32, kOverflow);
+    ASSERT_EQ(noise.central.extra.at(0x0001).size(), 8u);
+    const std::uint64_t compressed = LittleEndian(noise.central.extra.at(0x0001), 0, 8);
+    EXPECT_GT(compressed, std::uint64_t {kOverflow});
+    EXPECT_EQ(noise.local.size32, kOverflow) << "a local zip64 field holds both sizes";
+    EXPECT_EQ(LittleEndian(noise.local.extra.at(0x0001), 0, 8), size);
+    EXPECT_EQ(LittleEndian(noise.local.extra.at(0x0001), 8, 8), compressed);
+    const auto &second = raw.entries.at(1);
+    EXPECT_EQ(second.central.offset32, kOverflow);
+    EXPECT_GT(second.offset, std::uint64_t {kOverflow});
+    EXPECT_EQ(second.local.name, "after.txt") << "offset resolved through zip64";
+
+    const auto zip = ReadZip(archive, false);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    ASSERT_EQ(zip.entries.size(), 2u);
+    EXPECT_EQ(static_cast<std::uint64_t>(zip.entries[0].size), size);
+    EXPECT_EQ(static_cast<std::uint64_t>(zip.entries[1].size), after.size());
+
+    CheckWithOtherReaders(archive,
+                          "[" + std::to_string(size) + ", " + std::to_string(after.size()) + "]");
+}
