@@ -59,8 +59,14 @@ bool InstallStopSignals()
     // File operations of the run must not fail with EINTR because somebody pressed Ctrl+C.
     action.sa_flags = SA_RESTART;
     bool ok = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored from the start stays ignored: nohup, or a background job of a
+        // script, means it.
+        struct sigaction old = {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
         ok = sigaction(sig, &action, nullptr) == 0 && ok;
+    }
 
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;

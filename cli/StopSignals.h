@@ -15,7 +15,8 @@ void SetStopTarget(std::atomic<bool> *flag);
 void SetStopNoticeFd(int fd, bool afterBar);
 
 // Installs the handler for SIGINT, SIGTERM and SIGHUP (restarting interrupted system
-// calls) and ignores SIGPIPE, so that a closed standard error cannot kill a run either.
+// calls), except for those that are ignored already (nohup), and ignores SIGPIPE, so that
+// a closed standard error cannot kill a run either.
 // Returns false if any of them could not be installed.
 bool InstallStopSignals();
 

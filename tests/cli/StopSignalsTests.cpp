@@ -80,6 +80,26 @@ TEST_F(StopSignals, ClosedOutputDoesNotKillAndErrnoSurvives)
     EXPECT_TRUE(flag_.load());
 }
 
+TEST(StopSignalsInstall, SignalIgnoredFromTheStartStaysIgnored)
+{
+    // As under nohup: a hangup must not stop the run.
+    std::signal(SIGHUP, SIG_IGN);
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    SetStopNoticeFd(devNull, false);
+    std::atomic<bool> flag {false};
+    SetStopTarget(&flag);
+    ASSERT_TRUE(InstallStopSignals());
+    ASSERT_EQ(std::raise(SIGHUP), 0);
+    EXPECT_FALSE(flag.load());
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(flag.load());
+    SetStopTarget(nullptr);
+    SetStopNoticeFd(STDERR_FILENO, false);
+    ::close(devNull);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        std::signal(sig, SIG_DFL);
+}
+
 TEST_F(StopSignals, WithoutARunOnlyTheNoticeIsWritten)
 {
     SetStopTarget(nullptr);
