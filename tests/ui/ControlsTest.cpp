@@ -1,0 +1,259 @@
+// The window layer's pieces: dialogs built from their templates, the progress control,
+// the minimised icon's position.
+
+#include "resources/Resources.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/AboutDlg.h"
+#include "ui/AnimationControl.h"
+#include "ui/ArchiverDlg.h"
+#include "ui/DialogBuilder.h"
+#include "ui/HelpWindow.h"
+#include "ui/ProgressControl.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace kelvane;
+using namespace kelvane::ui;
+
+namespace {
+
+QString Utf8(const std::string &s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Checks kind, caption, place and tab order of every control against the template.
+void ExpectBuiltAsTemplate(QDialog &dialog, const BuiltDialog &built,
+                           const res::DialogTemplate &tpl)
+{
+    ASSERT_EQ(built.controls.size(), tpl.controls.size());
+    const DialogUnits &u = built.units;
+    EXPECT_GT(u.baseX, 0);
+    EXPECT_GT(u.baseY, 0);
+    EXPECT_EQ(dialog.size(), QSize(u.ToPixelsX(tpl.cx), u.ToPixelsY(tpl.cy)));
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize()) << "the window has a fixed size";
+    EXPECT_EQ(dialog.windowTitle(), Utf8(tpl.caption));
+
+    std::vector<QWidget *> tabStops;
+    for (std::size_t i = 0; i < tpl.controls.size(); ++i) {
+        const res::ControlTemplate &c = tpl.controls[i];
+        QWidget *w = built.controls[i].widget;
+        SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(c.id));
+        EXPECT_EQ(w->geometry(), u.ToPixels(c.x, c.y, c.cx, c.cy));
+        EXPECT_FALSE(w->accessibleName().isEmpty());
+        switch (c.kind) {
+        case res::ControlKind::Static:
+            ASSERT_NE(qobject_cast<QLabel *>(w), nullptr);
+            EXPECT_EQ(qobject_cast<QLabel *>(w)->text(), Utf8(c.text));
+            break;
+        case res::ControlKind::PushButton: {
+            auto *b = qobject_cast<QPushButton *>(w);
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(b->text(), Utf8(c.text));
+            EXPECT_FALSE(b->autoDefault());
+            EXPECT_EQ(b->isDefault(), (c.style & 0xF) == res::style::BS_DEFPUSHBUTTON);
+            break;
+        }
+        case res::ControlKind::CheckBox:
+            ASSERT_NE(qobject_cast<QCheckBox *>(w), nullptr);
+            EXPECT_EQ(qobject_cast<QCheckBox *>(w)->text(), Utf8(c.text));
+            break;
+        case res::ControlKind::Edit:
+            EXPECT_NE(qobject_cast<QLineEdit *>(w), nullptr);
+            break;
+        case res::ControlKind::Animation:
+            EXPECT_NE(qobject_cast<AnimationControl *>(w), nullptr);
+            break;
+        case res::ControlKind::Progress:
+            ASSERT_NE(qobject_cast<QProgressBar *>(w), nullptr);
+            EXPECT_FALSE(qobject_cast<QProgressBar *>(w)->isTextVisible());
+            break;
+        case res::ControlKind::Icon:
+            ASSERT_NE(qobject_cast<QLabel *>(w), nullptr);
+            EXPECT_FALSE(qobject_cast<QLabel *>(w)->pixmap().isNull());
+            break;
+        }
+        if ((c.style & res::style::WS_TABSTOP) != 0) {
+            EXPECT_NE(w->focusPolicy() & Qt::TabFocus, 0);
+            tabStops.push_back(w);
+        } else {
+            EXPECT_EQ(w->focusPolicy() & Qt::TabFocus, 0);
+        }
+    }
+    // Following the focus chain from the first tab stop meets the others in template order.
+    if (!tabStops.empty()) {
+        std::vector<QWidget *> chain {tabStops.front()};
+        for (QWidget *w = tabStops.front()->nextInFocusChain();
+             w != tabStops.front() && chain.size() < tabStops.size(); w = w->nextInFocusChain()) {
+            if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->parentWidget() == &dialog) {
+                chain.push_back(w);
+            }
+        }
+        EXPECT_EQ(chain, tabStops);
+    }
+    // Nothing overlaps.
+    for (std::size_t i = 0; i < built.controls.size(); ++i) {
+        for (std::size_t j = i + 1; j < built.controls.size(); ++j) {
+            EXPECT_FALSE(built.controls[i].widget->geometry().intersects(
+                built.controls[j].widget->geometry()))
+                << "controls " << i << " and " << j << " overlap";
+        }
+        EXPECT_TRUE(
+            QRect(QPoint(0, 0), dialog.size()).contains(built.controls[i].widget->geometry()))
+            << "control " << i << " lies outside the window";
+    }
+}
+
+} // namespace
+
+TEST(DialogUnitsTest, ConvertsWithTheFontsBaseUnitsAndRounds)
+{
+    const DialogUnits u {6, 13};
+    EXPECT_EQ(u.ToPixelsX(320), 480);
+    EXPECT_EQ(u.ToPixelsY(112), 182);
+    EXPECT_EQ(u.ToPixelsY(27), 44); // 43.875
+    EXPECT_EQ(u.ToPixelsY(4), 7); // 6.5 rounds up
+    EXPECT_EQ(u.ToPixelsX(1), 2); // 1.5 rounds up
+    EXPECT_EQ(u.ToPixels(4, 81, 36, 27), QRect(6, 132, 54, 44));
+}
+
+TEST(DialogUnitsTest, AverageWidthIsTheLatinLettersOverFiftyTwo)
+{
+    const QFont font = DialogFont(res::MainDialogTemplate());
+    const DialogUnits u = UnitsOf(font);
+    const QFontMetrics m(font);
+    const double exact = m.horizontalAdvance(
+                             QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"))
+        / 52.0;
+    EXPECT_LE(std::abs(u.baseX - exact), 0.5);
+    EXPECT_EQ(u.baseY, m.height());
+    EXPECT_EQ(font.pointSize(), 8);
+}
+
+TEST(MainDialogLayoutTest, ControlsCaptionsPlacesAndTabOrderFollowTheTemplate)
+{
+    CArchiverDlg dlg;
+    ExpectBuiltAsTemplate(dlg, dlg.Built(), res::MainDialogTemplate());
+    EXPECT_EQ(dlg.Built().controls.size(), 17u);
+    EXPECT_EQ(qobject_cast<QPushButton *>(dlg.Control(res::IDC_START))->text(),
+              QString::fromUtf8("开始"));
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Kelvane 1.0"));
+    EXPECT_FALSE(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+TEST(MainDialogLayoutTest, EveryControlHasASpokenName)
+{
+    CArchiverDlg dlg;
+    EXPECT_EQ(dlg.Control(res::IDC_FILE_MASK)->accessibleName(), QString::fromUtf8("文件名"));
+    EXPECT_EQ(dlg.Control(res::IDC_SOURCE_FOLDER)->accessibleName(), QString::fromUtf8("源文件"));
+    EXPECT_EQ(dlg.Control(res::IDC_TARGET_FOLDER)->accessibleName(),
+              QString::fromUtf8("目标文件夹"));
+    EXPECT_EQ(dlg.Control(res::IDC_ANIMATION)->accessibleName(),
+              QStringLiteral("Activity animation"));
+    EXPECT_EQ(dlg.Control(res::IDC_PROGRESS)->accessibleName(), QStringLiteral("Progress"));
+    EXPECT_EQ(dlg.Control(res::IDC_START)->accessibleName(), QString::fromUtf8("开始"));
+    EXPECT_NE(dlg.Control(res::IDC_BROWSE_SOURCE)->accessibleDescription(),
+              dlg.Control(res::IDC_BROWSE_TARGET)->accessibleDescription());
+    EXPECT_EQ(AccessibleCaption(QStringLiteral("&About Kelvane...")),
+              QStringLiteral("About Kelvane..."));
+}
+
+TEST(AboutBoxTest, BuiltFromItsTemplateAndEndsOnEnter)
+{
+    CAboutDlg about;
+    ExpectBuiltAsTemplate(about, about.Built(), res::AboutBoxTemplate());
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About Kelvane"));
+    auto *ok = qobject_cast<QPushButton *>(about.Control(res::IDOK));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->isDefault());
+    about.show();
+    QTest::keyClick(&about, Qt::Key_Return);
+    EXPECT_FALSE(about.isVisible());
+    EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+TEST(MinimisedIconPosTest, CentresWithHalvesTruncatedTowardZero)
+{
+    EXPECT_EQ(MinimisedIconPos(36, 36, 32, 32), QPoint(2, 2));
+    EXPECT_EQ(MinimisedIconPos(0, 0, 32, 32), QPoint(-15, -15)); // not -16
+    EXPECT_EQ(MinimisedIconPos(-1, 33, 32, 32), QPoint(-16, 1));
+    EXPECT_EQ(MinimisedIconPos(160, 40, 16, 16), QPoint(72, 12));
+}
+
+TEST(ProgressControlTest, BehavesAsTheClassicBar)
+{
+    QProgressBar bar;
+    ProgressControl p;
+    p.Attach(&bar);
+    EXPECT_EQ(p.GetPos(), 0);
+    EXPECT_EQ(p.Lower(), 0);
+    EXPECT_EQ(p.Upper(), 100);
+
+    p.SetRange(0, 3);
+    p.SetStep(1);
+    p.StepIt();
+    p.StepIt();
+    EXPECT_EQ(p.GetPos(), 2);
+    EXPECT_EQ(bar.value(), 2);
+    EXPECT_EQ(bar.maximum(), 3);
+    p.StepIt();
+    EXPECT_EQ(p.GetPos(), 3);
+    p.StepIt(); // passing the upper bound starts over
+    EXPECT_EQ(p.GetPos(), 0);
+
+    p.SetPos(7); // clamped to the range
+    EXPECT_EQ(p.GetPos(), 3);
+    p.SetPos(-4);
+    EXPECT_EQ(p.GetPos(), 0);
+
+    p.SetRange(0, 0x10005); // 16-bit bounds
+    EXPECT_EQ(p.Upper(), 5);
+
+    p.SetRange(0, 0); // an empty range shows an empty bar, not a busy indicator
+    EXPECT_LT(bar.minimum(), bar.maximum());
+    EXPECT_EQ(bar.value(), bar.minimum());
+}
+
+TEST(ProgressControlTest, CallsFromAnotherThreadRunOnTheGuiThreadInOrder)
+{
+    QProgressBar bar;
+    ProgressControl p;
+    p.Attach(&bar);
+    std::vector<int> seen;
+    QObject::connect(&bar, &QProgressBar::valueChanged, [&](int v) {
+        EXPECT_EQ(QThread::currentThread(), bar.thread());
+        seen.push_back(v);
+    });
+    std::atomic<bool> done {false};
+    int posSeenByWorker = -1;
+    std::thread worker([&] {
+        p.SetRange(0, 10);
+        p.SetStep(2);
+        p.StepIt();
+        p.StepIt();
+        posSeenByWorker = p.GetPos();
+        p.SetPos(posSeenByWorker - 1);
+        done = true;
+    });
+    ASSERT_TRUE(test::WaitFor([&] { return done.load(); }));
+    worker.join();
+    EXPECT_EQ(posSeenByWorker, 4);
+    EXPECT_EQ(seen, (std::vector<int> {2, 4, 3}));
+}
+
+TEST(HelpWindowTest, ShowsTheShippedHelpText)
+{
+    HelpWindow help;
+    const std::string_view text = res::HelpText();
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(help.Text(), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}

@@ -1,0 +1,300 @@
+// Runs from the main dialog: start to end, stop, double click, closing during a run, and
+// settings changed under a run. The worker is the real engine on temporary folders.
+
+#include "resources/Resources.h"
+#include "tests/support/TestSupport.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/AnimationControl.h"
+#include "ui/ArchiverDlg.h"
+#include "ui/MessageBox.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace kelvane;
+using namespace kelvane::ui;
+
+namespace {
+
+// The dialog, counting the runs that took its settings.
+class CountingDlg : public CArchiverDlg
+{
+public:
+    std::atomic<int> runs {0};
+    JobSettings CurrentSettings() override
+    {
+        ++runs;
+        return CArchiverDlg::CurrentSettings();
+    }
+};
+
+class RunTest : public ::testing::Test
+{
+protected:
+    RunTest()
+    {
+        test::MakeDirs(source);
+        test::MakeDirs(target);
+    }
+
+    void MakeFiles(int n)
+    {
+        for (int i = 0; i < n; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "f%03d.txt", i);
+            test::WriteFile(source + "/" + name, std::string("content of ") + name);
+        }
+    }
+
+    // Per-name archives straight in the target, entries under their bare names.
+    void Prepare(CArchiverDlg &dlg, const std::string &to)
+    {
+        dlg.show();
+        qobject_cast<QLineEdit *>(dlg.Control(res::IDC_FILE_MASK))
+            ->setText(QStringLiteral("*.txt"));
+        qobject_cast<QLineEdit *>(dlg.Control(res::IDC_SOURCE_FOLDER))
+            ->setText(QString::fromStdString(source));
+        qobject_cast<QLineEdit *>(dlg.Control(res::IDC_TARGET_FOLDER))
+            ->setText(QString::fromStdString(to));
+        qobject_cast<QCheckBox *>(dlg.Control(res::IDC_CREATE_SUB_FOLDER))->setChecked(false);
+        qobject_cast<QCheckBox *>(dlg.Control(res::IDC_KEEP_INDIVIDUAL))->setChecked(true);
+        qobject_cast<QCheckBox *>(dlg.Control(res::IDC_STORE_PATH_IN_ZIP))->setChecked(false);
+    }
+
+    static QPushButton *Start(CArchiverDlg &dlg)
+    {
+        return qobject_cast<QPushButton *>(dlg.Control(res::IDC_START));
+    }
+    static QProgressBar *Bar(CArchiverDlg &dlg)
+    {
+        return qobject_cast<QProgressBar *>(dlg.Control(res::IDC_PROGRESS));
+    }
+
+    std::vector<std::string> Zips(const std::string &folder)
+    {
+        std::vector<std::string> zips;
+        for (const std::string &name : test::ListDir(folder)) {
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".zip") == 0) {
+                zips.push_back(name);
+            }
+        }
+        return zips;
+    }
+
+    test::TempDir dir;
+    test::ScopedCurrentDir cwd {dir.path()};
+    std::string source = dir / "src";
+    std::string target = dir / "out";
+    // A run's message box would wait for a click; here it is only recorded.
+    std::vector<QString> messages;
+    test::ScopedHook<std::function<void(const QString &, const QString &)>> noBoxes {
+        MessageBoxHook(),
+        [this](const QString &, const QString &caption) { messages.push_back(caption); }};
+};
+
+} // namespace
+
+TEST_F(RunTest, StartToEndArchivesEveryFileAndResetsTheWindow)
+{
+    MakeFiles(3);
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    int highest = 0;
+    QObject::connect(Bar(dlg), &QProgressBar::valueChanged,
+                     [&](int v) { highest = std::max(highest, v); });
+
+    EXPECT_EQ(Start(dlg)->text(), QString::fromUtf8("开始"));
+    Start(dlg)->click();
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("STOP"));
+    EXPECT_TRUE(dlg.Animation()->IsOpen());
+    EXPECT_TRUE(dlg.Animation()->IsPlaying());
+    EXPECT_TRUE(dlg.WorkerActive());
+    EXPECT_EQ(dlg.Settings().sourceFolder, source) << "the start copies the controls";
+
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+    EXPECT_FALSE(dlg.Running().load());
+    EXPECT_EQ(highest, 3);
+    EXPECT_EQ(Bar(dlg)->value(), 0);
+    EXPECT_EQ(dlg.ProgressState().Upper(), 3);
+    EXPECT_FALSE(dlg.Animation()->IsOpen()) << "the clip is closed after the run";
+    EXPECT_EQ(dlg.RunStampText().size(), 16u);
+    EXPECT_TRUE(messages.empty());
+
+    ASSERT_EQ(Zips(target), (std::vector<std::string> {"f000.zip", "f001.zip", "f002.zip"}));
+    const test::ZipContents zip = test::ReadZip(target + "/f001.zip");
+    ASSERT_TRUE(zip.ok) << zip.error;
+    ASSERT_EQ(zip.entries.size(), 1u);
+    EXPECT_EQ(zip.entries[0].name, "f001.txt");
+    EXPECT_EQ(zip.entries[0].data, "content of f001.txt");
+
+    // A second run after the first: the button starts again.
+    test::WriteFile(source + "/g.txt", "g");
+    Start(dlg)->click();
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("STOP"));
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+    EXPECT_TRUE(test::FileExists(target + "/g.zip"));
+}
+
+TEST_F(RunTest, ASecondClickStopsTheRunBeforeItsFirstFile)
+{
+    MakeFiles(40);
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    Start(dlg)->click();
+    Start(dlg)->click(); // before the worker has taken a single file
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
+    EXPECT_TRUE(dlg.StopRequested().load());
+    Start(dlg)->click(); // a further click changes nothing that can be seen
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+    EXPECT_EQ(Bar(dlg)->value(), 0);
+    EXPECT_LT(Zips(target).size(), 40u);
+    EXPECT_TRUE(dlg.StopRequested().load()) << "stays set until the next start";
+}
+
+TEST_F(RunTest, AStopDuringTheRunKeepsTheArchivesMadeSoFarWhole)
+{
+    MakeFiles(40);
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    bool stopped = false;
+    QObject::connect(Bar(dlg), &QProgressBar::valueChanged, [&](int v) {
+        if (v == 5 && !stopped) {
+            stopped = true;
+            Start(dlg)->click();
+            EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
+        }
+    });
+    Start(dlg)->click();
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+    const std::vector<std::string> zips = Zips(target);
+    EXPECT_GE(zips.size(), 5u);
+    EXPECT_LT(zips.size(), 40u);
+    for (const std::string &z : zips) {
+        EXPECT_TRUE(test::ReadZip(target + "/" + z).ok) << z;
+    }
+}
+
+TEST_F(RunTest, ADoubleClickNeverStartsTwoWorkers)
+{
+    MakeFiles(5);
+    CountingDlg dlg;
+    Prepare(dlg, target);
+    QTest::mouseDClick(Start(dlg), Qt::LeftButton);
+    Start(dlg)->click();
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_EQ(dlg.runs.load(), 1);
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+
+    Start(dlg)->click();
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_EQ(dlg.runs.load(), 2);
+}
+
+TEST_F(RunTest, ClosingDuringARunEndsTheDialogOnlyAfterTheWorker)
+{
+    MakeFiles(30);
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    dlg.hide();
+    bool closed = false;
+    bool stillOpenAfterClose = false;
+    QObject::connect(Bar(dlg), &QProgressBar::valueChanged, [&](int v) {
+        if (v == 2 && !closed) {
+            closed = true;
+            dlg.reject(); // Escape, the close box and Alt+F4 all end here
+            stillOpenAfterClose = dlg.isVisible();
+            EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
+        }
+    });
+    QTimer::singleShot(0, &dlg, [&] { Start(dlg)->click(); });
+    const int result = dlg.exec();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(stillOpenAfterClose);
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_FALSE(dlg.WorkerActive()) << "the dialog ended before its worker";
+    EXPECT_FALSE(dlg.Running().load());
+    const std::vector<std::string> zips = Zips(target);
+    EXPECT_GE(zips.size(), 2u);
+    EXPECT_LT(zips.size(), 30u);
+    for (const std::string &z : zips) {
+        const test::ZipContents zip = test::ReadZip(target + "/" + z);
+        EXPECT_TRUE(zip.ok) << z << ": " << zip.error;
+        EXPECT_EQ(zip.entries.size(), 1u) << z;
+    }
+}
+
+TEST_F(RunTest, OkDuringARunCopiesTheControlsAndWaitsForTheWorker)
+{
+    MakeFiles(10);
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    dlg.hide();
+    QTimer::singleShot(0, &dlg, [&] {
+        Start(dlg)->click();
+        qobject_cast<QLineEdit *>(dlg.Control(res::IDC_FILE_MASK))
+            ->setText(QStringLiteral("*.none"));
+        dlg.accept();
+    });
+    EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_FALSE(dlg.WorkerActive());
+    EXPECT_EQ(dlg.Settings().fileMask, "*.none");
+}
+
+TEST_F(RunTest, SettingsChangedDuringARunDoNotReachIt)
+{
+    MakeFiles(6);
+    const std::string elsewhere = dir / "elsewhere";
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    bool changed = false;
+    QObject::connect(Bar(dlg), &QProgressBar::valueChanged, [&](int v) {
+        if (v == 1 && !changed) {
+            changed = true;
+            qobject_cast<QLineEdit *>(dlg.Control(res::IDC_TARGET_FOLDER))
+                ->setText(QString::fromStdString(elsewhere));
+            qobject_cast<QCheckBox *>(dlg.Control(res::IDC_KEEP_INDIVIDUAL))->setChecked(false);
+            qobject_cast<QPushButton *>(dlg.Control(res::IDC_SAVE_SETTINGS))->click();
+        }
+    });
+    Start(dlg)->click();
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(dlg.Settings().targetFolder, elsewhere);
+    EXPECT_EQ(Zips(target).size(), 6u);
+    EXPECT_FALSE(test::IsDirectory(elsewhere));
+}
+
+TEST_F(RunTest, ARunsMessageIsShownOnTheGuiThreadAndTheRunWaitsForIt)
+{
+    // A sub folder that cannot be made: the target is a file.
+    MakeFiles(2);
+    test::WriteFile(target + "/src", "in the way");
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    qobject_cast<QCheckBox *>(dlg.Control(res::IDC_CREATE_SUB_FOLDER))->setChecked(true);
+    std::vector<bool> onGui;
+    test::ScopedHook<std::function<void(const QString &, const QString &)>> record(
+        MessageBoxHook(), [&](const QString &, const QString &caption) {
+            onGui.push_back(QThread::currentThread() == dlg.thread());
+            messages.push_back(caption);
+            EXPECT_EQ(qobject_cast<QPushButton *>(dlg.Control(res::IDC_START))->text(),
+                      QStringLiteral("STOP"));
+        });
+    Start(dlg)->click();
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    ASSERT_EQ(messages, (std::vector<QString> {QStringLiteral("Unable to create subfolder")}));
+    EXPECT_EQ(onGui, (std::vector<bool> {true}));
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+}

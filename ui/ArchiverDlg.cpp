@@ -1,0 +1,417 @@
+#include "ui/ArchiverDlg.h"
+
+#include "engine/ArchiveRun.h"
+#include "resources/Resources.h"
+#include "ui/AboutDlg.h"
+#include "ui/AnimationControl.h"
+#include "ui/AppIcon.h"
+#include "ui/FolderBrowseDialog.h"
+#include "ui/FolderBrowser.h"
+#include "ui/GuiThread.h"
+#include "ui/MessageBox.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+
+#include <system_error>
+
+namespace kelvane::ui {
+
+namespace {
+
+QString FromBytes(const std::string &bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString &text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+const char *const kStop = "STOP";
+const char *const kStopping = "Stopping....";
+const char *const kStart = "START";
+
+} // namespace
+
+QPoint MinimisedIconPos(int clientW, int clientH, int cx, int cy)
+{
+    // Integer division in C++ truncates toward zero, as the classic arithmetic does.
+    return QPoint((clientW - cx + 1) / 2, (clientH - cy + 1) / 2);
+}
+
+CArchiverDlg::CArchiverDlg(QWidget *parent) : QDialog(parent)
+{
+    // Fixed size: a caption with the window menu, minimise and close, no maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    built = BuildDialog(*this, res::MainDialogTemplate());
+    setAccessibleName(windowTitle());
+    startButton = qobject_cast<QPushButton *>(Control(res::IDC_START));
+    appIcon = AppIcon();
+
+    auto connectButton = [this](int id, void (CArchiverDlg::*handler)()) {
+        if (auto *button = qobject_cast<QPushButton *>(Control(id))) {
+            connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        }
+    };
+    connectButton(res::IDC_START, &CArchiverDlg::OnStart);
+    connectButton(res::IDC_BROWSE_SOURCE, &CArchiverDlg::OnBrowseSource);
+    connectButton(res::IDC_BROWSE_TARGET, &CArchiverDlg::OnBrowseTarget);
+    connectButton(res::IDC_SAVE_SETTINGS, &CArchiverDlg::OnSaveSettings);
+    // Two buttons read "...": say which folder each one picks.
+    if (QWidget *w = Control(res::IDC_BROWSE_SOURCE)) {
+        w->setAccessibleDescription(QStringLiteral("Browse for the source folder"));
+    }
+    if (QWidget *w = Control(res::IDC_BROWSE_TARGET)) {
+        w->setAccessibleDescription(QStringLiteral("Browse for the target folder"));
+    }
+
+    auto *menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(menuKey, &QShortcut::activated, this,
+            [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
+}
+
+CArchiverDlg::~CArchiverDlg()
+{
+    // The worker uses this object until its last step: ask it to stop and keep serving its
+    // window operations until it has ended.
+    if (workerActive) {
+        pendingResult.reset();
+        stopRequested = true;
+        while (workerActive) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        }
+    }
+    if (worker.joinable()) {
+        worker.join();
+    }
+}
+
+void CArchiverDlg::showEvent(QShowEvent *event)
+{
+    if (!initialised) {
+        initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CArchiverDlg::OnInitDialog()
+{
+    SettingsToControls();
+    const std::string about = res::LoadString(res::IDS_ABOUTBOX);
+    if (!about.empty()) {
+        systemMenu.AppendSeparator();
+        systemMenu.AppendString(
+            res::IDM_ABOUTBOX,
+            QString::fromUtf8(about.data(), static_cast<qsizetype>(about.size())));
+    }
+    setWindowIcon(appIcon);
+    running = false;
+    LoadSettings(settings);
+    SettingsToControls();
+    if (QWidget *source = Control(res::IDC_SOURCE_FOLDER)) {
+        source->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void CArchiverDlg::SettingsToControls()
+{
+    progressBar.Attach(qobject_cast<QProgressBar *>(Control(res::IDC_PROGRESS)));
+    if (animationCtrl == nullptr) {
+        animationCtrl = qobject_cast<AnimationControl *>(Control(res::IDC_ANIMATION));
+    }
+    auto text = [this](int id, const std::string &value, std::string &shown) {
+        if (auto *edit = qobject_cast<QLineEdit *>(Control(id))) {
+            edit->setText(FromBytes(value));
+            shown = value;
+        }
+    };
+    auto check = [this](int id, std::int32_t value) {
+        if (auto *box = qobject_cast<QCheckBox *>(Control(id))) {
+            box->setChecked(value != 0);
+        }
+    };
+    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+}
+
+void CArchiverDlg::ControlsToSettings()
+{
+    progressBar.Attach(qobject_cast<QProgressBar *>(Control(res::IDC_PROGRESS)));
+    if (animationCtrl == nullptr) {
+        animationCtrl = qobject_cast<AnimationControl *>(Control(res::IDC_ANIMATION));
+    }
+    auto text = [this](int id, std::string &value, const std::string &shown) {
+        if (auto *edit = qobject_cast<QLineEdit *>(Control(id))) {
+            const QString now = edit->text();
+            value = now == FromBytes(shown) ? shown : ToBytes(now);
+        }
+    };
+    auto check = [this](int id, std::int32_t &value) {
+        if (auto *box = qobject_cast<QCheckBox *>(Control(id))) {
+            value = box->isChecked() ? 1 : 0;
+        }
+    };
+    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+}
+
+void CArchiverDlg::OnSysCommand(int id)
+{
+    // The low four bits of a system command belong to the system.
+    const int command = id & 0xFFF0;
+    if (command == res::IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.exec();
+        return;
+    }
+    switch (command) {
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
+    case SC_RESTORE:
+        showNormal();
+        break;
+    case SC_CLOSE:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void CArchiverDlg::OnStart()
+{
+    ControlsToSettings();
+    // From the start of a worker until this thread has seen its end every click is a stop,
+    // even before the worker has set running: never two workers.
+    if (running || workerActive) {
+        AskWorkerToStop();
+        return;
+    }
+    stopRequested = false;
+    if (worker.joinable()) {
+        worker.join();
+    }
+    try {
+        worker = std::thread([this] {
+            ArchiveRun(*this);
+            // The last thing the worker does with the dialog: tell its thread it is done.
+            QMetaObject::invokeMethod(
+                this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
+        });
+        workerActive = true;
+    } catch (const std::system_error &) {
+        // Not reported: the next click tries again.
+    }
+    if (startButton != nullptr) {
+        startButton->setText(QString::fromLatin1(kStop));
+    }
+    if (animationCtrl != nullptr) {
+        animationCtrl->Open(res::ClipData());
+        animationCtrl->Play();
+    }
+}
+
+void CArchiverDlg::AskWorkerToStop()
+{
+    stopRequested = true;
+    if (startButton != nullptr) {
+        startButton->setText(QString::fromLatin1(kStopping));
+        startButton->update();
+    }
+}
+
+void CArchiverDlg::OnWorkerEnded()
+{
+    if (worker.joinable()) {
+        worker.join();
+    }
+    workerActive = false;
+    // A stop asked for after the run's own reset would otherwise leave "Stopping....".
+    if (startButton != nullptr) {
+        startButton->setText(QString::fromLatin1(kStart));
+    }
+    if (pendingResult) {
+        const int result = *pendingResult;
+        pendingResult.reset();
+        QDialog::done(result);
+    }
+}
+
+void CArchiverDlg::accept()
+{
+    ControlsToSettings();
+    done(QDialog::Accepted);
+}
+
+void CArchiverDlg::done(int result)
+{
+    // Closing during a run waits for the worker to finish the file in hand and close its
+    // archive; the dialog keeps serving it meanwhile, and ends when the worker has ended.
+    if (workerActive) {
+        pendingResult = result;
+        AskWorkerToStop();
+        return;
+    }
+    QDialog::done(result);
+}
+
+void CArchiverDlg::Browse(std::string JobSettings::*folder, const char *prompt)
+{
+    ControlsToSettings();
+    {
+        // Owned by the dialog so that it opens over it; it is modal like every dialog here.
+        CFolderBrowser browser(this, 0);
+        browser.SetInitialFolder(settings.*folder);
+        browser.SetTitle(std::string(prompt));
+        browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
+        if (browser.Browse()) {
+            settings.*folder = browser.GetFolderPath();
+        }
+    }
+    SettingsToControls();
+}
+
+void CArchiverDlg::OnBrowseSource()
+{
+    Browse(&JobSettings::sourceFolder, "Select Source Folder");
+}
+
+void CArchiverDlg::OnBrowseTarget()
+{
+    Browse(&JobSettings::targetFolder, "Select Target Folder");
+}
+
+void CArchiverDlg::OnSaveSettings()
+{
+    ControlsToSettings();
+    SaveSettings(settings);
+}
+
+void CArchiverDlg::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // No default button: Enter clicks the push button that has the focus, and
+        // anywhere else it is OK.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CArchiverDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    QWidget *under = childAt(event->pos());
+    if (under == nullptr || qobject_cast<QLabel *>(under) != nullptr) {
+        ShowSystemMenu(event->globalPos());
+        return;
+    }
+    QDialog::contextMenuEvent(event);
+}
+
+void CArchiverDlg::ShowSystemMenu(const QPoint &globalPos)
+{
+    const int id = systemMenu.Popup(this, globalPos);
+    if (id != 0) {
+        OnSysCommand(id);
+    }
+}
+
+void CArchiverDlg::paintEvent(QPaintEvent *event)
+{
+    if (!isMinimized()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const QPoint at = MinimisedIconPos(width(), height(), 32, 32);
+    appIcon.paint(&painter, QRect(at, QSize(32, 32)));
+}
+
+void CArchiverDlg::StopAnimation()
+{
+    RunOnGuiThread(this, [this] {
+        if (animationCtrl != nullptr) {
+            animationCtrl->Stop();
+        }
+    });
+}
+
+void CArchiverDlg::CloseAnimation()
+{
+    RunOnGuiThread(this, [this] {
+        if (animationCtrl != nullptr) {
+            animationCtrl->Close();
+        }
+    });
+}
+
+void CArchiverDlg::RepaintAnimation()
+{
+    RunOnGuiThread(this, [this] {
+        if (animationCtrl != nullptr) {
+            animationCtrl->update();
+        }
+    });
+}
+
+void CArchiverDlg::SetStartCaption(const std::string &caption)
+{
+    RunOnGuiThread(this, [this, &caption] {
+        if (startButton != nullptr) {
+            startButton->setText(FromBytes(caption));
+            startButton->update();
+        }
+    });
+}
+
+void CArchiverDlg::ShowMessage(const std::string &text, const std::string &caption)
+{
+    RunOnGuiThread(this, [this, &text, &caption] {
+        ShowMessageBox(this, FromBytes(text), FromBytes(caption));
+    });
+}
+
+JobSettings CArchiverDlg::CurrentSettings()
+{
+    JobSettings copy;
+    RunOnGuiThread(this, [this, &copy] { copy = settings; });
+    return copy;
+}
+
+void CArchiverDlg::SetRunStamp(const std::string &stamp)
+{
+    RunOnGuiThread(this, [this, &stamp] { runStamp = stamp; });
+}
+
+} // namespace kelvane::ui

@@ -1,0 +1,112 @@
+#pragma once
+
+// The main dialog: shows the job settings, saves them, starts a run on a worker thread and
+// stops it with the same button, and shows the run on a progress bar and an animation.
+
+#include "engine/RunWindow.h"
+#include "settings/JobSettings.h"
+#include "ui/DialogBuilder.h"
+#include "ui/ProgressControl.h"
+#include "ui/SystemMenu.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QPoint>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+
+class QPushButton;
+
+namespace kelvane::ui {
+
+class AnimationControl;
+
+// Where the icon of a minimised window goes: centred, halves truncated toward zero.
+QPoint MinimisedIconPos(int clientW, int clientH, int cx, int cy);
+
+class CArchiverDlg : public QDialog, public RunWindow
+{
+    Q_OBJECT
+public:
+    explicit CArchiverDlg(QWidget *parent = nullptr);
+    ~CArchiverDlg() override;
+
+    // The data exchange: members to controls, controls to members. Neither validates.
+    void SettingsToControls();
+    void ControlsToSettings();
+
+    // The handlers of the dialog's message table.
+    void OnSysCommand(int id);
+    QIcon OnQueryDragIcon() const { return appIcon; }
+    void OnStart();
+    void OnBrowseSource();
+    void OnBrowseTarget();
+    void OnSaveSettings();
+
+    // RunWindow: the worker's view of the dialog.
+    ProgressDisplay &Progress() override { return progressBar; }
+    void StopAnimation() override;
+    void CloseAnimation() override;
+    void RepaintAnimation() override;
+    void SetStartCaption(const std::string &caption) override;
+    void ShowMessage(const std::string &text, const std::string &caption) override;
+    std::atomic<bool> &Running() override { return running; }
+    std::atomic<bool> &StopRequested() override { return stopRequested; }
+    JobSettings CurrentSettings() override;
+    void SetRunStamp(const std::string &stamp) override;
+
+    // For the GUI thread.
+    JobSettings &Settings() { return settings; }
+    QWidget *Control(int id) const { return built.Control(id); }
+    const BuiltDialog &Built() const { return built; }
+    AnimationControl *Animation() const { return animationCtrl; }
+    const ProgressControl &ProgressState() const { return progressBar; }
+    const SystemMenu &SysMenu() const { return systemMenu; }
+    // A worker has been started and its end has not yet been seen by this thread.
+    bool WorkerActive() const { return workerActive; }
+    std::string RunStampText() const { return runStamp; }
+    bool Initialised() const { return initialised; }
+
+public slots:
+    void accept() override;
+    void done(int result) override;
+
+protected:
+    // The dialog initialisation, once, when the window first shows.
+    virtual void OnInitDialog();
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void ShowSystemMenu(const QPoint &globalPos);
+    void AskWorkerToStop();
+    void OnWorkerEnded();
+    void Browse(std::string JobSettings::*folder, const char *prompt);
+
+    BuiltDialog built;
+    ProgressControl progressBar;
+    AnimationControl *animationCtrl = nullptr;
+    JobSettings settings;
+    QIcon appIcon;
+    std::atomic<bool> running {false};
+    std::atomic<bool> stopRequested {false};
+    std::string runStamp;
+
+    QPushButton *startButton = nullptr;
+    SystemMenu systemMenu;
+    bool initialised = false;
+    // The bytes last shown in each edit, so that text the user did not touch goes back
+    // unchanged even where it is not valid in the locale's encoding.
+    std::string shownMask, shownSource, shownTarget;
+
+    std::thread worker;
+    bool workerActive = false;
+    std::optional<int> pendingResult;
+};
+
+} // namespace kelvane::ui
