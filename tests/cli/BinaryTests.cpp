@@ -126,6 +126,26 @@ TEST(BatchBinary, WithoutSettingsFileTheDefaultsAreUsed)
     EXPECT_TRUE(ZipNames(dir / "D:/Orvel/AVIs/Archive/AVIs/take1.zip").size() == 1u);
 }
 
+TEST(BatchBinary, OnATerminalProgressIsABarRedrawnInPlace)
+{
+    TempDir dir;
+    MakeDirs(dir / "src");
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        WriteFile(dir / "src" + std::string("/") + name, name);
+    WriteFile(dir / "kelvane.ini", IniText(PlainJob(dir, true)));
+
+    ChildProcess child(kBinary, {}, dir.path(), 0, true);
+    const ChildResult r = child.Finish();
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Redrawn with carriage returns, ending on the full bar and a line end; no summary.
+    EXPECT_EQ(r.err.rfind("\r[", 0), 0u) << r.err;
+    const std::string last = r.err.substr(r.err.rfind("\r["));
+    EXPECT_EQ(last.rfind("\r[########################] 3/3 100%", 0), 0u) << last;
+    EXPECT_NE(r.err.find('\n'), std::string::npos);
+    EXPECT_EQ(r.err.find("done"), std::string::npos);
+    EXPECT_EQ(ListDir(dir / "dst"), (std::vector<std::string> {"a.zip", "b.zip", "c.zip"}));
+}
+
 TEST(BatchBinary, CtrlCStopsAfterTheFileInHandWithCompleteArchives)
 {
     TempDir dir;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
@@ -29,13 +30,24 @@ void ReadAvailable(int &fd, std::string &into)
 } // namespace
 
 ChildProcess::ChildProcess(const std::string &program, const std::vector<std::string> &args,
-                           const std::string &cwd, int errPipeSize)
+                           const std::string &cwd, int errPipeSize, bool errOnTerminal)
 {
     int outPipe[2];
     int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+    if (::pipe2(outPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    if (errPipeSize > 0)
+    if (errOnTerminal) {
+        // errPipe[0] is the terminal's master side, errPipe[1] its slave side.
+        errPipe[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (errPipe[0] < 0 || ::grantpt(errPipe[0]) != 0 || ::unlockpt(errPipe[0]) != 0)
+            throw std::runtime_error("no pseudo terminal");
+        errPipe[1] = ::open(::ptsname(errPipe[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (errPipe[1] < 0)
+            throw std::runtime_error("no pseudo terminal");
+    } else if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    if (errPipeSize > 0 && !errOnTerminal)
         ::fcntl(errPipe[1], F_SETPIPE_SZ, errPipeSize);
 
     std::vector<std::string> argvStrings;

@@ -21,9 +21,10 @@ class ChildProcess
 {
 public:
     // Starts program with args in folder cwd; stdin is /dev/null. With a nonzero
-    // errPipeSize the standard error pipe is shrunk to (about) that size.
+    // errPipeSize the standard error pipe is shrunk to (about) that size. With
+    // errOnTerminal standard error is a pseudo terminal instead of a pipe.
     ChildProcess(const std::string &program, const std::vector<std::string> &args,
-                 const std::string &cwd, int errPipeSize = 0);
+                 const std::string &cwd, int errPipeSize = 0, bool errOnTerminal = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
