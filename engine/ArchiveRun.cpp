@@ -86,7 +86,12 @@ public:
     OpenArchive(const OpenArchive &) = delete;
     OpenArchive &operator=(const OpenArchive &) = delete;
 
-    void Open(const std::string &path, int mode) { handle_ = ArchiveOpen(path.c_str(), mode); }
+    void Open(const std::string &path, int mode)
+    {
+        path_ = path;
+        handle_ = ArchiveOpen(path.c_str(), mode);
+    }
+    const std::string &Path() const { return path_; }
     bool IsOpen() const { return handle_ != nullptr; }
     std::size_t AddedCount() const { return added_.size(); }
 
@@ -117,6 +122,7 @@ public:
 
 private:
     NotArchived &notArchived_;
+    std::string path_;
     ArchiveHandle handle_ = nullptr;
     std::vector<std::string> added_;
 };
@@ -148,6 +154,11 @@ public:
 private:
     bool StopRequested() { return window_.StopRequested().load(); }
     void AddConflict(const SourceFile &file) { conflicts_.push_back(file); }
+    void Close(OpenArchive &archive)
+    {
+        if (archive.Close())
+            placed_.insert(archive.Path());
+    }
 
     RunWindow &window_;
     ProgressDisplay &progress_;
@@ -158,6 +169,9 @@ private:
     NotArchived notArchived_;
     std::vector<MapEntry> archiveMap_;
     std::vector<SourceFile> conflicts_;
+    // Everything this run has put in the output folder so far. A later output of the
+    // run at one of these names must not replace it.
+    std::set<std::string> placed_;
 };
 
 bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
@@ -177,7 +191,12 @@ bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
         if (IsZipExtension(parts.extension)) {
             progress_.StepIt();
             const std::string copyTarget = platform::JoinPath(paths_.outputFolder, entry.name);
-            if (!platform::CopyFileNoReplace(file.path, copyTarget)) {
+            // The single archive, put in place after this pass, would replace the copy: its
+            // name counts as taken.
+            const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
+            if (!taken && platform::CopyFileNoReplace(file.path, copyTarget)) {
+                placed_.insert(copyTarget);
+            } else {
                 AddConflict(file);
                 // It is stepped again when the conflict archive takes it.
                 if (!skipConflicts_)
@@ -191,6 +210,7 @@ bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
             single.Add(file, storePath_);
         }
     }
+    Close(single);
     return true;
 }
 
@@ -208,7 +228,7 @@ bool Passes::PerNamePass()
         if (StopRequested())
             return false;
         if (entry.archivePath != openPath) {
-            current.Close();
+            Close(current);
             // An archive of that name from an earlier run: never add to it or replace it.
             // The open path stays, so the other files of this name meet the same test.
             if (platform::CanOpenForReading(entry.archivePath)) {
@@ -223,6 +243,7 @@ bool Passes::PerNamePass()
         progress_.StepIt();
         current.Add(entry.file, storePath_);
     }
+    Close(current);
     return true;
 }
 
@@ -231,8 +252,12 @@ bool Passes::ConflictPass()
     if (skipConflicts_ || conflicts_.empty())
         return true;
 
+    // An earlier conflict archive is replaced, but never an output of this run (a single
+    // archive of a source folder named "conflict", a per-name archive "conflict.zip"):
+    // the back end's close then fails, and the files are reported as not archived.
     OpenArchive archive(notArchived_);
-    archive.Open(paths_.conflictArchive, kReplaceMode);
+    archive.Open(paths_.conflictArchive,
+                 placed_.count(paths_.conflictArchive) ? kNeverReplaceMode : kReplaceMode);
     for (const SourceFile &file : conflicts_) {
         if (StopRequested())
             return false;

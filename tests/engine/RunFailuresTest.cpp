@@ -145,5 +145,47 @@ TEST_F(RunFailuresTest, ReportedAlsoWhenStopped)
     EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"a.txt"}));
 }
 
+// The run never replaces what it has itself written earlier in the same run.
+TEST_F(RunFailuresTest, ZipNamedLikeTheSingleArchiveIsAConflict)
+{
+    Source("Clips.zip");
+    Source("a.txt");
+    Run();
+    EXPECT_EQ(window.ProgressOperations(),
+              Progress({"SetRange 0 2", "SetStep 1", "StepIt", "GetPos -> 1", "SetPos 0", "StepIt",
+                        "StepIt"}));
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt"}));
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"Clips.zip"}));
+    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"File name conflicts!"});
+}
+
+TEST_F(RunFailuresTest, PerNameArchiveNamedConflictIsKept)
+{
+    window.settings.keepIndividual = 1;
+    MakeDirs(out);
+    WriteFile(out + "/x.zip", "earlier");
+    Source("conflict.txt");
+    Source("x.zip");
+    Run();
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"conflict.txt"}));
+    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
+    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"x.zip"}));
+}
+
+TEST_F(RunFailuresTest, SingleArchiveOfAFolderNamedConflictIsKept)
+{
+    src = tmp / "conflict";
+    MakeDirs(src);
+    window.settings.sourceFolder = src;
+    MakeDirs(out);
+    WriteFile(out + "/x.zip", "earlier");
+    Source("a.txt");
+    Source("x.zip");
+    Run();
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"a.txt"}));
+    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
+    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"x.zip"}));
+}
+
 } // namespace
 } // namespace kelvane::test
