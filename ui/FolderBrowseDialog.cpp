@@ -90,6 +90,11 @@ void FolderBrowseDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (!initialised_) {
+        // The tree's own default selection, made before the callback hears of anything,
+        // so that taking the focus does not move the selection after the callback's.
+        if (!tree_->currentIndex().isValid() && !tree_->rootIndex().isValid()) {
+            tree_->setCurrentIndex(model_->index(QDir::rootPath()));
+        }
         initialised_ = true;
         if (callback_) {
             callback_(*this, BFFM_INITIALIZED, QModelIndex());
