@@ -175,17 +175,17 @@ std::vector<std::uint8_t> EncodeDib8(const std::uint8_t *pixels, int width, int 
     return out;
 }
 
-std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
+std::vector<std::uint8_t> WriteAvi(const AviContents &contents)
 {
     std::uint32_t biggest = 0;
     std::uint32_t videoFrames = 0;
-    for (const AviChunk &c : spec.chunks) {
+    for (const AviChunk &c : contents.chunks) {
         biggest = std::max(biggest, static_cast<std::uint32_t>(c.data.size()));
         if (c.id.size() == 4 && c.id.compare(0, 2, "00") == 0)
             ++videoFrames;
     }
-    const std::uint32_t perSecond = spec.scale ? spec.rate / spec.scale : 0;
-    const std::uint32_t colors = spec.colorsUsed ? spec.colorsUsed : 256;
+    const std::uint32_t perSecond = contents.scale ? contents.rate / contents.scale : 0;
+    const std::uint32_t colors = contents.colorsUsed ? contents.colorsUsed : 256;
 
     std::vector<std::uint8_t> out;
     const std::size_t riff = OpenChunk(out, "RIFF");
@@ -194,16 +194,16 @@ std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
     const std::size_t hdrl = OpenChunk(out, "LIST");
     PutTag(out, "hdrl");
     const std::size_t avih = OpenChunk(out, "avih");
-    Put32(out, spec.microsecondsPerFrame);
+    Put32(out, contents.microsecondsPerFrame);
     Put32(out, biggest * perSecond); // dwMaxBytesPerSec
     Put32(out, 0); // dwPaddingGranularity
-    Put32(out, spec.withIndex ? 0x10u : 0u); // dwFlags: AVIF_HASINDEX
+    Put32(out, contents.withIndex ? 0x10u : 0u); // dwFlags: AVIF_HASINDEX
     Put32(out, videoFrames); // dwTotalFrames
     Put32(out, 0); // dwInitialFrames
     Put32(out, 1); // dwStreams
     Put32(out, biggest); // dwSuggestedBufferSize
-    Put32(out, static_cast<std::uint32_t>(spec.width));
-    Put32(out, static_cast<std::uint32_t>(spec.height));
+    Put32(out, static_cast<std::uint32_t>(contents.width));
+    Put32(out, static_cast<std::uint32_t>(contents.height));
     for (int i = 0; i < 4; ++i)
         Put32(out, 0); // dwReserved
     CloseChunk(out, avih);
@@ -217,8 +217,8 @@ std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
     Put16(out, 0); // wPriority
     Put16(out, 0); // wLanguage
     Put32(out, 0); // dwInitialFrames
-    Put32(out, spec.scale);
-    Put32(out, spec.rate);
+    Put32(out, contents.scale);
+    Put32(out, contents.rate);
     Put32(out, 0); // dwStart
     Put32(out, videoFrames); // dwLength
     Put32(out, biggest); // dwSuggestedBufferSize
@@ -226,25 +226,26 @@ std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
     Put32(out, 0); // dwSampleSize: frames vary in size
     Put16(out, 0); // rcFrame
     Put16(out, 0);
-    Put16(out, static_cast<std::uint32_t>(spec.width));
-    Put16(out, static_cast<std::uint32_t>(spec.height));
+    Put16(out, static_cast<std::uint32_t>(contents.width));
+    Put16(out, static_cast<std::uint32_t>(contents.height));
     CloseChunk(out, strh);
 
     const std::size_t strf = OpenChunk(out, "strf");
     Put32(out, 40); // biSize
-    Put32(out, static_cast<std::uint32_t>(spec.width));
-    Put32(out, static_cast<std::uint32_t>(spec.height));
+    Put32(out, static_cast<std::uint32_t>(contents.width));
+    Put32(out, static_cast<std::uint32_t>(contents.height));
     Put16(out, 1); // biPlanes
     Put16(out, 8); // biBitCount
-    Put32(out, spec.compression);
-    const std::uint32_t stride = (static_cast<std::uint32_t>(spec.width) + 3) / 4 * 4;
-    Put32(out, spec.compression == 0 ? stride * static_cast<std::uint32_t>(spec.height) : 0);
+    Put32(out, contents.compression);
+    const std::uint32_t stride = (static_cast<std::uint32_t>(contents.width) + 3) / 4 * 4;
+    Put32(out,
+          contents.compression == 0 ? stride * static_cast<std::uint32_t>(contents.height) : 0);
     Put32(out, 0); // biXPelsPerMeter
     Put32(out, 0); // biYPelsPerMeter
-    Put32(out, spec.colorsUsed);
+    Put32(out, contents.colorsUsed);
     Put32(out, 0); // biClrImportant
     for (std::uint32_t i = 0; i < colors; ++i) {
-        const std::uint32_t rgb = i < spec.palette.size() ? spec.palette[i] : 0;
+        const std::uint32_t rgb = i < contents.palette.size() ? contents.palette[i] : 0;
         out.push_back(static_cast<std::uint8_t>(rgb & 0xFF));
         out.push_back(static_cast<std::uint8_t>((rgb >> 8) & 0xFF));
         out.push_back(static_cast<std::uint8_t>((rgb >> 16) & 0xFF));
@@ -256,14 +257,14 @@ std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
 
     // What follows the hdrl list, to size the JUNK chunk before it is written.
     std::size_t tail = 12; // LIST size 'movi'
-    for (const AviChunk &c : spec.chunks)
+    for (const AviChunk &c : contents.chunks)
         tail += 8 + (c.data.size() + 1) / 2 * 2;
-    if (spec.withIndex)
-        tail += 8 + 16 * spec.chunks.size();
+    if (contents.withIndex)
+        tail += 8 + 16 * contents.chunks.size();
     const std::size_t natural = out.size() + tail;
-    if (spec.padToSize >= natural + 8 && (spec.padToSize - natural) % 2 == 0) {
+    if (contents.padToSize >= natural + 8 && (contents.padToSize - natural) % 2 == 0) {
         const std::size_t junk = OpenChunk(out, "JUNK");
-        out.resize(out.size() + (spec.padToSize - natural - 8), 0);
+        out.resize(out.size() + (contents.padToSize - natural - 8), 0);
         CloseChunk(out, junk);
     }
 
@@ -271,7 +272,7 @@ std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
     const std::size_t moviTag = out.size();
     PutTag(out, "movi");
     std::vector<std::uint32_t> offsets;
-    for (const AviChunk &c : spec.chunks) {
+    for (const AviChunk &c : contents.chunks) {
         offsets.push_back(static_cast<std::uint32_t>(out.size() - moviTag));
         const std::size_t at = OpenChunk(out, c.id);
         out.insert(out.end(), c.data.begin(), c.data.end());
@@ -279,13 +280,13 @@ std::vector<std::uint8_t> WriteAvi(const AviSpec &spec)
     }
     CloseChunk(out, movi);
 
-    if (spec.withIndex) {
+    if (contents.withIndex) {
         const std::size_t idx1 = OpenChunk(out, "idx1");
-        for (std::size_t i = 0; i < spec.chunks.size(); ++i) {
-            PutTag(out, spec.chunks[i].id);
-            Put32(out, spec.chunks[i].key ? 0x10u : 0u);
+        for (std::size_t i = 0; i < contents.chunks.size(); ++i) {
+            PutTag(out, contents.chunks[i].id);
+            Put32(out, contents.chunks[i].key ? 0x10u : 0u);
             Put32(out, offsets[i]);
-            Put32(out, static_cast<std::uint32_t>(spec.chunks[i].data.size()));
+            Put32(out, static_cast<std::uint32_t>(contents.chunks[i].data.size()));
         }
         CloseChunk(out, idx1);
     }

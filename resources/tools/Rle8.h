@@ -34,7 +34,7 @@ struct AviChunk
     bool key = false; // AVIIF_KEYFRAME in the index
 };
 
-struct AviSpec
+struct AviContents
 {
     int width = 0;
     int height = 0;
@@ -54,6 +54,6 @@ struct AviSpec
 // Writes a RIFF AVI with one video stream: hdrl (avih, strl with strh 'vids' and strf
 // BITMAPINFOHEADER plus palette), optional JUNK, movi, optional idx1 (offsets relative to
 // the 'movi' tag).
-std::vector<std::uint8_t> WriteAvi(const AviSpec &spec);
+std::vector<std::uint8_t> WriteAvi(const AviContents &contents);
 
 } // namespace kelvane::res::tools

@@ -12,7 +12,7 @@
 namespace {
 
 using kelvane::res::tools::AviChunk;
-using kelvane::res::tools::AviSpec;
+using kelvane::res::tools::AviContents;
 
 constexpr int kWidth = 64;
 constexpr int kHeight = 42;
@@ -248,15 +248,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s OUTPUT.avi\n", argv[0]);
         return 2;
     }
-    AviSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.microsecondsPerFrame = 125000;
-    spec.rate = 8;
-    spec.scale = 1;
-    spec.compression = 1; // BI_RLE8
-    spec.palette = MakePalette();
-    spec.padToSize = kShippedSize;
+    AviContents contents;
+    contents.width = kWidth;
+    contents.height = kHeight;
+    contents.microsecondsPerFrame = 125000;
+    contents.rate = 8;
+    contents.scale = 1;
+    contents.compression = 1; // BI_RLE8
+    contents.palette = MakePalette();
+    contents.padToSize = kShippedSize;
     // Key frames are whole pictures; the others paint only what changed since the frame
     // before.
     std::vector<std::uint8_t> previous;
@@ -268,10 +268,10 @@ int main(int argc, char **argv)
         chunk.data = chunk.key
             ? kelvane::res::tools::EncodeRle8(pixels.data(), kWidth, kHeight)
             : kelvane::res::tools::EncodeRle8Delta(previous.data(), pixels.data(), kWidth, kHeight);
-        spec.chunks.push_back(std::move(chunk));
+        contents.chunks.push_back(std::move(chunk));
         previous = pixels;
     }
-    const std::vector<std::uint8_t> avi = kelvane::res::tools::WriteAvi(spec);
+    const std::vector<std::uint8_t> avi = kelvane::res::tools::WriteAvi(contents);
     std::FILE *out = std::fopen(argv[1], "wb");
     if (!out || std::fwrite(avi.data(), 1, avi.size(), out) != avi.size()
         || std::fclose(out) != 0) {

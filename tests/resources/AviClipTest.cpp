@@ -10,7 +10,7 @@ namespace {
 
 using kelvane::AviClip;
 using kelvane::res::tools::AviChunk;
-using kelvane::res::tools::AviSpec;
+using kelvane::res::tools::AviContents;
 using kelvane::res::tools::EncodeDib8;
 using kelvane::res::tools::EncodeRle8;
 using kelvane::res::tools::EncodeRle8Delta;
@@ -99,7 +99,7 @@ TEST(ShippedClip, KeyFramesDecodeOnTheirOwn)
     for (int key : clip.KeyFrames()) {
         SCOPED_TRACE(key);
         AviClip alone;
-        ASSERT_TRUE(LoadClip(alone, WriteAvi(Rle8Spec(64, 42, {chunks[key]}))));
+        ASSERT_TRUE(LoadClip(alone, WriteAvi(Rle8Clip(64, 42, {chunks[key]}))));
         EXPECT_EQ(alone.Frame(0), clip.Frame(key));
     }
 }
@@ -113,7 +113,7 @@ AviClip RoundTrip(const std::vector<Image> &images, int width, int height, bool 
             deltas && i > 0 ? EncodeRle8Delta(images[i - 1].data(), images[i].data(), width, height)
                             : EncodeRle8(images[i].data(), width, height));
     AviClip clip;
-    EXPECT_TRUE(LoadClip(clip, WriteAvi(Rle8Spec(width, height, frames))));
+    EXPECT_TRUE(LoadClip(clip, WriteAvi(Rle8Clip(width, height, frames))));
     return clip;
 }
 
@@ -246,8 +246,8 @@ TEST(AviClip, UncompressedFramesWithRowPadding)
     for (int width : {1, 2, 3, 4, 5, 6, 7}) {
         SCOPED_TRACE(width);
         const int height = 3;
-        AviSpec spec = Rle8Spec(width, height, {});
-        spec.compression = 0;
+        AviContents contents = Rle8Clip(width, height, {});
+        contents.compression = 0;
         std::vector<Image> images;
         for (int f = 0; f < 3; ++f) {
             Image im;
@@ -257,11 +257,11 @@ TEST(AviClip, UncompressedFramesWithRowPadding)
             chunk.id = "00db";
             chunk.data = EncodeDib8(im.data(), width, height);
             chunk.key = true;
-            spec.chunks.push_back(chunk);
+            contents.chunks.push_back(chunk);
             images.push_back(im);
         }
         AviClip clip;
-        ASSERT_TRUE(LoadClip(clip, WriteAvi(spec)));
+        ASSERT_TRUE(LoadClip(clip, WriteAvi(contents)));
         ExpectFrames(clip, images);
         EXPECT_EQ(clip.KeyFrames(), (std::vector<int> {0, 1, 2}));
     }
@@ -273,7 +273,7 @@ Image SecondFrame(std::vector<std::uint8_t> stream)
 {
     const Image first(12, 5);
     AviClip clip;
-    if (!LoadClip(clip, WriteAvi(Rle8Spec(4, 3, {EncodeRle8(first.data(), 4, 3), stream}))))
+    if (!LoadClip(clip, WriteAvi(Rle8Clip(4, 3, {EncodeRle8(first.data(), 4, 3), stream}))))
         return {};
     return clip.Frame(1);
 }
@@ -293,7 +293,7 @@ TEST(AviClip, Rle8SkipsKeepThePreviousFramesPixels)
 
     // In the first frame, what the stream skips is colour 0.
     AviClip clip;
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(Rle8Spec(4, 3, {{0, 2, 3, 2, 1, 6, 0, 1}}))));
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(Rle8Clip(4, 3, {{0, 2, 3, 2, 1, 6, 0, 1}}))));
     EXPECT_EQ(clip.Frame(0), (Image {0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
@@ -317,42 +317,42 @@ TEST(AviClip, IndexAndHeaderVariants)
     const auto frame = EncodeRle8(pixels.data(), 3, 2);
 
     // Without an index the first frame is the only key frame.
-    AviSpec spec = Rle8Spec(3, 2, {frame, frame, frame});
-    spec.withIndex = false;
+    AviContents contents = Rle8Clip(3, 2, {frame, frame, frame});
+    contents.withIndex = false;
     AviClip clip;
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(spec)));
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(contents)));
     EXPECT_EQ(clip.KeyFrames(), std::vector<int> {0});
 
     // The index's flags decide, and chunks of other kinds between the frames are skipped.
-    spec = Rle8Spec(3, 2, {frame, frame, frame});
-    spec.chunks[2].key = true;
+    contents = Rle8Clip(3, 2, {frame, frame, frame});
+    contents.chunks[2].key = true;
     AviChunk junk;
     junk.id = "JUNK";
     junk.data.assign(7, 0xEE);
     junk.key = true;
-    spec.chunks.insert(spec.chunks.begin() + 1, junk);
+    contents.chunks.insert(contents.chunks.begin() + 1, junk);
     AviChunk sound;
     sound.id = "01wb";
     sound.data.assign(10, 0x80);
-    spec.chunks.insert(spec.chunks.begin() + 2, sound);
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(spec)));
+    contents.chunks.insert(contents.chunks.begin() + 2, sound);
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(contents)));
     EXPECT_EQ(clip.FrameCount(), 3);
     EXPECT_EQ(clip.KeyFrames(), (std::vector<int> {0, 2}));
 
     // Frame time from the stream's rate when the main header gives none.
-    spec = Rle8Spec(3, 2, {frame});
-    spec.microsecondsPerFrame = 0;
-    spec.rate = 30000;
-    spec.scale = 1001;
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(spec)));
+    contents = Rle8Clip(3, 2, {frame});
+    contents.microsecondsPerFrame = 0;
+    contents.rate = 30000;
+    contents.scale = 1001;
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(contents)));
     EXPECT_EQ(clip.MicrosecondsPerFrame(), 33366);
-    spec.rate = 0;
-    EXPECT_FALSE(LoadClip(clip, WriteAvi(spec)));
+    contents.rate = 0;
+    EXPECT_FALSE(LoadClip(clip, WriteAvi(contents)));
 
     // A short colour table: the rest of the palette is black.
-    spec = Rle8Spec(3, 2, {frame});
-    spec.colorsUsed = 16;
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(spec)));
+    contents = Rle8Clip(3, 2, {frame});
+    contents.colorsUsed = 16;
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(contents)));
     ASSERT_EQ(clip.Palette().size(), 256u);
     EXPECT_EQ(clip.Palette()[15], TestPalette()[15]);
     EXPECT_EQ(clip.Palette()[16], 0u);
@@ -365,14 +365,14 @@ TEST(AviClip, EmptyChunkRepeatsAndOddChunksArePadded)
     const Image b = {6, 5, 4, 3, 2, 1};
     std::vector<std::uint8_t> odd = EncodeRle8(b.data(), 3, 2);
     odd.push_back(0xAB); // a stray byte after end of bitmap makes the chunk odd-sized
-    const auto spec = Rle8Spec(3, 2, {EncodeRle8(a.data(), 3, 2), {}, odd, {}});
-    const std::vector<std::uint8_t> data = WriteAvi(spec);
+    const auto contents = Rle8Clip(3, 2, {EncodeRle8(a.data(), 3, 2), {}, odd, {}});
+    const std::vector<std::uint8_t> data = WriteAvi(contents);
     AviClip clip;
     ASSERT_TRUE(LoadClip(clip, data));
     ExpectFrames(clip, {a, a, b, b});
 
     // A palette change inside the movie is not something the control plays.
-    auto withPaletteChange = spec;
+    auto withPaletteChange = contents;
     withPaletteChange.chunks[1].id = "00pc";
     withPaletteChange.chunks[1].data.assign(8, 0);
     EXPECT_FALSE(LoadClip(clip, WriteAvi(withPaletteChange)));
@@ -384,7 +384,7 @@ TEST(AviClip, TransparentColourIsFrameZerosTopLeftPixel)
     im[0] = 200; // top left
     im[3] = 9; // bottom left, the first pixel in the stream
     AviClip clip;
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(Rle8Spec(3, 2, {EncodeRle8(im.data(), 3, 2)}))));
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(Rle8Clip(3, 2, {EncodeRle8(im.data(), 3, 2)}))));
     EXPECT_EQ(clip.TransparentColor(), TestPalette()[200]);
     EXPECT_EQ(AviClip().TransparentColor(), 0u);
 }

@@ -10,7 +10,7 @@ namespace {
 
 using kelvane::AviClip;
 using kelvane::res::tools::AviChunk;
-using kelvane::res::tools::AviSpec;
+using kelvane::res::tools::AviContents;
 using kelvane::res::tools::EncodeRle8;
 using kelvane::res::tools::WriteAvi;
 using namespace kelvane::test;
@@ -173,8 +173,8 @@ TEST(DamagedClip, AbsurdFormatsAreRefusedBeforeAllocating)
 {
     const std::vector<std::uint8_t> frame = {0, 1};
     auto withSize = [&](int width, int height) {
-        AviSpec spec = Rle8Spec(width, height, {frame});
-        return WriteAvi(spec);
+        AviContents contents = Rle8Clip(width, height, {frame});
+        return WriteAvi(contents);
     };
     AviClip clip;
     EXPECT_FALSE(LoadClip(clip, withSize(1000000, 42)));
@@ -188,13 +188,13 @@ TEST(DamagedClip, AbsurdFormatsAreRefusedBeforeAllocating)
     ASSERT_TRUE(LoadClip(clip, withSize(4096, 4096)));
     EXPECT_EQ(clip.Frame(0).size(), 4096u * 4096u);
 
-    AviSpec spec = Rle8Spec(2, 2, {frame});
-    spec.colorsUsed = 257;
-    EXPECT_FALSE(LoadClip(clip, WriteAvi(spec)));
-    spec.colorsUsed = 0;
-    spec.compression = 2; // BI_RLE4
-    EXPECT_FALSE(LoadClip(clip, WriteAvi(spec)));
-    std::vector<std::uint8_t> bad = WriteAvi(Rle8Spec(2, 2, {frame}));
+    AviContents contents = Rle8Clip(2, 2, {frame});
+    contents.colorsUsed = 257;
+    EXPECT_FALSE(LoadClip(clip, WriteAvi(contents)));
+    contents.colorsUsed = 0;
+    contents.compression = 2; // BI_RLE4
+    EXPECT_FALSE(LoadClip(clip, WriteAvi(contents)));
+    std::vector<std::uint8_t> bad = WriteAvi(Rle8Clip(2, 2, {frame}));
     const std::size_t strf = FindTag(bad, "strf") + 8;
     bad[strf + 14] = 4; // 4 bits a pixel
     EXPECT_FALSE(LoadClip(clip, bad));
@@ -206,21 +206,21 @@ TEST(DamagedClip, AbsurdFormatsAreRefusedBeforeAllocating)
 TEST(DamagedClip, FrameCountIsBounded)
 {
     // Empty chunks repeat the previous frame, so they are the cheapest frames to ask for.
-    AviSpec spec = Rle8Spec(1, 1, {{0, 1}});
-    spec.withIndex = false;
-    spec.chunks.resize(100000);
+    AviContents contents = Rle8Clip(1, 1, {{0, 1}});
+    contents.withIndex = false;
+    contents.chunks.resize(100000);
     AviClip clip;
-    ASSERT_TRUE(LoadClip(clip, WriteAvi(spec)));
+    ASSERT_TRUE(LoadClip(clip, WriteAvi(contents)));
     EXPECT_EQ(clip.FrameCount(), 100000);
-    spec.chunks.resize(100001);
-    EXPECT_FALSE(LoadClip(clip, WriteAvi(spec)));
+    contents.chunks.resize(100001);
+    EXPECT_FALSE(LoadClip(clip, WriteAvi(contents)));
 }
 
 TEST(DamagedClip, IndexThatDisagreesWithTheMovie)
 {
     const std::vector<std::uint8_t> pixels(4, 1);
     const auto f = EncodeRle8(pixels.data(), 2, 2);
-    const std::vector<std::uint8_t> good = WriteAvi(Rle8Spec(2, 2, {f, f}));
+    const std::vector<std::uint8_t> good = WriteAvi(Rle8Clip(2, 2, {f, f}));
     AviClip clip;
     ASSERT_TRUE(LoadClip(clip, good));
     const std::size_t idx1 = FindTag(good, "idx1");

@@ -79,23 +79,23 @@ inline std::vector<std::uint32_t> TestPalette()
 }
 
 // A clip of RLE8 frames made from the given encoded chunks.
-inline res::tools::AviSpec Rle8Spec(int width, int height,
-                                    std::vector<std::vector<std::uint8_t>> frames)
+inline res::tools::AviContents Rle8Clip(int width, int height,
+                                        std::vector<std::vector<std::uint8_t>> frames)
 {
-    res::tools::AviSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.microsecondsPerFrame = 100000;
-    spec.rate = 10;
-    spec.compression = 1;
-    spec.palette = TestPalette();
+    res::tools::AviContents contents;
+    contents.width = width;
+    contents.height = height;
+    contents.microsecondsPerFrame = 100000;
+    contents.rate = 10;
+    contents.compression = 1;
+    contents.palette = TestPalette();
     for (std::size_t i = 0; i < frames.size(); ++i) {
         res::tools::AviChunk chunk;
         chunk.data = std::move(frames[i]);
         chunk.key = i == 0;
-        spec.chunks.push_back(std::move(chunk));
+        contents.chunks.push_back(std::move(chunk));
     }
-    return spec;
+    return contents;
 }
 
 } // namespace kelvane::test
