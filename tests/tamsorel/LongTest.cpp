@@ -6,6 +6,7 @@
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
@@ -47,6 +48,11 @@ void CheckWithOtherReaders(const std::string &archive, const std::string &expect
                                       &status);
     EXPECT_EQ(status, 0) << py;
     EXPECT_EQ(py, expectedSizes + "\n");
+    if (std::system("command -v 7zz >/dev/null 2>&1") == 0) {
+        const std::string sz = RunCommand("7zz t " + ShellQuote(archive) + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << sz;
+        EXPECT_NE(sz.find("Everything is Ok"), std::string::npos) << sz;
+    }
 }
 
 // Endless-looking noise from a fixed seed, up to a given length, without touching the disk.
