@@ -298,3 +298,24 @@ TEST_F(RunTest, ARunsMessageIsShownOnTheGuiThreadAndTheRunWaitsForIt)
     EXPECT_EQ(onGui, (std::vector<bool> {true}));
     EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
 }
+
+TEST_F(RunTest, DestroyingTheDialogDuringARunWaitsForTheWorker)
+{
+    MakeFiles(30);
+    {
+        CArchiverDlg dlg;
+        Prepare(dlg, target);
+        bool started = false;
+        QObject::connect(Bar(dlg), &QProgressBar::valueChanged,
+                         [&](int v) { started = started || v > 0; });
+        Start(dlg)->click();
+        ASSERT_TRUE(test::WaitFor([&] { return started; }));
+        // The dialog goes away here, with its worker in the middle of the run.
+    }
+    const std::vector<std::string> zips = Zips(target);
+    EXPECT_GE(zips.size(), 1u);
+    EXPECT_LT(zips.size(), 30u);
+    for (const std::string &z : zips) {
+        EXPECT_TRUE(test::ReadZip(target + "/" + z).ok) << z;
+    }
+}
