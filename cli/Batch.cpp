@@ -2,7 +2,6 @@
 
 #include "cli/StopSignals.h"
 #include "engine/ArchiveRun.h"
-#include "platform/FileSystem.h"
 #include "settings/JobSettings.h"
 #include "settings/SettingsFile.h"
 
@@ -24,17 +23,6 @@ int ExitStatusFor(bool stopRequested, int messageCount)
     if (stopRequested)
         return kExitStopped;
     return messageCount > 0 ? kExitReported : kExitClean;
-}
-
-long long CountFilesForDisplay(const JobSettings &settings)
-{
-    long long count = 0;
-    for (const platform::DirEntry &entry :
-         platform::SearchFolder(platform::NativeFolder(settings.sourceFolder), settings.fileMask)) {
-        if (!entry.isDirectory && entry.name != "." && entry.name != "..")
-            ++count;
-    }
-    return count;
 }
 
 int RunJob(TerminalWindow &window)
@@ -80,8 +68,6 @@ int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostr
 
     const ProgressStyle style = ChooseStyle(options, errIsTerminal);
     TerminalWindow window(settings, err, style);
-    if (style != ProgressStyle::None)
-        window.SetFullCounter([settings] { return CountFilesForDisplay(settings); });
 
     if (handleSignals) {
         SetStopNoticeFd(STDERR_FILENO, style == ProgressStyle::Bar);

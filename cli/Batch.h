@@ -15,10 +15,6 @@ ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal);
 // A stop wins over reports, reports over a clean run.
 int ExitStatusFor(bool stopRequested, int messageCount);
 
-// The number of files a run of these settings would count, by the same search the run
-// uses; only for showing a total beyond the progress range's 16 bits.
-long long CountFilesForDisplay(const JobSettings &settings);
-
 // Runs one job in the window and returns the exit status. A stop already requested in
 // the window makes the run end before its first file.
 int RunJob(TerminalWindow &window);

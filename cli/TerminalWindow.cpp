@@ -87,12 +87,6 @@ void TerminalWindow::SetClock(Clock clock)
     clock_ = std::move(clock);
 }
 
-void TerminalWindow::SetFullCounter(Counter counter)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    fullCounter_ = std::move(counter);
-}
-
 double TerminalWindow::Now() const
 {
     return clock_ ? clock_() : 0.0;
@@ -120,12 +114,6 @@ void TerminalWindow::SetRange(int lower, int upper)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     total_ = static_cast<long long>(upper) - lower;
-    if (fullCounter_ && upper >= 0 && upper <= 0xFFFF) {
-        // A 16-bit range may have lost the high bits of a count beyond 65535.
-        const long long full = fullCounter_();
-        if (full > upper && (full & 0xFFFF) == upper)
-            total_ = full - lower;
-    }
     if (total_ < 0)
         total_ = 0;
     ranged_ = true;

@@ -33,16 +33,11 @@ class TerminalWindow : public RunWindow, public ProgressDisplay
 {
 public:
     using Clock = std::function<double()>; // seconds, monotonic
-    using Counter = std::function<long long()>; // the full count of matching files
 
     TerminalWindow(JobSettings settings, std::ostream &err, ProgressStyle style);
 
     // For tests: where the time comes from (a steady clock by default).
     void SetClock(Clock clock);
-    // A progress range may hold only the low 16 bits of the count. When a counter is set
-    // and the range fits 16 bits, the display asks it once for the full count and uses it
-    // if its low 16 bits agree with the range.
-    void SetFullCounter(Counter counter);
 
     // RunWindow
     ProgressDisplay &Progress() override { return *this; }
@@ -84,7 +79,6 @@ private:
     std::ostream &err_;
     ProgressStyle style_;
     Clock clock_;
-    Counter fullCounter_;
     std::atomic<bool> running_ {false};
     std::atomic<bool> stopRequested_ {false};
     std::string runStamp_;

@@ -31,9 +31,9 @@ void ProgressControl::Attach(QProgressBar *bar)
 void ProgressControl::SetRange(int lower, int upper)
 {
     OnGui([&] {
-        // The range travels in two 16-bit halves, as with the classic message.
-        lower_ = lower & 0xFFFF;
-        upper_ = upper & 0xFFFF;
+        // Full-width bounds: a run of more than 65535 files still fills the bar once.
+        lower_ = lower;
+        upper_ = upper;
         pos_ = std::clamp(pos_, std::min(lower_, upper_), std::max(lower_, upper_));
         Show();
     });

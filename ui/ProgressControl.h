@@ -1,7 +1,7 @@
 #pragma once
 
-// The progress bar as a run sees it: exactly the classic control's operations (set range
-// with 16-bit bounds, set step, step with wrap-around, get and set position) over a
+// The progress bar as a run sees it: exactly the classic control's operations (set range,
+// set step, step with wrap-around, get and set position) over a
 // QProgressBar. Called from the worker, each operation is carried out on the GUI thread
 // while the worker waits.
 

@@ -178,24 +178,11 @@ TEST(TerminalWindow, PerFileStyleWritesALineForEveryStep)
               "kelvane-batch: done, 2 of 2 files\n");
 }
 
-TEST(TerminalWindow, FullCountReplacesTheSixteenBitRangeOnlyWhenItAgrees)
+TEST(TerminalWindow, TotalIsTheFullRangeBeyondSixteenBits)
 {
-    Fixture a(ProgressStyle::None);
-    a.window.SetFullCounter([] { return 70000LL; });
-    a.window.SetRange(0, 70000 & 0xFFFF);
-    EXPECT_EQ(a.window.Total(), 70000);
-
-    // A folder that changed between the two counts: keep what the run said.
-    Fixture b(ProgressStyle::None);
-    b.window.SetFullCounter([] { return 70001LL; });
-    b.window.SetRange(0, 70000 & 0xFFFF);
-    EXPECT_EQ(b.window.Total(), 70000 & 0xFFFF);
-
-    // A range that holds the full count already is taken as it is, without asking.
-    Fixture c(ProgressStyle::None);
-    c.window.SetFullCounter([]() -> long long { throw std::logic_error("asked"); });
-    c.window.SetRange(0, 70000);
-    EXPECT_EQ(c.window.Total(), 70000);
+    Fixture f(ProgressStyle::None);
+    f.window.SetRange(0, 70000);
+    EXPECT_EQ(f.window.Total(), 70000);
 }
 
 TEST(TerminalWindow, SettingsAndStampAsGiven)

@@ -215,8 +215,9 @@ TEST(ProgressControlTest, BehavesAsTheClassicBar)
     p.SetPos(-4);
     EXPECT_EQ(p.GetPos(), 0);
 
-    p.SetRange(0, 0x10005); // 16-bit bounds
-    EXPECT_EQ(p.Upper(), 5);
+    p.SetRange(0, 70000); // a count beyond 16 bits keeps its full width
+    EXPECT_EQ(p.Upper(), 70000);
+    EXPECT_EQ(bar.maximum(), 70000);
 
     p.SetRange(0, 0); // an empty range shows an empty bar, not a busy indicator
     EXPECT_LT(bar.minimum(), bar.maximum());
