@@ -1,0 +1,130 @@
+#include "fuzz/FuzzChecks.h"
+
+#include "tamsorel/EntryName.h"
+
+#include <cctype>
+#include <vector>
+
+namespace kelvane::fuzz {
+
+namespace {
+
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+bool HasDrive(std::string_view path)
+{
+    return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+}
+
+// The levels of a path, split at every separator, empty ones included.
+std::vector<std::string_view> Split(std::string_view path)
+{
+    std::vector<std::string_view> levels;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || IsSeparator(path[i])) {
+            levels.push_back(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return levels;
+}
+
+bool IsSpecialLevel(std::string_view level)
+{
+    return level.empty() || level == "." || level == "..";
+}
+
+// A path whose stored form must be the path itself with "/" between its levels.
+bool IsPlain(std::string_view path)
+{
+    if (HasDrive(path))
+        return false;
+    for (std::string_view level : Split(path)) {
+        if (IsSpecialLevel(level))
+            return false;
+    }
+    return true;
+}
+
+std::string Normalised(std::string_view path)
+{
+    std::string text(path);
+    for (char &c : text) {
+        if (c == '\\')
+            c = '/';
+    }
+    return text;
+}
+
+// The properties every stored name has, whatever it was made from.
+std::string CheckShape(const std::string &stored)
+{
+    if (stored.find('\\') != std::string::npos)
+        return "backslash: " + Printable(stored);
+    if (!stored.empty() && stored.front() == '/')
+        return "absolute: " + Printable(stored);
+    for (std::string_view level : Split(stored)) {
+        if (!stored.empty() && IsSpecialLevel(level))
+            return "level: empty, \".\" or \"..\" level in " + Printable(stored);
+    }
+    // "C:x" or "C:/x" is drive-relative or absolute where the archive may be extracted.
+    if (HasDrive(stored))
+        return "drive: stored name starts with a drive: " + Printable(stored);
+    return {};
+}
+
+} // namespace
+
+std::string CheckEntryName(const std::uint8_t *data, std::size_t size)
+{
+    const std::string input(reinterpret_cast<const char *>(data), size);
+    const std::size_t nul = input.find('\0');
+    const std::string diskPath = input.substr(0, nul);
+    const bool hasEntryName = nul != std::string::npos;
+    const std::string entryName = hasEntryName ? input.substr(nul + 1) : std::string();
+    // What the C interface sees: both names end at their first NUL.
+    const std::string given = hasEntryName ? entryName.substr(0, entryName.find('\0')) : diskPath;
+
+    const std::string stored
+        = tamsorel::StoredName(diskPath.c_str(), hasEntryName ? entryName.c_str() : nullptr);
+    const std::string context = " (disk path " + Printable(diskPath) + ", entry name "
+        + (hasEntryName ? Printable(given) : std::string("none")) + ")";
+
+    if (std::string failure = CheckShape(stored); !failure.empty())
+        return failure + context;
+
+    if (IsPlain(given) && stored != Normalised(given))
+        return "plain: stored " + Printable(stored) + context;
+
+    // Levels kept are the given levels minus the special ones, in order; only when none is
+    // left does the disk path's last level stand in.
+    std::string kept;
+    std::string_view rest = given;
+    if (HasDrive(rest))
+        rest.remove_prefix(2);
+    for (std::string_view level : Split(rest)) {
+        if (IsSpecialLevel(level))
+            continue;
+        if (!kept.empty())
+            kept += '/';
+        kept += level;
+    }
+    if (kept.empty()) {
+        std::string_view diskRest = diskPath;
+        if (HasDrive(diskRest))
+            diskRest.remove_prefix(2);
+        for (std::string_view level : Split(diskRest)) {
+            if (!IsSpecialLevel(level))
+                kept = std::string(level);
+        }
+    }
+    if (stored != kept)
+        return "levels: stored " + Printable(stored) + ", expected " + Printable(kept) + context;
+    return {};
+}
+
+} // namespace kelvane::fuzz
