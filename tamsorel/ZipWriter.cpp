@@ -2,6 +2,7 @@
 
 #include "tamsorel/EntryName.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -43,6 +44,11 @@ constexpr std::uint16_t kMethodDeflate = 8;
 
 constexpr std::size_t kOutputBufferSize = 1 << 20;
 constexpr std::size_t kDeflateOutputSize = 256 << 10;
+
+// Store-or-deflate judgement: up to three samples of this size, at the start, the middle
+// and the end; deflate must save at least 3% of them at its fastest level.
+constexpr std::size_t kSampleSize = 64 << 10;
+constexpr std::size_t kSamplePercentKept = 97;
 
 class Bytes
 {
@@ -139,7 +145,49 @@ std::uint32_t UnixTime32(std::int64_t t)
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(t));
 }
 
+struct CompressorDeleter
+{
+    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
+};
+
+// Deflates sample into at most 97% of its size: the compressed size, or the sample's own
+// size when it does not fit.
+std::size_t SampleCost(const unsigned char *sample, std::size_t size)
+{
+    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(1));
+    thread_local std::vector<unsigned char> output(kSampleSize);
+    if (!compressor)
+        throw std::bad_alloc();
+    const std::size_t room = size * kSamplePercentKept / 100;
+    const std::size_t n = libdeflate_deflate_compress(compressor.get(), sample, size, output.data(),
+                                                      std::min(room, output.size()));
+    return n == 0 ? size : n;
+}
+
 } // namespace
+
+bool LooksIncompressible(const unsigned char *data, std::size_t size)
+{
+    if (size == 0)
+        return false;
+    std::size_t taken = 0;
+    std::size_t cost = 0;
+    if (size <= 3 * kSampleSize) {
+        for (std::size_t at = 0; at < size; at += kSampleSize) {
+            const std::size_t n = std::min(kSampleSize, size - at);
+            cost += SampleCost(data + at, n);
+            taken += n;
+        }
+    } else {
+        for (const std::size_t at :
+             {std::size_t {0}, size / 2 - kSampleSize / 2, size - kSampleSize}) {
+            cost += SampleCost(data + at, kSampleSize);
+            taken += kSampleSize;
+        }
+    }
+    return cost * 100 > taken * kSamplePercentKept;
+}
 
 // --- FileSource
 
@@ -361,14 +409,10 @@ ZipWriter::ZipWriter(int fd)
 
 ZipWriter::~ZipWriter() = default;
 
-ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &source)
+bool ZipWriter::StartEntry(const EntryInfo &info, Entry &e)
 {
-    if (out_.Failed())
-        return AddResult::WriteFailed;
     if (info.name.empty() || info.name.size() > kMax16)
-        return AddResult::SourceFailed;
-
-    Entry e;
+        return false;
     e.name = info.name;
     e.offset = out_.Offset();
     e.flags = NeedsUtf8Flag(info.name) ? kFlagUtf8 : 0;
@@ -377,6 +421,28 @@ ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &sour
     e.dosDate = info.dosDate;
     e.mtime = UnixTime32(info.mtime);
     e.mode = info.mode & 07777;
+    return true;
+}
+
+namespace {
+
+std::uint16_t VersionNeeded(std::uint64_t offset, std::uint64_t size, std::uint64_t compressedSize,
+                            std::uint16_t method)
+{
+    if (size >= kMax32 || compressedSize >= kMax32 || offset >= kMax32)
+        return kVersionZip64;
+    return method == kMethodStore ? kVersionStore : kVersionDeflate;
+}
+
+} // namespace
+
+ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &source)
+{
+    if (out_.Failed())
+        return AddResult::WriteFailed;
+    Entry e;
+    if (!StartEntry(info, e))
+        return AddResult::SourceFailed;
 
     const std::vector<unsigned char> placeholder = LocalHeader(
         e.name, kVersionDeflate, e.flags, e.method, e.dosTime, e.dosDate, 0, 0, 0, e.mtime);
@@ -385,6 +451,7 @@ ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &sour
     const std::uint64_t dataStart = out_.Offset();
 
     std::uint32_t crc = 0;
+    bool store = false;
     for (;;) {
         const std::int64_t n = source.Read(input_.data(), input_.size());
         if (n < 0) // drop what this entry wrote; the archive stays as it was before it
@@ -392,31 +459,54 @@ ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &sour
         if (n == 0)
             break;
         const auto count = static_cast<std::size_t>(n);
+        // The first chunk decides for the whole entry, as a media file's start tells what
+        // the rest is like.
+        if (e.size == 0 && info.compression == Compression::Auto)
+            store = LooksIncompressible(input_.data(), count);
         crc = libdeflate_crc32(crc, input_.data(), count);
         e.size += count;
-        if (!deflater_->Run(input_.data(), count, Z_NO_FLUSH, output_, out_))
+        if (store ? !out_.Write(input_.data(), count)
+                  : !deflater_->Run(input_.data(), count, Z_NO_FLUSH, output_, out_))
             return AddResult::WriteFailed;
     }
-    if (!deflater_->Run(nullptr, 0, Z_FINISH, output_, out_))
+    if (e.size == 0) // an empty file is stored: no deflate stream at all
+        store = true;
+    if (!store && !deflater_->Run(nullptr, 0, Z_FINISH, output_, out_))
         return AddResult::WriteFailed;
     e.crc = crc;
     e.compressedSize = out_.Offset() - dataStart;
-    if (e.size == 0) { // an empty file is stored: no deflate stream at all
-        if (!out_.TruncateTo(dataStart))
-            return AddResult::WriteFailed;
+    if (store)
         e.method = kMethodStore;
-        e.compressedSize = 0;
-    }
 
-    const bool zip64 = e.size >= kMax32 || e.compressedSize >= kMax32 || e.offset >= kMax32;
-    e.versionNeeded = zip64        ? kVersionZip64
-        : e.method == kMethodStore ? kVersionStore
-                                   : kVersionDeflate;
+    e.versionNeeded = VersionNeeded(e.offset, e.size, e.compressedSize, e.method);
     const std::vector<unsigned char> header
         = LocalHeader(e.name, e.versionNeeded, e.flags, e.method, e.dosTime, e.dosDate, e.crc,
                       e.compressedSize, e.size, e.mtime);
     if (header.size() != placeholder.size()
         || !out_.WriteAt(e.offset, header.data(), header.size()))
+        return AddResult::WriteFailed;
+    entries_.push_back(std::move(e));
+    return AddResult::Added;
+}
+
+ZipWriter::AddResult ZipWriter::AddPrepared(const EntryInfo &info, const PreparedData &data)
+{
+    if (out_.Failed())
+        return AddResult::WriteFailed;
+    Entry e;
+    if (!StartEntry(info, e))
+        return AddResult::SourceFailed;
+    e.method = data.deflated ? kMethodDeflate : kMethodStore;
+    e.crc = data.crc;
+    e.size = data.originalSize;
+    e.compressedSize = data.size;
+    e.versionNeeded = VersionNeeded(e.offset, e.size, e.compressedSize, e.method);
+    // The same header layout as a streamed entry's, padding field included, so that every
+    // entry looks alike to a reader.
+    const std::vector<unsigned char> header
+        = LocalHeader(e.name, e.versionNeeded, e.flags, e.method, e.dosTime, e.dosDate, e.crc,
+                      e.compressedSize, e.size, e.mtime);
+    if (!out_.Write(header.data(), header.size()) || !out_.Write(data.data, data.size))
         return AddResult::WriteFailed;
     entries_.push_back(std::move(e));
     return AddResult::Added;

@@ -1,8 +1,10 @@
 #pragma once
 
-// The zip writer proper: streams entries into an open file, one after the other, and
-// finishes the archive with its central directory. Memory use does not depend on the size
-// of the files; it grows only with the number of entries (one small record each).
+// The zip writer proper: writes entries into an open file, one after the other, and
+// finishes the archive with its central directory. An entry is either streamed from a
+// source in bounded memory or handed over already compressed (see ArchivePipeline). Memory
+// use does not depend on the size of the files; it grows only with the number of entries
+// (one small record each).
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -46,9 +48,16 @@ private:
     { };
 };
 
+// How an entry's data is kept.
+enum class Compression {
+    Auto, // deflated, unless a sample of the data shows deflate would hardly shrink it
+    Deflate, // always deflated (an empty entry is stored all the same)
+};
+
 // What an entry's headers say besides its data.
 struct EntryInfo
 {
+    Compression compression = Compression::Auto;
     std::string name; // stored name, already cleaned
     std::int64_t mtime = 0; // seconds since the epoch, for the extended timestamp
     std::uint16_t dosTime = 0; // local time in MS-DOS form, for readers without the above
@@ -60,6 +69,21 @@ struct EntryInfo
 void SetEntryTime(EntryInfo &info, std::time_t mtime);
 // Fills the time fields from a broken-down local time, normalised as mktime does.
 void SetEntryTime(EntryInfo &info, const struct tm &time);
+
+// True when deflate would save too little on data to be worth its time: judged from a few
+// samples of it compressed at a fast level, so that incompressible media are copied at the
+// speed of the disk. Thread-safe.
+bool LooksIncompressible(const unsigned char *data, std::size_t size);
+
+// An entry whose data is at hand in full, already compressed or to be stored.
+struct PreparedData
+{
+    const unsigned char *data = nullptr; // what goes into the archive, size bytes
+    std::size_t size = 0;
+    std::uint64_t originalSize = 0;
+    std::uint32_t crc = 0; // of the original data
+    bool deflated = false; // false: data is the original, stored
+};
 
 // Buffered output to a file descriptor with an error latch: once a write, seek or
 // truncation fails, every later operation fails too.
@@ -101,7 +125,10 @@ public:
     ZipWriter(const ZipWriter &) = delete;
     ZipWriter &operator=(const ZipWriter &) = delete;
 
+    // Streams the source to its end (the bytes actually read, whatever size it had).
     AddResult AddEntry(const EntryInfo &info, ByteSource &source);
+    // Writes an entry whose data is complete already; it never fails for its source.
+    AddResult AddPrepared(const EntryInfo &info, const PreparedData &data);
     // Writes the central directory and the end records, then flushes and syncs the file.
     bool Finish();
     bool Failed() const { return out_.Failed(); }
@@ -127,6 +154,8 @@ private:
     };
     class Deflater;
 
+    // Fills the fields common to every entry; false when the name cannot be stored.
+    bool StartEntry(const EntryInfo &info, Entry &e);
     void WriteCentralHeader(const Entry &entry);
 
     OutputFile out_;

@@ -5,7 +5,7 @@
 #include "tamsorel/tamsorel.h"
 
 #include "tamsorel/EntryName.h"
-#include "tamsorel/ZipWriter.h"
+#include "tamsorel/Pipeline.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -32,10 +32,11 @@ struct TamsorelArchive
     ino_t inode = 0;
     int mode = 0;
     bool failed = false;
-    std::unique_ptr<tamsorel::ZipWriter> writer;
+    std::unique_ptr<tamsorel::ArchivePipeline> pipeline;
 
     ~TamsorelArchive()
     {
+        pipeline.reset(); // its threads write to fd until they are joined
         if (fd >= 0)
             ::close(fd);
     }
@@ -131,7 +132,8 @@ bool AddFile(TamsorelArchive &archive, const char *diskPath, const struct tm *ti
         tamsorel::SetEntryTime(info, *time);
     else
         tamsorel::SetEntryTime(info, source.Status().st_mtime);
-    switch (archive.writer->AddEntry(info, source)) {
+    switch (
+        archive.pipeline->Add(info, source, static_cast<std::uint64_t>(source.Status().st_size))) {
     case tamsorel::ZipWriter::AddResult::Added:
         return true;
     case tamsorel::ZipWriter::AddResult::SourceFailed:
@@ -163,7 +165,7 @@ ArchiveHandle ArchiveOpen(const char *path, int mode)
             archive->inode = status.st_ino;
         }
         try {
-            archive->writer = std::make_unique<tamsorel::ZipWriter>(archive->fd);
+            archive->pipeline = std::make_unique<tamsorel::ArchivePipeline>(archive->fd);
         } catch (...) {
             ::unlink(archive->tempPath.c_str());
             return nullptr;
@@ -196,7 +198,10 @@ bool ArchiveClose(ArchiveHandle *handle)
     std::unique_ptr<TamsorelArchive> archive(*handle);
     *handle = nullptr;
 
-    bool ok = !archive->failed && archive->writer->Finish();
+    // Finish waits for the entries still being compressed and written; a failed archive
+    // only needs its threads stopped.
+    bool ok = !archive->failed && archive->pipeline->Finish();
+    archive->pipeline.reset();
     const int fd = archive->fd;
     archive->fd = -1;
     if (::close(fd) != 0)

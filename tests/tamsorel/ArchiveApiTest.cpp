@@ -144,9 +144,10 @@ for i in z.infolist():
 )";
     const std::string py = Python(script, archive, &status);
     EXPECT_EQ(status, 0) << py;
+    // Deflate would not shrink the short text or the noise: both are stored.
     EXPECT_EQ(py,
-              "empty 0 0\ntext.txt " + std::to_string(text.size()) + " 8\nrandom.bin "
-                  + std::to_string(random.size()) + " 8\nlist.txt "
+              "empty 0 0\ntext.txt " + std::to_string(text.size()) + " 0\nrandom.bin "
+                  + std::to_string(random.size()) + " 0\nlist.txt "
                   + std::to_string(compressible.size()) + " 8\n");
 
     if (std::system("command -v 7zz >/dev/null 2>&1") == 0) {
@@ -475,17 +476,17 @@ int WriteUnderFileSizeLimit(const std::string &dir)
     int code = h ? 0 : 16;
     if (!ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, nullptr))
         code |= 1;
-    if (ArchiveAddFile(h, (dir + "/big").c_str(), nullptr, 0, nullptr))
-        code |= 2;
-    if (ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, "again"))
-        code |= 4;
+    // The big file is read in full, so its add may succeed: it is written later, on
+    // another thread, and that is where the limit is met.
+    ArchiveAddFile(h, (dir + "/big").c_str(), nullptr, 0, nullptr);
+    ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, "again");
     if (ArchiveClose(&h) || h)
         code |= 8;
     return code;
 }
 
-// A full disk, made real with a file size limit in a child process: the add that meets it
-// fails, so do all later calls, and the close removes the temporary and reports failure.
+// A full disk, made real with a file size limit in a child process: whichever add or thread
+// meets it, the close reports failure, removes the temporary and leaves the older file.
 TEST(ArchiveApiDeathTest, WriteErrorFailsTheAddAndTheClose)
 {
     TempDir dir;

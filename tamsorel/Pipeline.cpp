@@ -1,0 +1,374 @@
+#include "tamsorel/Pipeline.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <libdeflate.h>
+#include <new>
+#include <sys/mman.h>
+#include <system_error>
+
+namespace tamsorel {
+
+namespace {
+
+// Large buffers are mapped directly, so that their pages go back to the system when they
+// are freed: heap arenas of several threads would keep them and let the process grow.
+constexpr std::size_t kMapFrom = std::size_t {1} << 20;
+constexpr int kDeflateLevel = 6;
+
+struct CompressorDeleter
+{
+    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
+};
+
+libdeflate_compressor *ThreadCompressor()
+{
+    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(kDeflateLevel));
+    if (!compressor)
+        throw std::bad_alloc();
+    return compressor.get();
+}
+
+// The bytes read before the file turned out too large for a buffer, then the rest of it.
+class PrefixSource : public ByteSource
+{
+public:
+    PrefixSource(const unsigned char *prefix, std::size_t size, ByteSource &rest)
+        : prefix_(prefix), size_(size), rest_(rest)
+    { }
+    std::int64_t Read(unsigned char *buffer, std::size_t size) override
+    {
+        if (pos_ == size_)
+            return rest_.Read(buffer, size);
+        const std::size_t n = std::min(size, size_ - pos_);
+        std::memcpy(buffer, prefix_ + pos_, n);
+        pos_ += n;
+        return static_cast<std::int64_t>(n);
+    }
+
+private:
+    const unsigned char *prefix_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+    ByteSource &rest_;
+};
+
+} // namespace
+
+class ArchivePipeline::Buffer
+{
+public:
+    Buffer() = default;
+    explicit Buffer(std::size_t capacity) : capacity_(capacity)
+    {
+        if (capacity_ >= kMapFrom) {
+            void *p = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED)
+                throw std::bad_alloc();
+            data_ = static_cast<unsigned char *>(p);
+        } else {
+            data_ = static_cast<unsigned char *>(std::malloc(capacity_ ? capacity_ : 1));
+            if (!data_)
+                throw std::bad_alloc();
+        }
+    }
+    ~Buffer() { Free(); }
+    Buffer(Buffer &&other) noexcept { Swap(other); }
+    Buffer &operator=(Buffer &&other) noexcept
+    {
+        Buffer gone(std::move(other));
+        Swap(gone);
+        return *this;
+    }
+    Buffer(const Buffer &) = delete;
+    Buffer &operator=(const Buffer &) = delete;
+
+    unsigned char *Data() const { return data_; }
+    std::size_t Capacity() const { return capacity_; }
+    void Swap(Buffer &other) noexcept
+    {
+        std::swap(data_, other.data_);
+        std::swap(capacity_, other.capacity_);
+    }
+
+private:
+    void Free()
+    {
+        if (!data_)
+            return;
+        if (capacity_ >= kMapFrom)
+            ::munmap(data_, capacity_);
+        else
+            std::free(data_);
+        data_ = nullptr;
+    }
+
+    unsigned char *data_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+struct ArchivePipeline::Job
+{
+    EntryInfo info;
+    Buffer input;
+    std::size_t size = 0; // bytes read into input
+    Buffer output;
+    PreparedData prepared;
+    std::size_t reserved = 0; // bytes counted in flight for this job
+    bool compressed = false; // ready to be written
+    bool broken = false; // compressing failed: the archive cannot be completed
+};
+
+ArchivePipeline::ArchivePipeline(int fd, const PipelineLimits &limits)
+    : limits_(limits), writer_(fd)
+{ }
+
+ArchivePipeline::~ArchivePipeline()
+{
+    StopWorkers();
+}
+
+std::size_t ArchivePipeline::PeakBytesInFlight() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peakInFlight_;
+}
+
+void ArchivePipeline::Reserve(std::size_t bytes)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    progress_.wait(lock,
+                   [&] { return inFlight_ == 0 || inFlight_ + bytes <= limits_.bytesInFlight; });
+    inFlight_ += bytes;
+    peakInFlight_ = std::max(peakInFlight_, inFlight_);
+}
+
+void ArchivePipeline::Release(std::size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    inFlight_ -= bytes;
+    progress_.notify_all();
+}
+
+ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSource &source,
+                                                std::uint64_t sizeHint)
+{
+    if (failed_)
+        return AddResult::WriteFailed;
+    if (info.name.empty() || info.name.size() > 0xffff)
+        return AddResult::SourceFailed;
+    const std::size_t limit = limits_.wholeBufferLimit;
+    if (sizeHint > limit)
+        return Stream(info, source);
+
+    // One byte more than expected, so that a file that grew shows at once. The output
+    // never needs more room than the input: data that would not shrink is stored.
+    std::size_t capacity = static_cast<std::size_t>(sizeHint) + 1;
+    auto job = std::make_unique<Job>();
+    job->info = info;
+    Reserve(2 * capacity);
+    job->reserved = 2 * capacity;
+    struct Guard
+    {
+        ArchivePipeline &pipeline;
+        std::unique_ptr<Job> &job;
+        ~Guard()
+        {
+            if (job)
+                pipeline.Release(job->reserved);
+        }
+    } guard {*this, job};
+
+    job->input = Buffer(capacity);
+    for (;;) {
+        if (job->size == capacity) {
+            if (capacity > limit) {
+                // Grew past the limit while it was read: stream it, starting with the bytes
+                // read so far (still counted in flight until done).
+                PrefixSource rest(job->input.Data(), job->size, source);
+                return Stream(info, rest);
+            }
+            const std::size_t grown
+                = std::min(std::max(capacity * 2, std::size_t {64} << 10), limit + 1);
+            Buffer bigger(grown);
+            std::memcpy(bigger.Data(), job->input.Data(), job->size);
+            job->input.Swap(bigger);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                inFlight_ += 2 * (grown - capacity);
+                peakInFlight_ = std::max(peakInFlight_, inFlight_);
+            }
+            job->reserved += 2 * (grown - capacity);
+            capacity = grown;
+        }
+        const std::int64_t n = source.Read(job->input.Data() + job->size, capacity - job->size);
+        if (n < 0)
+            return AddResult::SourceFailed;
+        if (n == 0)
+            break;
+        job->size += static_cast<std::size_t>(n);
+    }
+    Enqueue(std::move(job));
+    return AddResult::Added;
+}
+
+ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSource &source)
+{
+    // Nothing else touches the writer once the entries before this one are written.
+    WaitUntilWritten();
+    if (failed_)
+        return AddResult::WriteFailed;
+    const AddResult result = writer_.AddEntry(info, source);
+    if (result == AddResult::WriteFailed)
+        failed_ = true;
+    return result;
+}
+
+void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
+{
+    if (threads_.empty() && limits_.workers > 0 && !stop_) {
+        try {
+            while (threads_.size() < limits_.workers)
+                threads_.emplace_back([this] { WorkerLoop(); });
+        } catch (const std::system_error &) {
+            // Fewer threads, or none: the work is done all the same.
+        }
+    }
+    if (threads_.empty()) {
+        Compress(*job);
+        Write(*job);
+        Release(job->reserved);
+        job.reset();
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uncompressed_.push_back(job.get());
+        unwritten_.push_back(std::move(job));
+    }
+    workReady_.notify_one();
+}
+
+void ArchivePipeline::Compress(Job &job)
+{
+    const unsigned char *in = job.input.Data();
+    const std::size_t size = job.size;
+    job.prepared.originalSize = size;
+    job.prepared.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, in, size));
+    job.prepared.data = in;
+    job.prepared.size = size;
+    job.prepared.deflated = false;
+    if (size == 0)
+        return;
+    const bool forced = job.info.compression == Compression::Deflate;
+    if (!forced && LooksIncompressible(in, size))
+        return;
+    libdeflate_compressor *compressor = ThreadCompressor();
+    // Room for less than the input: deflate output that would not be smaller does not fit,
+    // and the entry is stored instead.
+    const std::size_t room
+        = forced ? libdeflate_deflate_compress_bound(compressor, size) : size - 1;
+    if (room == 0)
+        return;
+    job.output = Buffer(room);
+    const std::size_t n
+        = libdeflate_deflate_compress(compressor, in, size, job.output.Data(), room);
+    if (n == 0) {
+        job.output = Buffer();
+        return;
+    }
+    job.prepared.data = job.output.Data();
+    job.prepared.size = n;
+    job.prepared.deflated = true;
+}
+
+void ArchivePipeline::Write(Job &job)
+{
+    if (job.broken)
+        failed_ = true;
+    if (failed_)
+        return;
+    try {
+        if (writer_.AddPrepared(job.info, job.prepared) != AddResult::Added)
+            failed_ = true;
+    } catch (...) {
+        failed_ = true;
+    }
+}
+
+void ArchivePipeline::WriteReady(std::unique_lock<std::mutex> &lock)
+{
+    if (writing_)
+        return; // that worker takes this job too when it comes to it
+    writing_ = true;
+    while (!unwritten_.empty() && unwritten_.front()->compressed) {
+        std::unique_ptr<Job> job = std::move(unwritten_.front());
+        unwritten_.pop_front();
+        lock.unlock();
+        Write(*job);
+        const std::size_t reserved = job->reserved;
+        job.reset();
+        lock.lock();
+        inFlight_ -= reserved;
+        progress_.notify_all();
+    }
+    writing_ = false;
+    progress_.notify_all();
+}
+
+void ArchivePipeline::WorkerLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        workReady_.wait(lock, [&] { return stop_ || !uncompressed_.empty(); });
+        if (uncompressed_.empty())
+            return;
+        Job *job = uncompressed_.front();
+        uncompressed_.pop_front();
+        lock.unlock();
+        try {
+            Compress(*job);
+        } catch (...) {
+            job->broken = true;
+        }
+        lock.lock();
+        job->compressed = true;
+        WriteReady(lock);
+    }
+}
+
+void ArchivePipeline::WaitUntilWritten()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    progress_.wait(lock, [&] { return unwritten_.empty() && !writing_; });
+}
+
+void ArchivePipeline::StopWorkers()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread &t : threads_)
+        t.join();
+    threads_.clear();
+}
+
+bool ArchivePipeline::Finish()
+{
+    WaitUntilWritten();
+    StopWorkers();
+    if (failed_)
+        return false;
+    if (!writer_.Finish()) {
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+} // namespace tamsorel

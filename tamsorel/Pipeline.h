@@ -1,0 +1,94 @@
+#pragma once
+
+// The archive's entries on two cores. An add reads its file on the caller's thread, so a
+// file that cannot be read fails its add at once and leaves nothing behind; worker threads
+// then compress the data (libdeflate, whole buffers) and write the entries in the order in
+// which they were added. Files too large for a buffer are streamed on the caller's thread,
+// after everything before them has been written. The bytes held in buffers at any time are
+// bounded, whatever the sizes of the files.
+
+#include "tamsorel/ZipWriter.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tamsorel {
+
+struct PipelineLimits
+{
+    // Files up to this size are read whole and compressed in one call; larger ones stream.
+    std::size_t wholeBufferLimit = std::size_t {32} << 20;
+    // Bytes of input and output buffers in flight at most (one entry may exceed it alone).
+    std::size_t bytesInFlight = std::size_t {128} << 20;
+    // Threads that compress and write; 0 does everything on the caller's thread.
+    unsigned workers = 2;
+};
+
+class ArchivePipeline
+{
+public:
+    using AddResult = ZipWriter::AddResult;
+
+    // Writes to fd from its start; the descriptor stays the caller's, and must stay open
+    // until Finish has returned or the pipeline is destroyed.
+    explicit ArchivePipeline(int fd, const PipelineLimits &limits = PipelineLimits());
+    ~ArchivePipeline();
+    ArchivePipeline(const ArchivePipeline &) = delete;
+    ArchivePipeline &operator=(const ArchivePipeline &) = delete;
+
+    // Reads source to its end now. SourceFailed: nothing of the entry is or will be in the
+    // archive. Added: it will be written, in order; a write failure on the way shows in a
+    // later add and in Finish. WriteFailed: the archive is unusable. sizeHint is the size
+    // the source is expected to have; the bytes actually read are stored.
+    AddResult Add(const EntryInfo &info, ByteSource &source, std::uint64_t sizeHint);
+
+    // Waits for every entry in flight, stops the workers and finishes the archive (central
+    // directory, flush, sync). False when anything could not be written.
+    bool Finish();
+
+    bool Failed() const { return failed_.load(); }
+    // The most bytes of buffers that were in flight at once, for checking the bound.
+    std::size_t PeakBytesInFlight() const;
+
+    class Buffer;
+
+private:
+    struct Job;
+
+    AddResult Stream(const EntryInfo &info, ByteSource &source);
+    void Enqueue(std::unique_ptr<Job> job);
+    // Waits until bytes more fit within the bound (at once when nothing is in flight).
+    void Reserve(std::size_t bytes);
+    void Release(std::size_t bytes);
+    void WaitUntilWritten();
+    void StopWorkers();
+    void WorkerLoop();
+    static void Compress(Job &job);
+    // Writes the jobs at the head of the queue that are ready; called with the lock held.
+    void WriteReady(std::unique_lock<std::mutex> &lock);
+    void Write(Job &job);
+
+    PipelineLimits limits_;
+    ZipWriter writer_;
+    std::atomic<bool> failed_ {false};
+
+    mutable std::mutex mutex_;
+    std::condition_variable workReady_; // a job to compress, or stop
+    std::condition_variable progress_; // a job written, room freed
+    std::deque<std::unique_ptr<Job>> unwritten_; // in the order of the adds
+    std::deque<Job *> uncompressed_; // likewise
+    bool writing_ = false; // a worker is writing the head of unwritten_
+    bool stop_ = false;
+    std::size_t inFlight_ = 0;
+    std::size_t peakInFlight_ = 0;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace tamsorel
