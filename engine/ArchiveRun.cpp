@@ -1,13 +1,17 @@
 #include "engine/ArchiveRun.h"
 
+#include "engine/OutputPlacement.h"
 #include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <exception>
 #include <set>
 #include <vector>
+
+#include <unistd.h>
 
 namespace kelvane {
 
@@ -93,28 +97,33 @@ public:
     }
     const std::string &Path() const { return path_; }
     bool IsOpen() const { return handle_ != nullptr; }
-    std::size_t AddedCount() const { return added_.size(); }
+    const std::vector<SourceFile> &Added() const { return added_; }
 
     // A null handle (the open failed) adds nothing and reports failure.
     void Add(const SourceFile &file, bool storePath)
     {
         const char *entryName = storePath ? nullptr : file.name.c_str();
         if (ArchiveAddFile(handle_, file.path.c_str(), nullptr, 0, entryName))
-            added_.push_back(file.path);
+            added_.push_back(file);
         else
             notArchived_.Add(file.path);
     }
 
-    // True when the archive was open and is now complete at its name.
-    bool Close()
+    // True when the archive was open and is now complete at its name. When the close
+    // fails, the files added are handed to lost if given, else reported as not archived.
+    bool Close(std::vector<SourceFile> *lost = nullptr)
     {
         if (!handle_)
             return false;
         const bool closed = ArchiveClose(&handle_);
         handle_ = nullptr;
         if (!closed) {
-            for (const std::string &path : added_)
-                notArchived_.Add(path);
+            for (const SourceFile &file : added_) {
+                if (lost)
+                    lost->push_back(file);
+                else
+                    notArchived_.Add(file.path);
+            }
         }
         added_.clear();
         return closed;
@@ -124,17 +133,19 @@ private:
     NotArchived &notArchived_;
     std::string path_;
     ArchiveHandle handle_ = nullptr;
-    std::vector<std::string> added_;
+    std::vector<SourceFile> added_;
 };
 
 // The state of ProcessFiles once the output folder is ready.
 class Passes
 {
 public:
-    Passes(RunWindow &window, const JobSettings &settings, const RunPaths &paths)
+    Passes(RunWindow &window, const JobSettings &settings, const RunPaths &paths,
+           const FileIdentity &olderConflictArchive)
         : window_(window)
         , progress_(window.Progress())
         , paths_(paths)
+        , olderConflictArchive_(olderConflictArchive)
         , singleMode_(settings.keepIndividual == 0)
         , skipConflicts_(settings.skipConflicts != 0)
         , storePath_(settings.storePathInZip != 0)
@@ -159,10 +170,15 @@ private:
         if (archive.Close())
             placed_.insert(archive.Path());
     }
+    void ClosePerName(OpenArchive &archive);
+    bool FillConflictArchive(OpenArchive &archive);
 
     RunWindow &window_;
     ProgressDisplay &progress_;
     const RunPaths &paths_;
+    // What stood at the conflict archive's name when the run began: the one file there
+    // that the conflict archive may replace.
+    const FileIdentity olderConflictArchive_;
     const bool singleMode_;
     const bool skipConflicts_;
     const bool storePath_;
@@ -226,9 +242,9 @@ bool Passes::PerNamePass()
     std::string openPath;
     for (const MapEntry &entry : archiveMap_) {
         if (StopRequested())
-            return false;
+            return false; // a close that fails now reports its files as not archived
         if (entry.archivePath != openPath) {
-            Close(current);
+            ClosePerName(current);
             // An archive of that name from an earlier run: never add to it or replace it.
             // The open path stays, so the other files of this name meet the same test.
             if (platform::CanOpenForReading(entry.archivePath)) {
@@ -243,7 +259,43 @@ bool Passes::PerNamePass()
         progress_.StepIt();
         current.Add(entry.file, storePath_);
     }
-    Close(current);
+    ClosePerName(current);
+    return true;
+}
+
+void Passes::ClosePerName(OpenArchive &archive)
+{
+    std::vector<SourceFile> lost;
+    if (archive.Close(&lost)) {
+        placed_.insert(archive.Path());
+        return;
+    }
+    if (lost.empty())
+        return;
+    // The name was free when the archive was opened; if something is there now, another
+    // run has put its archive there meanwhile. This run lost the race for the name, and
+    // its files are conflicts, like those of an archive found there before.
+    if (!IdentityOf(archive.Path()).exists) {
+        for (const SourceFile &file : lost)
+            notArchived_.Add(file.path);
+        return;
+    }
+    for (const SourceFile &file : lost)
+        AddConflict(file);
+    // They were stepped before their adds, and are stepped again when the conflict
+    // archive takes them.
+    if (!skipConflicts_)
+        progress_.SetPos(progress_.GetPos() - static_cast<int>(lost.size()));
+}
+
+bool Passes::FillConflictArchive(OpenArchive &archive)
+{
+    for (const SourceFile &file : conflicts_) {
+        if (StopRequested())
+            return false;
+        progress_.StepIt();
+        archive.Add(file, storePath_);
+    }
     return true;
 }
 
@@ -252,24 +304,42 @@ bool Passes::ConflictPass()
     if (skipConflicts_ || conflicts_.empty())
         return true;
 
-    // An earlier conflict archive is replaced, but never an output of this run (a single
-    // archive of a source folder named "conflict", a per-name archive "conflict.zip"):
-    // the back end's close then fails, and the files are reported as not archived.
     OpenArchive archive(notArchived_);
-    archive.Open(paths_.conflictArchive,
-                 placed_.count(paths_.conflictArchive) ? kNeverReplaceMode : kReplaceMode);
-    for (const SourceFile &file : conflicts_) {
-        if (StopRequested())
-            return false;
-        progress_.StepIt();
-        archive.Add(file, storePath_);
+    // An output of this run at that name (a single archive of a source folder named
+    // "conflict", a per-name archive "conflict.zip") is never replaced: the back end's
+    // close fails, and the files are reported as not archived.
+    if (placed_.count(paths_.conflictArchive)) {
+        archive.Open(paths_.conflictArchive, kNeverReplaceMode);
+        const bool completed = FillConflictArchive(archive);
+        archive.Close();
+        return completed;
     }
-    const std::size_t added = archive.AddedCount();
-    // Tell only of the files that are really in the conflict archive; the others are
-    // named in the "not archived" message that follows.
-    if (archive.Close() && added > 0)
-        window_.ShowMessage(ConflictMessageText(added, paths_.conflictArchive), kConflictCaption);
-    return true;
+
+    // The archive is finished under a private name of this run (which replaces the empty
+    // file that reserved it), and only then put at its name: the file found there when
+    // the run began is replaced, but not a conflict archive that another run put there
+    // meanwhile, which may hold other files.
+    std::string privatePath;
+    const int reserved = platform::OpenTempFileBeside(paths_.conflictArchive, privatePath);
+    if (reserved >= 0)
+        close(reserved);
+    archive.Open(privatePath, kReplaceMode); // no name: no archive, every add fails
+    const bool completed = FillConflictArchive(archive);
+    const std::vector<SourceFile> added = archive.Added();
+    std::string placedAt;
+    if (archive.Close())
+        placedAt = PlaceFinishedFile(privatePath, paths_.conflictArchive, olderConflictArchive_);
+    else if (!privatePath.empty())
+        std::remove(privatePath.c_str());
+    if (placedAt.empty()) {
+        for (const SourceFile &file : added)
+            notArchived_.Add(file.path);
+    } else if (completed && !added.empty()) {
+        // Only the files really in the archive are counted; the others are named in the
+        // "not archived" message that follows.
+        window_.ShowMessage(ConflictMessageText(added.size(), placedAt), kConflictCaption);
+    }
+    return completed;
 }
 
 } // namespace
@@ -292,6 +362,7 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     // target inside the source folder never feeds the run its own output.
     const std::vector<platform::DirEntry> entries
         = platform::SearchFolder(paths.sourceFolder, paths.fileMask);
+    const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
 
     CreateTargetPath(window, settings.targetFolder);
 
@@ -301,7 +372,7 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
         return 0;
     }
 
-    Passes passes(window, settings, paths);
+    Passes passes(window, settings, paths, olderConflictArchive);
     if (passes.Enumerate(entries) && passes.PerNamePass())
         passes.ConflictPass();
     passes.ReportNotArchived();

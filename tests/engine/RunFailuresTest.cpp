@@ -130,8 +130,10 @@ TEST_F(RunFailuresTest, PerNameArchiveNeverReplacesAFileThatAppeared)
     Run();
     EXPECT_EQ(ReadFile(out + "/a.zip"), "appeared");
     EXPECT_EQ(Entries(out + "/b.zip"), Expected({"b.txt"}));
-    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
-    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"a.txt"}));
+    // The name was taken: a.txt is a conflict, as if the file had been there before.
+    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"File name conflicts!"});
+    EXPECT_EQ(window.Messages()[0].second, ConflictMessageText(1, out + "/conflict.zip"));
+    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"a.txt"}));
 }
 
 TEST_F(RunFailuresTest, ReportedAlsoWhenStopped)
