@@ -16,6 +16,7 @@ namespace {
 // are freed: heap arenas of several threads would keep them and let the process grow.
 constexpr std::size_t kMapFrom = std::size_t {1} << 20;
 constexpr int kDeflateLevel = 6;
+constexpr std::size_t kSampleFrom = std::size_t {64} << 10;
 
 struct CompressorDeleter
 {
@@ -110,14 +111,22 @@ private:
     std::size_t capacity_ = 0;
 };
 
-struct ArchivePipeline::Job
+// One file's data on its way.
+struct ArchivePipeline::Item
 {
     EntryInfo info;
     Buffer input;
     std::size_t size = 0; // bytes read into input
     Buffer output;
     PreparedData prepared;
-    std::size_t reserved = 0; // bytes counted in flight for this job
+};
+
+// What a worker takes at a time: one entry, or a batch of small ones, written in order.
+struct ArchivePipeline::Job
+{
+    std::vector<Item> items;
+    std::size_t bytes = 0; // read into the items
+    std::size_t reserved = 0; // counted in flight for the items
     bool compressed = false; // ready to be written
     bool broken = false; // compressing failed: the archive cannot be completed
 };
@@ -140,16 +149,27 @@ std::size_t ArchivePipeline::PeakBytesInFlight() const
 void ArchivePipeline::Reserve(std::size_t bytes)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    progress_.wait(lock,
-                   [&] { return inFlight_ == 0 || inFlight_ + bytes <= limits_.bytesInFlight; });
+    const auto fits = [&] {
+        return inFlight_ == 0
+            || (inFlight_ + bytes <= limits_.bytesInFlight && entries_ < limits_.entriesInFlight);
+    };
+    if (!fits() && batch_) {
+        // The batch being gathered holds room that only the workers can give back.
+        lock.unlock();
+        FlushBatch();
+        lock.lock();
+    }
+    progress_.wait(lock, fits);
     inFlight_ += bytes;
+    ++entries_;
     peakInFlight_ = std::max(peakInFlight_, inFlight_);
 }
 
-void ArchivePipeline::Release(std::size_t bytes)
+void ArchivePipeline::Release(std::size_t bytes, std::size_t entries)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     inFlight_ -= bytes;
+    entries_ -= entries;
     progress_.notify_all();
 }
 
@@ -167,57 +187,68 @@ ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSourc
     // One byte more than expected, so that a file that grew shows at once. The output
     // never needs more room than the input: data that would not shrink is stored.
     std::size_t capacity = static_cast<std::size_t>(sizeHint) + 1;
-    auto job = std::make_unique<Job>();
-    job->info = info;
     Reserve(2 * capacity);
-    job->reserved = 2 * capacity;
+    std::size_t reserved = 2 * capacity;
+    bool kept = false;
     struct Guard
     {
         ArchivePipeline &pipeline;
-        std::unique_ptr<Job> &job;
+        const std::size_t &reserved;
+        const bool &kept;
         ~Guard()
         {
-            if (job)
-                pipeline.Release(job->reserved);
+            if (!kept)
+                pipeline.Release(reserved, 1);
         }
-    } guard {*this, job};
+    } guard {*this, reserved, kept};
 
-    job->input = Buffer(capacity);
+    Item item;
+    item.info = info;
+    item.input = Buffer(capacity);
     for (;;) {
-        if (job->size == capacity) {
+        if (item.size == capacity) {
             if (capacity > limit) {
                 // Grew past the limit while it was read: stream it, starting with the bytes
                 // read so far (still counted in flight until done).
-                PrefixSource rest(job->input.Data(), job->size, source);
+                PrefixSource rest(item.input.Data(), item.size, source);
                 return Stream(info, rest);
             }
             const std::size_t grown
                 = std::min(std::max(capacity * 2, std::size_t {64} << 10), limit + 1);
             Buffer bigger(grown);
-            std::memcpy(bigger.Data(), job->input.Data(), job->size);
-            job->input.Swap(bigger);
+            std::memcpy(bigger.Data(), item.input.Data(), item.size);
+            item.input.Swap(bigger);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 inFlight_ += 2 * (grown - capacity);
                 peakInFlight_ = std::max(peakInFlight_, inFlight_);
             }
-            job->reserved += 2 * (grown - capacity);
+            reserved += 2 * (grown - capacity);
             capacity = grown;
         }
-        const std::int64_t n = source.Read(job->input.Data() + job->size, capacity - job->size);
+        const std::int64_t n = source.Read(item.input.Data() + item.size, capacity - item.size);
         if (n < 0)
             return AddResult::SourceFailed;
         if (n == 0)
             break;
-        job->size += static_cast<std::size_t>(n);
+        item.size += static_cast<std::size_t>(n);
     }
-    Enqueue(std::move(job));
+
+    if (!batch_)
+        batch_ = std::make_unique<Job>();
+    batch_->bytes += item.size;
+    batch_->reserved += reserved;
+    batch_->items.push_back(std::move(item));
+    kept = true;
+    if (batch_->items.size() >= limits_.batchEntries || batch_->bytes >= limits_.batchBytes)
+        FlushBatch();
     return AddResult::Added;
 }
 
 ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSource &source)
 {
     // Nothing else touches the writer once the entries before this one are written.
+    FlushBatch();
     WaitUntilWritten();
     if (failed_)
         return AddResult::WriteFailed;
@@ -225,6 +256,12 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
     if (result == AddResult::WriteFailed)
         failed_ = true;
     return result;
+}
+
+void ArchivePipeline::FlushBatch()
+{
+    if (batch_)
+        Enqueue(std::move(batch_));
 }
 
 void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
@@ -238,10 +275,13 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
         }
     }
     if (threads_.empty()) {
-        Compress(*job);
+        const std::size_t reserved = job->reserved;
+        const std::size_t entries = job->items.size();
+        for (Item &item : job->items)
+            Compress(item);
         Write(*job);
-        Release(job->reserved);
         job.reset();
+        Release(reserved, entries);
         return;
     }
     {
@@ -252,19 +292,20 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
     workReady_.notify_one();
 }
 
-void ArchivePipeline::Compress(Job &job)
+void ArchivePipeline::Compress(Item &item)
 {
-    const unsigned char *in = job.input.Data();
-    const std::size_t size = job.size;
-    job.prepared.originalSize = size;
-    job.prepared.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, in, size));
-    job.prepared.data = in;
-    job.prepared.size = size;
-    job.prepared.deflated = false;
+    const unsigned char *in = item.input.Data();
+    const std::size_t size = item.size;
+    item.prepared.originalSize = size;
+    item.prepared.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, in, size));
+    item.prepared.data = in;
+    item.prepared.size = size;
+    item.prepared.deflated = false;
     if (size == 0)
         return;
-    const bool forced = job.info.compression == Compression::Deflate;
-    if (!forced && LooksIncompressible(in, size))
+    const bool forced = item.info.compression == Compression::Deflate;
+    // A small file is simply deflated in full: its sample would be the whole of it.
+    if (!forced && size > kSampleFrom && LooksIncompressible(in, size))
         return;
     libdeflate_compressor *compressor = ThreadCompressor();
     // Room for less than the input: deflate output that would not be smaller does not fit,
@@ -273,16 +314,16 @@ void ArchivePipeline::Compress(Job &job)
         = forced ? libdeflate_deflate_compress_bound(compressor, size) : size - 1;
     if (room == 0)
         return;
-    job.output = Buffer(room);
+    item.output = Buffer(room);
     const std::size_t n
-        = libdeflate_deflate_compress(compressor, in, size, job.output.Data(), room);
+        = libdeflate_deflate_compress(compressor, in, size, item.output.Data(), room);
     if (n == 0) {
-        job.output = Buffer();
+        item.output = Buffer();
         return;
     }
-    job.prepared.data = job.output.Data();
-    job.prepared.size = n;
-    job.prepared.deflated = true;
+    item.prepared.data = item.output.Data();
+    item.prepared.size = n;
+    item.prepared.deflated = true;
 }
 
 void ArchivePipeline::Write(Job &job)
@@ -292,8 +333,12 @@ void ArchivePipeline::Write(Job &job)
     if (failed_)
         return;
     try {
-        if (writer_.AddPrepared(job.info, job.prepared) != AddResult::Added)
-            failed_ = true;
+        for (const Item &item : job.items) {
+            if (writer_.AddPrepared(item.info, item.prepared) != AddResult::Added) {
+                failed_ = true;
+                return;
+            }
+        }
     } catch (...) {
         failed_ = true;
     }
@@ -310,9 +355,11 @@ void ArchivePipeline::WriteReady(std::unique_lock<std::mutex> &lock)
         lock.unlock();
         Write(*job);
         const std::size_t reserved = job->reserved;
+        const std::size_t entries = job->items.size();
         job.reset();
         lock.lock();
         inFlight_ -= reserved;
+        entries_ -= entries;
         progress_.notify_all();
     }
     writing_ = false;
@@ -330,7 +377,8 @@ void ArchivePipeline::WorkerLoop()
         uncompressed_.pop_front();
         lock.unlock();
         try {
-            Compress(*job);
+            for (Item &item : job->items)
+                Compress(item);
         } catch (...) {
             job->broken = true;
         }
@@ -360,6 +408,7 @@ void ArchivePipeline::StopWorkers()
 
 bool ArchivePipeline::Finish()
 {
+    FlushBatch();
     WaitUntilWritten();
     StopWorkers();
     if (failed_)

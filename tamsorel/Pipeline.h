@@ -27,6 +27,13 @@ struct PipelineLimits
     std::size_t wholeBufferLimit = std::size_t {32} << 20;
     // Bytes of input and output buffers in flight at most (one entry may exceed it alone).
     std::size_t bytesInFlight = std::size_t {128} << 20;
+    // Entries in flight at most: many small files need no deeper queue to keep the workers
+    // busy, and each costs a little beyond its buffers.
+    std::size_t entriesInFlight = 1024;
+    // Small files travel to the workers in batches of up to this many entries and bytes,
+    // so that the threads do not wake each other for every file.
+    std::size_t batchEntries = 64;
+    std::size_t batchBytes = std::size_t {1} << 20;
     // Threads that compress and write; 0 does everything on the caller's thread.
     unsigned workers = 2;
 };
@@ -60,17 +67,21 @@ public:
     class Buffer;
 
 private:
+    struct Item;
     struct Job;
 
     AddResult Stream(const EntryInfo &info, ByteSource &source);
+    // Hands the batch being gathered to the workers.
+    void FlushBatch();
     void Enqueue(std::unique_ptr<Job> job);
-    // Waits until bytes more fit within the bound (at once when nothing is in flight).
+    // Waits until one more entry of bytes fits within the bounds (at once when nothing is
+    // in flight).
     void Reserve(std::size_t bytes);
-    void Release(std::size_t bytes);
+    void Release(std::size_t bytes, std::size_t entries);
     void WaitUntilWritten();
     void StopWorkers();
     void WorkerLoop();
-    static void Compress(Job &job);
+    static void Compress(Item &item);
     // Writes the jobs at the head of the queue that are ready; called with the lock held.
     void WriteReady(std::unique_lock<std::mutex> &lock);
     void Write(Job &job);
@@ -87,7 +98,9 @@ private:
     bool writing_ = false; // a worker is writing the head of unwritten_
     bool stop_ = false;
     std::size_t inFlight_ = 0;
+    std::size_t entries_ = 0; // entries read and not yet written
     std::size_t peakInFlight_ = 0;
+    std::unique_ptr<Job> batch_; // small entries read, not yet handed over
     std::vector<std::thread> threads_;
 };
 

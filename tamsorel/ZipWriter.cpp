@@ -43,6 +43,7 @@ constexpr std::uint16_t kMethodStore = 0;
 constexpr std::uint16_t kMethodDeflate = 8;
 
 constexpr std::size_t kOutputBufferSize = 1 << 20;
+constexpr std::uint64_t kWritebackStep = 8 << 20;
 constexpr std::size_t kDeflateOutputSize = 256 << 10;
 
 // Store-or-deflate judgement: up to three samples of this size, at the start, the middle
@@ -278,6 +279,18 @@ bool OutputFile::WriteOut(std::uint64_t offset, const unsigned char *data, std::
     return true;
 }
 
+void OutputFile::StartWriteback()
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (failed_ || flushed_ < writebackFrom_ + kWritebackStep)
+        return;
+    // Only a hint: a file that cannot take it (a device) is written all the same.
+    ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_),
+                      static_cast<off_t>(flushed_ - writebackFrom_), SYNC_FILE_RANGE_WRITE);
+    writebackFrom_ = flushed_;
+#endif
+}
+
 bool OutputFile::Write(const void *data, std::size_t size)
 {
     if (failed_)
@@ -289,6 +302,7 @@ bool OutputFile::Write(const void *data, std::size_t size)
         if (!WriteOut(flushed_, bytes, size))
             return false;
         flushed_ += size;
+        StartWriteback();
         return true;
     }
     buffer_.insert(buffer_.end(), bytes, bytes + size);
@@ -322,6 +336,7 @@ bool OutputFile::TruncateTo(std::uint64_t offset)
         return true;
     }
     buffer_.clear();
+    writebackFrom_ = std::min(writebackFrom_, offset);
     if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
         failed_ = true;
         return false;
@@ -339,6 +354,7 @@ bool OutputFile::Flush()
     const bool ok = WriteOut(flushed_, buffer_.data(), buffer_.size());
     flushed_ += buffer_.size();
     buffer_.clear();
+    StartWriteback();
     return ok;
 }
 

@@ -103,9 +103,13 @@ public:
 
 private:
     bool WriteOut(std::uint64_t offset, const unsigned char *data, std::size_t size);
+    // Starts the disk writing the data written so far, so that the final sync does not
+    // have to wait for all of it.
+    void StartWriteback();
 
     int fd_;
     std::uint64_t flushed_ = 0; // file offset of buffer_[0]
+    std::uint64_t writebackFrom_ = 0; // written out but not yet handed to the disk
     std::vector<unsigned char> buffer_;
     bool failed_ = false;
 };
