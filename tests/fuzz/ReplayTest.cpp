@@ -74,6 +74,13 @@ TEST(FuzzReplay, EntryNameCorpus)
     EXPECT_GE(Replay(kCorpus + "entry_name", CheckEntryName), 10u);
 }
 
+// Reproducers of findings not fixed yet live in findings/<check>/; each test here is
+// enabled once its finding is fixed, and from then on guards the fix.
+TEST(FuzzFindings, DISABLED_EntryNamesNeverStartWithADrive)
+{
+    EXPECT_GE(Replay(kFindings + "entry_name", CheckEntryName), 4u);
+}
+
 #ifdef KELVANE_FUZZ_HAVE_CLIP
 TEST(FuzzReplay, ClipCorpus)
 {
