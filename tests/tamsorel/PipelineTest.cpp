@@ -1,0 +1,388 @@
+// The two-core pipeline: store-or-deflate per entry, the whole-buffer and streaming paths
+// and their boundary, order across threads, failures on either side, and the bound on the
+// memory held in flight.
+
+#include "tamsorel/Pipeline.h"
+#include "RawZip.h"
+#include "tamsorel/tamsorel.h"
+#include "tests/support/TestSupport.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using kelvane::test::ListDir;
+using kelvane::test::ReadFile;
+using kelvane::test::ReadZip;
+using kelvane::test::TempDir;
+using kelvane::test::WriteFile;
+using kelvane::test::ZipNames;
+using tamsorel::ArchivePipeline;
+using tamsorel::ByteSource;
+using tamsorel::EntryInfo;
+using tamsorel::PipelineLimits;
+using tamsorel::test::ReadRawZip;
+using tamsorel::test::RunCommand;
+using tamsorel::test::ShellQuote;
+
+namespace {
+
+using AddResult = ArchivePipeline::AddResult;
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+// Text that deflates well but not trivially: words and numbers at random, in a block of up
+// to 256 KiB that repeats (farther apart than deflate can see).
+std::string Text(std::size_t n, unsigned seed)
+{
+    static const char *const kWords[]
+        = {"archive ", "entry ", "folder ", "take ", "clip ", "deflate ", "store ", "\n"};
+    std::mt19937 gen(seed);
+    std::string block;
+    while (block.size() < std::min<std::size_t>(n, 256 << 10)) {
+        block += kWords[gen() % 8];
+        block += std::to_string(gen() % 1000);
+    }
+    std::string s;
+    s.reserve(n + block.size());
+    while (s.size() < n)
+        s += block;
+    s.resize(n);
+    return s;
+}
+
+EntryInfo Info(const std::string &name)
+{
+    EntryInfo info;
+    info.name = name;
+    tamsorel::SetEntryTime(info, 1100000000);
+    return info;
+}
+
+// Serves a string in pieces, then ends, or fails where asked.
+class StringSource : public ByteSource
+{
+public:
+    explicit StringSource(std::string data, std::size_t failAt = std::string::npos)
+        : data_(std::move(data)), failAt_(failAt)
+    { }
+    std::int64_t Read(unsigned char *buffer, std::size_t size) override
+    {
+        if (pos_ >= failAt_)
+            return -1;
+        const std::size_t end = std::min(data_.size(), failAt_);
+        const std::size_t n = std::min({size, std::size_t {300000}, end - pos_});
+        std::copy_n(data_.data() + pos_, n, buffer);
+        pos_ += n;
+        return static_cast<std::int64_t>(n);
+    }
+
+private:
+    std::string data_;
+    std::size_t failAt_;
+    std::size_t pos_ = 0;
+};
+
+struct Input
+{
+    std::string name;
+    std::string data;
+    std::uint64_t hint; // the size the source claims to have when the add starts
+};
+
+// Builds an archive through a pipeline with the given limits; every add must succeed.
+void Build(const std::string &path, const std::vector<Input> &inputs, const PipelineLimits &limits,
+           std::size_t *peak = nullptr)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    {
+        ArchivePipeline pipeline(fd, limits);
+        for (const Input &in : inputs) {
+            StringSource source(in.data);
+            ASSERT_EQ(pipeline.Add(Info(in.name), source, in.hint), AddResult::Added) << in.name;
+        }
+        EXPECT_TRUE(pipeline.Finish());
+        if (peak)
+            *peak = pipeline.PeakBytesInFlight();
+    }
+    ::close(fd);
+}
+
+// Checks the archive with libarchive, Python's zipfile and unzip against the inputs.
+void ExpectContents(const std::string &archive, const std::vector<Input> &inputs)
+{
+    const auto zip = ReadZip(archive);
+    ASSERT_TRUE(zip.ok) << zip.error;
+    ASSERT_EQ(zip.entries.size(), inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        EXPECT_EQ(zip.entries[i].name, inputs[i].name);
+        EXPECT_TRUE(zip.entries[i].data == inputs[i].data) << inputs[i].name;
+    }
+    int status = -1;
+    const std::string py
+        = RunCommand("python3 -c "
+                         + ShellQuote("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
+                                      "assert z.testzip() is None\nprint(len(z.namelist()))")
+                         + " " + ShellQuote(archive) + " 2>&1",
+                     &status);
+    EXPECT_EQ(status, 0) << py;
+    EXPECT_EQ(py, std::to_string(inputs.size()) + "\n");
+    const std::string unzip = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << unzip;
+}
+
+PipelineLimits SmallLimits()
+{
+    PipelineLimits limits;
+    limits.wholeBufferLimit = 256 << 10;
+    limits.bytesInFlight = 2 << 20;
+    limits.batchEntries = 3;
+    limits.batchBytes = 100 << 10;
+    return limits;
+}
+
+} // namespace
+
+TEST(PipelineTest, IncompressibleDataIsStoredAndCompressibleDeflatedOnBothPaths)
+{
+    TempDir dir;
+    // Below the limit the whole buffer is judged; above it, the first chunk of the stream.
+    const std::vector<Input> inputs = {
+        {"noise-buffer", RandomBytes(200 << 10, 1), 200 << 10},
+        {"text-buffer", Text(200 << 10, 2), 200 << 10},
+        {"noise-stream", RandomBytes(3 << 20, 3), 3 << 20},
+        {"text-stream", Text(3 << 20, 4), 3 << 20},
+        // Noise with a compressible start is judged by its samples: the middle and the end
+        // are noise too, so the buffer is stored.
+        {"mostly-noise", Text(2 << 10, 5) + RandomBytes(200 << 10, 6), 202 << 10},
+        {"tiny", "abc", 3},
+    };
+    const std::string archive = dir / "out.zip";
+    Build(archive, inputs, SmallLimits());
+
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    ASSERT_EQ(raw.entries.size(), inputs.size());
+    const std::vector<int> methods = {0, 8, 0, 8, 0, 0};
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto &e = raw.entries[i];
+        EXPECT_EQ(e.local.method, methods[i]) << inputs[i].name;
+        EXPECT_EQ(e.central.method, methods[i]) << inputs[i].name;
+        EXPECT_EQ(e.central.versionNeeded, methods[i] == 0 ? 10 : 20) << inputs[i].name;
+        EXPECT_EQ(e.local.size32, inputs[i].data.size());
+        if (methods[i] == 0)
+            EXPECT_EQ(e.central.compressedSize32, inputs[i].data.size()) << inputs[i].name;
+        else
+            EXPECT_LT(e.central.compressedSize32, inputs[i].data.size() / 2) << inputs[i].name;
+        EXPECT_EQ(e.local.compressedSize32, e.central.compressedSize32);
+        EXPECT_EQ(e.local.crc, e.central.crc);
+    }
+    ExpectContents(archive, inputs);
+}
+
+TEST(PipelineTest, SizesAroundTheWholeBufferLimitRoundTrip)
+{
+    TempDir dir;
+    const std::size_t limit = SmallLimits().wholeBufferLimit;
+    std::vector<Input> inputs;
+    unsigned seed = 10;
+    for (const std::size_t size : {limit - 1, limit, limit + 1, 2 * limit, std::size_t {0}}) {
+        inputs.push_back({"text" + std::to_string(size), Text(size, ++seed), size});
+        inputs.push_back({"noise" + std::to_string(size), RandomBytes(size, ++seed), size});
+    }
+    // Sources whose size changes between the look and the read: grown within the limit,
+    // grown past it (streamed on from what was read), shrunk.
+    inputs.push_back({"grew-a-little", Text(limit - 10, ++seed), 1000});
+    inputs.push_back({"grew-past", Text(3 * limit, ++seed), 1000});
+    inputs.push_back({"grew-past-noise", RandomBytes(limit + 1, ++seed), limit});
+    inputs.push_back({"shrank", Text(1000, ++seed), limit});
+    const std::string archive = dir / "limits.zip";
+    Build(archive, inputs, SmallLimits());
+    ExpectContents(archive, inputs);
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        EXPECT_EQ(raw.entries[i].central.size32, inputs[i].data.size()) << inputs[i].name;
+}
+
+// The default limit through the exported interface, with real files.
+TEST(PipelineTest, FilesJustUnderAndOverTheDefaultLimitRoundTrip)
+{
+    TempDir dir;
+    const std::size_t limit = PipelineLimits().wholeBufferLimit;
+    const std::string text = Text(limit + 1, 30);
+    WriteFile(dir / "under", text.substr(0, limit));
+    WriteFile(dir / "over", text);
+    const std::string archive = dir / "big.zip";
+    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "under").c_str(), nullptr, 0, "under"));
+    EXPECT_TRUE(ArchiveAddFile(h, (dir / "over").c_str(), nullptr, 0, "over"));
+    ASSERT_TRUE(ArchiveClose(&h));
+    ExpectContents(archive, {{"under", text.substr(0, limit), 0}, {"over", text, 0}});
+}
+
+TEST(PipelineTest, ManyFilesKeepTheirOrderWhateverPathEachTakes)
+{
+    TempDir dir;
+    std::vector<Input> inputs;
+    std::mt19937 gen(40);
+    for (int i = 0; i < 400; ++i) {
+        const std::size_t size = i % 37 == 0 ? 300000 + gen() % 200000 : gen() % 20000;
+        const bool noise = i % 5 == 0;
+        char name[32];
+        std::snprintf(name, sizeof name, "f%04d", i);
+        inputs.push_back({name, noise ? RandomBytes(size, i) : Text(size, i), size});
+    }
+    const std::string threaded = dir / "threaded.zip";
+    Build(threaded, inputs, SmallLimits());
+    ExpectContents(threaded, inputs);
+
+    // The same entries on the caller's thread alone: the very same bytes.
+    PipelineLimits single = SmallLimits();
+    single.workers = 0;
+    const std::string inline_ = dir / "inline.zip";
+    Build(inline_, inputs, single);
+    EXPECT_TRUE(ReadFile(threaded) == ReadFile(inline_));
+}
+
+TEST(PipelineTest, ManyFilesThroughTheInterfaceKeepTheirOrder)
+{
+    TempDir dir;
+    const int count = 3000;
+    std::vector<Input> expected;
+    ArchiveHandle h = ArchiveOpen((dir / "many.zip").c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "n" + std::to_string(count - i); // not in sorted order
+        const std::string data = i % 3 == 0 ? RandomBytes(i * 7 % 5000, i) : Text(i % 9000, i);
+        WriteFile(dir / name, data);
+        ASSERT_TRUE(ArchiveAddFile(h, (dir / name).c_str(), nullptr, 0, name.c_str()));
+        expected.push_back({name, data, 0});
+    }
+    ASSERT_TRUE(ArchiveClose(&h));
+    ExpectContents(dir / "many.zip", expected);
+}
+
+TEST(PipelineTest, ReadFailureFailsItsAddAtOnceAndLeavesNothing)
+{
+    TempDir dir;
+    const std::string archive = dir / "out.zip";
+    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string first = Text(50000, 50);
+    const std::string last = Text(70000, 51);
+    {
+        ArchivePipeline pipeline(fd, SmallLimits());
+        StringSource a(first);
+        EXPECT_EQ(pipeline.Add(Info("first"), a, first.size()), AddResult::Added);
+        // Whole-buffer path and streaming path, each failing part-way.
+        StringSource failsSmall(Text(200000, 52), 100000);
+        EXPECT_EQ(pipeline.Add(Info("fails-small"), failsSmall, 200000), AddResult::SourceFailed);
+        StringSource failsLarge(RandomBytes(2 << 20, 53), 1 << 20);
+        EXPECT_EQ(pipeline.Add(Info("fails-large"), failsLarge, 2 << 20), AddResult::SourceFailed);
+        StringSource failsAtOnce("", 0);
+        EXPECT_EQ(pipeline.Add(Info("fails-at-once"), failsAtOnce, 10), AddResult::SourceFailed);
+        EXPECT_FALSE(pipeline.Failed());
+        StringSource b(last);
+        EXPECT_EQ(pipeline.Add(Info("last"), b, last.size()), AddResult::Added);
+        EXPECT_TRUE(pipeline.Finish());
+    }
+    ::close(fd);
+    ExpectContents(archive, {{"first", first, 0}, {"last", last, 0}});
+    EXPECT_LT(ReadFile(archive).size(), 100000u) << "nothing of the failed entries is left";
+}
+
+TEST(PipelineTest, WriteFailureOnTheWorkersFailsLaterAddsAndTheFinish)
+{
+    const int fd = ::open("/dev/full", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        GTEST_SKIP() << "no /dev/full";
+    {
+        PipelineLimits limits;
+        limits.wholeBufferLimit = 4 << 20;
+        ArchivePipeline pipeline(fd, limits);
+        // Read in full and handed over: the add succeeds; its write fails on a worker.
+        StringSource buffered(RandomBytes(2 << 20, 60));
+        EXPECT_EQ(pipeline.Add(Info("buffered"), buffered, 2 << 20), AddResult::Added);
+        // A streamed entry waits for those before it, so it sees the failure.
+        StringSource streamed(Text(5 << 20, 61));
+        EXPECT_EQ(pipeline.Add(Info("streamed"), streamed, 5 << 20), AddResult::WriteFailed);
+        EXPECT_TRUE(pipeline.Failed());
+        StringSource small("x");
+        EXPECT_EQ(pipeline.Add(Info("small"), small, 1), AddResult::WriteFailed);
+        EXPECT_FALSE(pipeline.Finish());
+    }
+    {
+        // Only small entries that fit the output buffer: the failure shows at the finish.
+        ArchivePipeline pipeline(fd, SmallLimits());
+        StringSource small("x");
+        EXPECT_EQ(pipeline.Add(Info("small"), small, 1), AddResult::Added);
+        EXPECT_FALSE(pipeline.Finish());
+    }
+    ::close(fd);
+}
+
+// Runs in a child process with a file size limit below what the entries need together,
+// though each one fits: the limit is met on a worker thread. 0 when all went as it should.
+int FillPastFileSizeLimit(const std::string &dir)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {2 << 20, 2 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ArchiveHandle h = ArchiveOpen((dir + "/x.zip").c_str(), 0);
+    if (!h)
+        return 16;
+    int code = 0;
+    for (int i = 0; i < 8; ++i) // 8 x 600 KiB of noise: stored, and too much
+        if (!ArchiveAddFile(h, (dir + "/part").c_str(), nullptr, 0,
+                            ("p" + std::to_string(i)).c_str()))
+            break;
+    if (ArchiveClose(&h))
+        code |= 1;
+    if (h)
+        code |= 2;
+    return code;
+}
+
+TEST(PipelineDeathTest, WriteFailureOnAWorkerFailsTheCloseAndKeepsTheOlderFile)
+{
+    TempDir dir;
+    WriteFile(dir / "part", RandomBytes(600 << 10, 70));
+    WriteFile(dir / "x.zip", "older file");
+    EXPECT_EXIT(std::_Exit(FillPastFileSizeLimit(dir.path())), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"part", "x.zip"}))
+        << "no temporary left";
+}
+
+TEST(PipelineTest, BytesInFlightStayWithinTheBound)
+{
+    TempDir dir;
+    PipelineLimits limits;
+    limits.wholeBufferLimit = 1 << 20;
+    limits.bytesInFlight = 4 << 20;
+    std::vector<Input> inputs;
+    for (int i = 0; i < 60; ++i) {
+        const std::size_t size = (900 << 10) + static_cast<std::size_t>(i) * 1000;
+        inputs.push_back({"f" + std::to_string(i), Text(size, 80 + i), size});
+    }
+    std::size_t peak = 0;
+    const std::string archive = dir / "bounded.zip";
+    Build(archive, inputs, limits, &peak);
+    EXPECT_GT(peak, std::size_t {2} << 20) << "two entries, input and output, at least";
+    EXPECT_LE(peak, limits.bytesInFlight);
+    ExpectContents(archive, inputs);
+}
