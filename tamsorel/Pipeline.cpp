@@ -236,9 +236,10 @@ ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSourc
 
     if (!batch_)
         batch_ = std::make_unique<Job>();
-    batch_->bytes += item.size;
-    batch_->reserved += reserved;
+    const std::size_t size = item.size;
     batch_->items.push_back(std::move(item));
+    batch_->bytes += size;
+    batch_->reserved += reserved;
     kept = true;
     if (batch_->items.size() >= limits_.batchEntries || batch_->bytes >= limits_.batchBytes)
         FlushBatch();
@@ -275,13 +276,21 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
         }
     }
     if (threads_.empty()) {
-        const std::size_t reserved = job->reserved;
-        const std::size_t entries = job->items.size();
+        struct Done
+        {
+            ArchivePipeline &pipeline;
+            std::unique_ptr<Job> &job;
+            ~Done()
+            {
+                const std::size_t reserved = job->reserved;
+                const std::size_t entries = job->items.size();
+                job.reset();
+                pipeline.Release(reserved, entries);
+            }
+        } done {*this, job};
         for (Item &item : job->items)
             Compress(item);
         Write(*job);
-        job.reset();
-        Release(reserved, entries);
         return;
     }
     {
