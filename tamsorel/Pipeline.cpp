@@ -5,8 +5,10 @@
 #include <cstring>
 #include <libdeflate.h>
 #include <new>
+#include <stdexcept>
 #include <sys/mman.h>
 #include <system_error>
+#include <zlib.h>
 
 namespace tamsorel {
 
@@ -17,6 +19,14 @@ namespace {
 constexpr std::size_t kMapFrom = std::size_t {1} << 20;
 constexpr int kDeflateLevel = 6;
 constexpr std::size_t kSampleFrom = std::size_t {64} << 10;
+// Large entries are deflated in chunks of this size, primed with the deflate window's worth
+// of the chunk before.
+constexpr std::size_t kChunkSize = ZipWriter::kReadChunk;
+constexpr std::size_t kWindowSize = std::size_t {32} << 10;
+constexpr std::size_t kChunkRoom = 2 * kChunkSize + kWindowSize;
+// A final empty block with fixed codes: ends a deflate stream whose last block was flushed to
+// a byte boundary without being marked final.
+constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
 
 struct CompressorDeleter
 {
@@ -30,6 +40,41 @@ libdeflate_compressor *ThreadCompressor()
     if (!compressor)
         throw std::bad_alloc();
     return compressor.get();
+}
+
+// Raw deflate at zip's default level, one per thread, for chunks of large entries.
+z_stream &ThreadChunkStream()
+{
+    struct Stream
+    {
+        z_stream z {};
+        bool ok = deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY)
+            == Z_OK;
+        ~Stream()
+        {
+            if (ok)
+                deflateEnd(&z);
+        }
+    };
+    thread_local Stream stream;
+    if (!stream.ok)
+        throw std::bad_alloc();
+    return stream.z;
+}
+
+// Fills buffer from source as far as it goes: the count, short only at the end; -1 on error.
+std::int64_t ReadFull(ByteSource &source, unsigned char *buffer, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t n = source.Read(buffer + done, size - done);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
 }
 
 // The bytes read before the file turned out too large for a buffer, then the rest of it.
@@ -119,6 +164,9 @@ struct ArchivePipeline::Item
     std::size_t size = 0; // bytes read into input
     Buffer output;
     PreparedData prepared;
+    bool chunk = false; // a piece of a large entry's deflate stream
+    Buffer window; // for a chunk: the end of the chunk before it
+    std::size_t windowSize = 0;
 };
 
 // What a worker takes at a time: one entry, or a batch of small ones, written in order.
@@ -209,7 +257,10 @@ ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSourc
         if (item.size == capacity) {
             if (capacity > limit) {
                 // Grew past the limit while it was read: stream it, starting with the bytes
-                // read so far (still counted in flight until done).
+                // read so far. Their room is given back first, as the stream waits for room
+                // of its own; they stay within the limit.
+                Release(reserved, 1);
+                kept = true;
                 PrefixSource rest(item.input.Data(), item.size, source);
                 return Stream(info, rest);
             }
@@ -253,10 +304,128 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
     WaitUntilWritten();
     if (failed_)
         return AddResult::WriteFailed;
-    const AddResult result = writer_.AddEntry(info, source);
+
+    // The first chunk decides for the whole entry, as a media file's start tells what the
+    // rest is like.
+    Reserve(kChunkRoom);
+    Item first;
+    bool firstHeld = true;
+    struct Guard
+    {
+        ArchivePipeline &pipeline;
+        bool &held;
+        ~Guard()
+        {
+            if (held)
+                pipeline.Release(kChunkRoom, 1);
+        }
+    } guard {*this, firstHeld};
+    first.input = Buffer(kChunkSize);
+    const std::int64_t n = ReadFull(source, first.input.Data(), kChunkSize);
+    if (n < 0)
+        return AddResult::SourceFailed;
+    first.size = static_cast<std::size_t>(n);
+    EntryInfo settled = info;
+    if (n == 0
+        || (info.compression == Compression::Auto
+            && LooksIncompressible(first.input.Data(), first.size)))
+        settled.compression = Compression::Store;
+    if (settled.compression != Compression::Store) {
+        firstHeld = false;
+        return StreamInChunks(settled, source, first);
+    }
+    PrefixSource whole(first.input.Data(), first.size, source);
+    const AddResult result = writer_.AddEntry(settled, whole);
     if (result == AddResult::WriteFailed)
         failed_ = true;
     return result;
+}
+
+ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info,
+                                                           ByteSource &source, Item &first)
+{
+    // first holds the entry's first chunk (not empty) and kChunkRoom counted in flight.
+    const AddResult begun = writer_.BeginEntry(info);
+    if (begun != AddResult::Added) {
+        Release(kChunkRoom, 1);
+        if (begun == AddResult::WriteFailed)
+            failed_ = true;
+        return begun;
+    }
+    try {
+        std::uint32_t crc = 0;
+        std::uint64_t total = 0;
+        std::vector<unsigned char> window;
+        Item item = std::move(first);
+        for (;;) {
+            crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, item.input.Data(), item.size));
+            total += item.size;
+            item.chunk = true;
+            if (!window.empty()) {
+                item.window = Buffer(window.size());
+                std::memcpy(item.window.Data(), window.data(), window.size());
+                item.windowSize = window.size();
+            }
+            window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
+            if (window.size() > kWindowSize)
+                window.erase(window.begin(), window.end() - kWindowSize);
+
+            auto job = std::make_unique<Job>();
+            job->bytes = item.size;
+            job->reserved = kChunkRoom;
+            job->items.push_back(std::move(item));
+            Enqueue(std::move(job));
+
+            Reserve(kChunkRoom);
+            item = Item();
+            std::int64_t n = -1;
+            try {
+                item.input = Buffer(kChunkSize);
+                n = failed_ ? 0 : ReadFull(source, item.input.Data(), kChunkSize);
+            } catch (...) {
+                Release(kChunkRoom, 1);
+                throw;
+            }
+            if (n <= 0) {
+                Release(kChunkRoom, 1);
+                WaitUntilWritten();
+                if (failed_)
+                    return AddResult::WriteFailed;
+                if (n < 0) { // drop what was written of it: the archive is as it was before
+                    const AddResult dropped = writer_.AbortEntry();
+                    if (dropped == AddResult::WriteFailed)
+                        failed_ = true;
+                    return dropped;
+                }
+                break;
+            }
+            item.size = static_cast<std::size_t>(n);
+        }
+        if (!writer_.AppendData(kFinalBlock, sizeof kFinalBlock)
+            || writer_.EndEntry(true, crc, total) != AddResult::Added) {
+            failed_ = true;
+            return AddResult::WriteFailed;
+        }
+        return AddResult::Added;
+    } catch (...) {
+        // The entry is half written: the archive cannot be completed.
+        WaitUntilWritten();
+        failed_ = true;
+        throw;
+    }
+}
+
+bool ArchivePipeline::StartWorkers()
+{
+    if (threads_.empty() && limits_.workers > 0 && !stop_) {
+        try {
+            while (threads_.size() < limits_.workers)
+                threads_.emplace_back([this] { WorkerLoop(); });
+        } catch (const std::system_error &) {
+            // Fewer threads, or none: the work is done all the same.
+        }
+    }
+    return !threads_.empty();
 }
 
 void ArchivePipeline::FlushBatch()
@@ -267,15 +436,7 @@ void ArchivePipeline::FlushBatch()
 
 void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
 {
-    if (threads_.empty() && limits_.workers > 0 && !stop_) {
-        try {
-            while (threads_.size() < limits_.workers)
-                threads_.emplace_back([this] { WorkerLoop(); });
-        } catch (const std::system_error &) {
-            // Fewer threads, or none: the work is done all the same.
-        }
-    }
-    if (threads_.empty()) {
+    if (!StartWorkers()) {
         struct Done
         {
             ArchivePipeline &pipeline;
@@ -305,12 +466,36 @@ void ArchivePipeline::Compress(Item &item)
 {
     const unsigned char *in = item.input.Data();
     const std::size_t size = item.size;
+    if (item.chunk) {
+        z_stream &z = ThreadChunkStream();
+        if (deflateReset(&z) != Z_OK
+            || (item.windowSize > 0
+                && deflateSetDictionary(&z, item.window.Data(), static_cast<uInt>(item.windowSize))
+                    != Z_OK))
+            throw std::runtime_error("deflate");
+        // Room for the worst case, and the few bytes of the flush on top of it.
+        const std::size_t room = deflateBound(&z, static_cast<uLong>(size)) + 64;
+        item.output = Buffer(room);
+        z.next_in = const_cast<unsigned char *>(in);
+        z.avail_in = static_cast<uInt>(size);
+        z.next_out = item.output.Data();
+        z.avail_out = static_cast<uInt>(room);
+        // A sync flush ends the chunk on a byte boundary without ending the stream.
+        if (deflate(&z, Z_SYNC_FLUSH) != Z_OK || z.avail_in != 0 || z.avail_out == 0)
+            throw std::runtime_error("deflate");
+        item.prepared.data = item.output.Data();
+        item.prepared.size = room - z.avail_out;
+        item.input = Buffer();
+        return;
+    }
     item.prepared.originalSize = size;
     item.prepared.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, in, size));
     item.prepared.data = in;
     item.prepared.size = size;
     item.prepared.deflated = false;
     if (size == 0)
+        return;
+    if (item.info.compression == Compression::Store)
         return;
     const bool forced = item.info.compression == Compression::Deflate;
     // A small file is simply deflated in full: its sample would be the whole of it.
@@ -343,7 +528,10 @@ void ArchivePipeline::Write(Job &job)
         return;
     try {
         for (const Item &item : job.items) {
-            if (writer_.AddPrepared(item.info, item.prepared) != AddResult::Added) {
+            if (item.chunk) {
+                if (!writer_.AppendData(item.prepared.data, item.prepared.size))
+                    failed_ = true;
+            } else if (writer_.AddPrepared(item.info, item.prepared) != AddResult::Added) {
                 failed_ = true;
                 return;
             }

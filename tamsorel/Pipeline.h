@@ -71,6 +71,10 @@ private:
     struct Job;
 
     AddResult Stream(const EntryInfo &info, ByteSource &source);
+    // Deflates a large entry in chunks on the workers, each chunk primed with the end of the
+    // one before it, so that their output joins into one deflate stream (as pigz does).
+    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item &first);
+    bool StartWorkers();
     // Hands the batch being gathered to the workers.
     void FlushBatch();
     void Enqueue(std::unique_ptr<Job> job);

@@ -467,7 +467,7 @@ ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &sour
     const std::uint64_t dataStart = out_.Offset();
 
     std::uint32_t crc = 0;
-    bool store = false;
+    bool store = info.compression == Compression::Store;
     for (;;) {
         const std::int64_t n = source.Read(input_.data(), input_.size());
         if (n < 0) // drop what this entry wrote; the archive stays as it was before it
@@ -526,6 +526,55 @@ ZipWriter::AddResult ZipWriter::AddPrepared(const EntryInfo &info, const Prepare
         return AddResult::WriteFailed;
     entries_.push_back(std::move(e));
     return AddResult::Added;
+}
+
+ZipWriter::AddResult ZipWriter::BeginEntry(const EntryInfo &info)
+{
+    if (out_.Failed())
+        return AddResult::WriteFailed;
+    current_ = Entry();
+    if (!StartEntry(info, current_))
+        return AddResult::SourceFailed;
+    const std::vector<unsigned char> placeholder
+        = LocalHeader(current_.name, kVersionDeflate, current_.flags, current_.method,
+                      current_.dosTime, current_.dosDate, 0, 0, 0, current_.mtime);
+    if (!out_.Write(placeholder.data(), placeholder.size()))
+        return AddResult::WriteFailed;
+    currentDataStart_ = out_.Offset();
+    return AddResult::Added;
+}
+
+bool ZipWriter::AppendData(const unsigned char *data, std::size_t size)
+{
+    return out_.Write(data, size);
+}
+
+ZipWriter::AddResult ZipWriter::EndEntry(bool deflated, std::uint32_t crc, std::uint64_t size)
+{
+    if (out_.Failed())
+        return AddResult::WriteFailed;
+    Entry &e = current_;
+    e.method = deflated ? kMethodDeflate : kMethodStore;
+    e.crc = crc;
+    e.size = size;
+    e.compressedSize = out_.Offset() - currentDataStart_;
+    e.versionNeeded = VersionNeeded(e.offset, e.size, e.compressedSize, e.method);
+    const std::vector<unsigned char> header
+        = LocalHeader(e.name, e.versionNeeded, e.flags, e.method, e.dosTime, e.dosDate, e.crc,
+                      e.compressedSize, e.size, e.mtime);
+    if (header.size() != currentDataStart_ - e.offset
+        || !out_.WriteAt(e.offset, header.data(), header.size()))
+        return AddResult::WriteFailed;
+    entries_.push_back(std::move(e));
+    current_ = Entry();
+    return AddResult::Added;
+}
+
+ZipWriter::AddResult ZipWriter::AbortEntry()
+{
+    const std::uint64_t offset = current_.offset;
+    current_ = Entry();
+    return out_.TruncateTo(offset) ? AddResult::SourceFailed : AddResult::WriteFailed;
 }
 
 void ZipWriter::WriteCentralHeader(const Entry &e)

@@ -52,6 +52,7 @@ private:
 enum class Compression {
     Auto, // deflated, unless a sample of the data shows deflate would hardly shrink it
     Deflate, // always deflated (an empty entry is stored all the same)
+    Store, // always stored
 };
 
 // What an entry's headers say besides its data.
@@ -133,6 +134,14 @@ public:
     AddResult AddEntry(const EntryInfo &info, ByteSource &source);
     // Writes an entry whose data is complete already; it never fails for its source.
     AddResult AddPrepared(const EntryInfo &info, const PreparedData &data);
+
+    // An entry written in pieces: Begin, its data (deflate output or the original bytes)
+    // appended in order, then End with what the data is, or Abort to drop it again. No other
+    // entry may be added in between.
+    AddResult BeginEntry(const EntryInfo &info);
+    bool AppendData(const unsigned char *data, std::size_t size);
+    AddResult EndEntry(bool deflated, std::uint32_t crc, std::uint64_t size);
+    AddResult AbortEntry();
     // Writes the central directory and the end records, then flushes and syncs the file.
     bool Finish();
     bool Failed() const { return out_.Failed(); }
@@ -163,6 +172,8 @@ private:
     void WriteCentralHeader(const Entry &entry);
 
     OutputFile out_;
+    Entry current_; // the entry between BeginEntry and EndEntry
+    std::uint64_t currentDataStart_ = 0;
     std::unique_ptr<Deflater> deflater_;
     std::vector<unsigned char> input_;
     std::vector<unsigned char> output_;
