@@ -293,6 +293,10 @@ TEST(PipelineTest, ReadFailureFailsItsAddAtOnceAndLeavesNothing)
         EXPECT_EQ(pipeline.Add(Info("fails-small"), failsSmall, 200000), AddResult::SourceFailed);
         StringSource failsLarge(RandomBytes(2 << 20, 53), 1 << 20);
         EXPECT_EQ(pipeline.Add(Info("fails-large"), failsLarge, 2 << 20), AddResult::SourceFailed);
+        // Deflated in chunks on the workers, two of them written before the failure.
+        StringSource failsInChunks(Text(4 << 20, 54), (5 << 20) / 2);
+        EXPECT_EQ(pipeline.Add(Info("fails-in-chunks"), failsInChunks, 4 << 20),
+                  AddResult::SourceFailed);
         StringSource failsAtOnce("", 0);
         EXPECT_EQ(pipeline.Add(Info("fails-at-once"), failsAtOnce, 10), AddResult::SourceFailed);
         EXPECT_FALSE(pipeline.Failed());
