@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,15 +27,22 @@ std::string FolderOf(const std::string &path)
 // its check-and-rename, so two runs never both see the same older file and both replace
 // it. A folder that cannot be locked (some network file systems) is used without the
 // lock: a run then still never replaces a file it saw appear, only the narrow window
-// between the check and the rename stays open.
+// between the check and the rename stays open. A run holds the lock for a moment only;
+// one held far longer belongs to some other program, and is not waited for without end.
 class FolderLock
 {
 public:
     explicit FolderLock(const std::string &folder)
         : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) { }
+        if (fd_ < 0)
+            return;
+        constexpr int kTries = 2000; // about two seconds
+        for (int attempt = 0; attempt < kTries; ++attempt) {
+            if (flock(fd_, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+                return;
+            const timespec pause {0, 1000000}; // 1 ms
+            nanosleep(&pause, nullptr);
         }
     }
     ~FolderLock()
