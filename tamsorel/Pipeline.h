@@ -2,10 +2,13 @@
 
 // The archive's entries on two cores. An add reads its file on the caller's thread, so a
 // file that cannot be read fails its add at once and leaves nothing behind; worker threads
-// then compress the data (libdeflate, whole buffers) and write the entries in the order in
-// which they were added. Files too large for a buffer are streamed on the caller's thread,
-// after everything before them has been written. The bytes held in buffers at any time are
-// bounded, whatever the sizes of the files.
+// then compress the data and write the entries in the order in which they were added.
+// Files up to a limit are read whole and deflated in one call (libdeflate), small ones
+// handed over in batches. Larger files are read in 1 MiB chunks after everything before them
+// has been written; the workers deflate the chunks in parallel (zlib, each chunk primed with
+// the end of the one before, as pigz does), or, when the first chunk shows the data will not
+// shrink, the caller stores it directly. Data that deflate would not shrink is stored. The
+// bytes held in buffers at any time are bounded, whatever the sizes of the files.
 
 #include "tamsorel/ZipWriter.h"
 
