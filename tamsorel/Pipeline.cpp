@@ -24,6 +24,7 @@ constexpr std::size_t kSampleFrom = std::size_t {64} << 10;
 constexpr std::size_t kChunkSize = ZipWriter::kReadChunk;
 constexpr std::size_t kWindowSize = std::size_t {32} << 10;
 constexpr std::size_t kChunkRoom = 2 * kChunkSize + kWindowSize;
+constexpr std::size_t kChunkPoolSize = 16;
 // A final empty block with fixed codes: ends a deflate stream whose last block was flushed to
 // a byte boundary without being marked final.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
@@ -164,7 +165,8 @@ struct ArchivePipeline::Item
     std::size_t size = 0; // bytes read into input
     Buffer output;
     PreparedData prepared;
-    bool chunk = false; // a piece of a large entry's deflate stream
+    bool chunk = false; // a piece of a large entry's data
+    bool stored = false; // for a chunk: written as it is
     Buffer window; // for a chunk: the end of the chunk before it
     std::size_t windowSize = 0;
 };
@@ -320,20 +322,21 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
                 pipeline.Release(kChunkRoom, 1);
         }
     } guard {*this, firstHeld};
-    first.input = Buffer(kChunkSize);
+    first.input = TakeChunkBuffer();
     const std::int64_t n = ReadFull(source, first.input.Data(), kChunkSize);
     if (n < 0)
         return AddResult::SourceFailed;
     first.size = static_cast<std::size_t>(n);
-    EntryInfo settled = info;
-    if (n == 0
-        || (info.compression == Compression::Auto
-            && LooksIncompressible(first.input.Data(), first.size)))
-        settled.compression = Compression::Store;
-    if (settled.compression != Compression::Store) {
+    if (n > 0) {
+        const bool store = info.compression == Compression::Store
+            || (info.compression == Compression::Auto
+                && LooksIncompressible(first.input.Data(), first.size));
         firstHeld = false;
-        return StreamInChunks(settled, source, first);
+        return StreamInChunks(info, source, first, !store);
     }
+    // Empty after all: stored, as the writer does it.
+    EntryInfo settled = info;
+    settled.compression = Compression::Store;
     PrefixSource whole(first.input.Data(), first.size, source);
     const AddResult result = writer_.AddEntry(settled, whole);
     if (result == AddResult::WriteFailed)
@@ -342,7 +345,8 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 }
 
 ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info,
-                                                           ByteSource &source, Item &first)
+                                                           ByteSource &source, Item &first,
+                                                           bool deflate)
 {
     // first holds the entry's first chunk (not empty) and kChunkRoom counted in flight.
     const AddResult begun = writer_.BeginEntry(info);
@@ -361,14 +365,17 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
             crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, item.input.Data(), item.size));
             total += item.size;
             item.chunk = true;
-            if (!window.empty()) {
+            item.stored = !deflate;
+            if (deflate && !window.empty()) {
                 item.window = Buffer(window.size());
                 std::memcpy(item.window.Data(), window.data(), window.size());
                 item.windowSize = window.size();
             }
-            window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
-            if (window.size() > kWindowSize)
-                window.erase(window.begin(), window.end() - kWindowSize);
+            if (deflate) {
+                window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
+                if (window.size() > kWindowSize)
+                    window.erase(window.begin(), window.end() - kWindowSize);
+            }
 
             auto job = std::make_unique<Job>();
             job->bytes = item.size;
@@ -380,7 +387,7 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
             item = Item();
             std::int64_t n = -1;
             try {
-                item.input = Buffer(kChunkSize);
+                item.input = TakeChunkBuffer();
                 n = failed_ ? 0 : ReadFull(source, item.input.Data(), kChunkSize);
             } catch (...) {
                 Release(kChunkRoom, 1);
@@ -401,8 +408,8 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
             }
             item.size = static_cast<std::size_t>(n);
         }
-        if (!writer_.AppendData(kFinalBlock, sizeof kFinalBlock)
-            || writer_.EndEntry(true, crc, total) != AddResult::Added) {
+        if ((deflate && !writer_.AppendData(kFinalBlock, sizeof kFinalBlock))
+            || writer_.EndEntry(deflate, crc, total) != AddResult::Added) {
             failed_ = true;
             return AddResult::WriteFailed;
         }
@@ -413,6 +420,19 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
         failed_ = true;
         throw;
     }
+}
+
+ArchivePipeline::Buffer ArchivePipeline::TakeChunkBuffer()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!chunkPool_.empty()) {
+            Buffer buffer = std::move(chunkPool_.back());
+            chunkPool_.pop_back();
+            return buffer;
+        }
+    }
+    return Buffer(kChunkSize);
 }
 
 bool ArchivePipeline::StartWorkers()
@@ -466,6 +486,11 @@ void ArchivePipeline::Compress(Item &item)
 {
     const unsigned char *in = item.input.Data();
     const std::size_t size = item.size;
+    if (item.chunk && item.stored) {
+        item.prepared.data = in;
+        item.prepared.size = size;
+        return;
+    }
     if (item.chunk) {
         z_stream &z = ThreadChunkStream();
         if (deflateReset(&z) != Z_OK
@@ -485,7 +510,6 @@ void ArchivePipeline::Compress(Item &item)
             throw std::runtime_error("deflate");
         item.prepared.data = item.output.Data();
         item.prepared.size = room - z.avail_out;
-        item.input = Buffer();
         return;
     }
     item.prepared.originalSize = size;
@@ -553,6 +577,11 @@ void ArchivePipeline::WriteReady(std::unique_lock<std::mutex> &lock)
         Write(*job);
         const std::size_t reserved = job->reserved;
         const std::size_t entries = job->items.size();
+        lock.lock();
+        for (Item &item : job->items)
+            if (item.chunk && chunkPool_.size() < kChunkPoolSize)
+                chunkPool_.push_back(std::move(item.input));
+        lock.unlock();
         job.reset();
         lock.lock();
         inFlight_ -= reserved;

@@ -76,7 +76,10 @@ private:
     AddResult Stream(const EntryInfo &info, ByteSource &source);
     // Deflates a large entry in chunks on the workers, each chunk primed with the end of the
     // one before it, so that their output joins into one deflate stream (as pigz does).
-    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item &first);
+    // Stored data takes the same way, so that reading and writing overlap.
+    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item &first, bool deflate);
+    // Chunk buffers are kept for reuse: fresh pages would have to be mapped and cleared.
+    Buffer TakeChunkBuffer();
     bool StartWorkers();
     // Hands the batch being gathered to the workers.
     void FlushBatch();
@@ -108,6 +111,7 @@ private:
     std::size_t entries_ = 0; // entries read and not yet written
     std::size_t peakInFlight_ = 0;
     std::unique_ptr<Job> batch_; // small entries read, not yet handed over
+    std::vector<Buffer> chunkPool_;
     std::vector<std::thread> threads_;
 };
 
