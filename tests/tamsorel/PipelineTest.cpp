@@ -383,6 +383,10 @@ TEST(PipelineTest, BytesInFlightStayWithinTheBound)
         const std::size_t size = (900 << 10) + static_cast<std::size_t>(i) * 1000;
         inputs.push_back({"f" + std::to_string(i), Text(size, 80 + i), size});
     }
+    // Larger than the limit: read and handed over in chunks, deflated and stored.
+    inputs.push_back({"large-text", Text(6 << 20, 200), 6 << 20});
+    inputs.push_back({"large-noise", RandomBytes(5 << 20, 201), 5 << 20});
+    inputs.push_back({"after", Text(500 << 10, 202), 500 << 10});
     std::size_t peak = 0;
     const std::string archive = dir / "bounded.zip";
     Build(archive, inputs, limits, &peak);
