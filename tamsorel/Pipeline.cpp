@@ -24,7 +24,10 @@ constexpr std::size_t kSampleFrom = std::size_t {64} << 10;
 constexpr std::size_t kChunkSize = ZipWriter::kReadChunk;
 constexpr std::size_t kWindowSize = std::size_t {32} << 10;
 constexpr std::size_t kChunkRoom = 2 * kChunkSize + kWindowSize;
-constexpr std::size_t kChunkPoolSize = 16;
+// Chunks of a large entry in flight at most: enough to keep two workers busy; all of them
+// fit in the pool of buffers kept for reuse.
+constexpr std::size_t kChunksInFlight = 8;
+constexpr std::size_t kChunkPoolSize = kChunksInFlight + 1;
 // A final empty block with fixed codes: ends a deflate stream whose last block was flushed to
 // a byte boundary without being marked final.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
@@ -196,12 +199,13 @@ std::size_t ArchivePipeline::PeakBytesInFlight() const
     return peakInFlight_;
 }
 
-void ArchivePipeline::Reserve(std::size_t bytes)
+void ArchivePipeline::Reserve(std::size_t bytes, std::size_t maxEntries)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto fits = [&] {
         return inFlight_ == 0
-            || (inFlight_ + bytes <= limits_.bytesInFlight && entries_ < limits_.entriesInFlight);
+            || (inFlight_ + bytes <= limits_.bytesInFlight
+                && entries_ < std::min(maxEntries, limits_.entriesInFlight));
     };
     if (!fits() && batch_) {
         // The batch being gathered holds room that only the workers can give back.
@@ -237,7 +241,7 @@ ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSourc
     // One byte more than expected, so that a file that grew shows at once. The output
     // never needs more room than the input: data that would not shrink is stored.
     std::size_t capacity = static_cast<std::size_t>(sizeHint) + 1;
-    Reserve(2 * capacity);
+    Reserve(2 * capacity, limits_.entriesInFlight);
     std::size_t reserved = 2 * capacity;
     bool kept = false;
     struct Guard
@@ -309,7 +313,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 
     // The first chunk decides for the whole entry, as a media file's start tells what the
     // rest is like.
-    Reserve(kChunkRoom);
+    Reserve(kChunkRoom, kChunksInFlight);
     Item first;
     bool firstHeld = true;
     struct Guard
@@ -383,7 +387,7 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
             job->items.push_back(std::move(item));
             Enqueue(std::move(job));
 
-            Reserve(kChunkRoom);
+            Reserve(kChunkRoom, kChunksInFlight);
             item = Item();
             std::int64_t n = -1;
             try {

@@ -86,7 +86,7 @@ private:
     void Enqueue(std::unique_ptr<Job> job);
     // Waits until one more entry of bytes fits within the bounds (at once when nothing is
     // in flight).
-    void Reserve(std::size_t bytes);
+    void Reserve(std::size_t bytes, std::size_t maxEntries);
     void Release(std::size_t bytes, std::size_t entries);
     void WaitUntilWritten();
     void StopWorkers();
