@@ -19,6 +19,12 @@ bool HasDrive(std::string_view path)
     return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
+// A drive that stands alone at the start ("C:" or "C:\..."), which the cleaning drops.
+bool HasLoneDrive(std::string_view path)
+{
+    return HasDrive(path) && (path.size() == 2 || IsSeparator(path[2]));
+}
+
 // The levels of a path, split at every separator, empty ones included.
 std::vector<std::string_view> Split(std::string_view path)
 {
@@ -104,7 +110,7 @@ std::string CheckEntryName(const std::uint8_t *data, std::size_t size)
     // left does the disk path's last level stand in.
     std::string kept;
     std::string_view rest = given;
-    if (HasDrive(rest))
+    if (HasLoneDrive(rest))
         rest.remove_prefix(2);
     for (std::string_view level : Split(rest)) {
         if (IsSpecialLevel(level))
@@ -115,13 +121,16 @@ std::string CheckEntryName(const std::uint8_t *data, std::size_t size)
     }
     if (kept.empty()) {
         std::string_view diskRest = diskPath;
-        if (HasDrive(diskRest))
+        if (HasLoneDrive(diskRest))
             diskRest.remove_prefix(2);
         for (std::string_view level : Split(diskRest)) {
             if (!IsSpecialLevel(level))
                 kept = std::string(level);
         }
     }
+    // A first level that reads as a drive keeps its letter, with "_" for the colon.
+    if (HasDrive(kept))
+        kept[1] = '_';
     if (stored != kept)
         return "levels: stored " + Printable(stored) + ", expected " + Printable(kept) + context;
     return {};

@@ -4,11 +4,18 @@
 
 namespace tamsorel {
 
+bool StartsWithDrive(const std::string &text)
+{
+    return text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':';
+}
+
 std::vector<std::string> CleanLevels(const std::string &path)
 {
     std::string::size_type pos = 0;
-    // A drive letter only counts at the very start; "C:x" (drive-relative) keeps the "x".
-    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':')
+    // A drive is dropped only where it stands alone at the very start ("C:" or "C:\...").
+    // "C:x" is a legal file name here; StoredName neutralises its colon instead, so that it
+    // neither turns into a drive-relative path nor collides with a file named "x".
+    if (StartsWithDrive(path) && (path.size() == 2 || path[2] == '/' || path[2] == '\\'))
         pos = 2;
 
     std::vector<std::string> levels;
@@ -40,6 +47,9 @@ std::string StoredName(const char *diskPath, const char *entryName)
         if (!diskLevels.empty())
             name = diskLevels.back();
     }
+    // A first level that reads as a drive would be extracted outside the target folder.
+    if (StartsWithDrive(name))
+        name[1] = '_';
     return name;
 }
 

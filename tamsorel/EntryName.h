@@ -10,6 +10,9 @@ namespace tamsorel {
 
 // Splits at every "/" and "\"; drops a leading drive ("C:"), the root and every empty,
 // "." and ".." level.
+// True when text begins with a drive: a letter and a colon.
+bool StartsWithDrive(const std::string &text);
+
 std::vector<std::string> CleanLevels(const std::string &path);
 
 // The name to store for the file at diskPath: entryName (or diskPath itself when

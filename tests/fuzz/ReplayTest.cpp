@@ -76,7 +76,7 @@ TEST(FuzzReplay, EntryNameCorpus)
 
 // Reproducers of findings not fixed yet live in findings/<check>/; each test here is
 // enabled once its finding is fixed, and from then on guards the fix.
-TEST(FuzzFindings, DISABLED_EntryNamesNeverStartWithADrive)
+TEST(FuzzFindings, EntryNamesNeverStartWithADrive)
 {
     EXPECT_GE(Replay(kFindings + "entry_name", CheckEntryName), 4u);
 }

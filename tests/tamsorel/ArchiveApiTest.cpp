@@ -193,7 +193,7 @@ TEST(ArchiveApiTest, StoredNamesAreRelativeAndNeverClimbOut)
     const std::string absolute = (dir / "top.txt").substr(1);
     const std::vector<std::string> expected
         = {absolute,         "top.txt",      "sub/deep.txt",  "sub/sub/deep.txt",
-           "back/slash.txt", "C:/drive.txt", "abs/given.txt", "up.txt",
+           "back/slash.txt", "C_/drive.txt", "abs/given.txt", "up.txt",
            "x/y.txt",        "top.txt",      "top.txt"};
     const auto names = ZipNames(archive);
     EXPECT_EQ(names, expected);

@@ -19,7 +19,12 @@ TEST(StoredNameTest, DerivedFromDiskPathIsRelativeAndNeverClimbsOut)
         {"./x.txt", "x.txt"},
         {"C:\\Video\\Clips\\take1.avi", "Video/Clips/take1.avi"},
         {"c:/Video/take1.avi", "Video/take1.avi"},
-        {"C:take1.avi", "take1.avi"},
+        // A colon that would make a drive-relative name is neutralised, not dropped, so
+        // "c:d.txt" can never collide with "d.txt".
+        {"C:take1.avi", "C_take1.avi"},
+        {"\\C:\\Windows\\x", "C_/Windows/x"},
+        {"../C:/x", "C_/x"},
+        {"C:C:x", "C_C:x"},
         {"\\\\host\\share\\f.txt", "host/share/f.txt"},
         {"//a///b\\\\c//", "a/b/c"},
         {"mixed\\sep/name.txt", "mixed/sep/name.txt"},
