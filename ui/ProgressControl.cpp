@@ -1,21 +1,35 @@
 #include "ui/ProgressControl.h"
 
-#include "ui/GuiThread.h"
-
+#include <QMetaObject>
 #include <QProgressBar>
+#include <QThread>
 
 #include <algorithm>
 
 namespace kelvane::ui {
 
 template<class F>
-void ProgressControl::OnGui(F &&f)
+void ProgressControl::Change(F &&f)
 {
-    if (bar_ == nullptr) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
         f();
+    }
+    if (bar_ == nullptr) {
         return;
     }
-    RunOnGuiThread(bar_, std::forward<F>(f));
+    if (QThread::currentThread() == bar_->thread()) {
+        Show();
+        return;
+    }
+    // From the worker: the state above is already what every later call sees; the bar
+    // follows it on the GUI thread, one repaint for however many steps came meanwhile.
+    // Queued events keep their order, so the bar is up to date before any later blocking
+    // hand-over of the worker (a message box, the reset) runs.
+    if (!showPending_.exchange(true)) {
+        QMetaObject::invokeMethod(
+            bar_, [this] { Show(); }, Qt::QueuedConnection);
+    }
 }
 
 void ProgressControl::Attach(QProgressBar *bar)
@@ -30,23 +44,23 @@ void ProgressControl::Attach(QProgressBar *bar)
 
 void ProgressControl::SetRange(int lower, int upper)
 {
-    OnGui([&] {
+    Change([&] {
         // Full-width bounds: a run of more than 65535 files still fills the bar once.
         lower_ = lower;
         upper_ = upper;
         pos_ = std::clamp(pos_, std::min(lower_, upper_), std::max(lower_, upper_));
-        Show();
     });
 }
 
 void ProgressControl::SetStep(int step)
 {
-    OnGui([&] { step_ = step; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    step_ = step;
 }
 
 void ProgressControl::StepIt()
 {
-    OnGui([&] {
+    Change([&] {
         const long long next = static_cast<long long>(pos_) + step_;
         // Passing either end starts over from the other, as the classic control does.
         if (next > upper_) {
@@ -56,23 +70,18 @@ void ProgressControl::StepIt()
         } else {
             pos_ = static_cast<int>(next);
         }
-        Show();
     });
 }
 
 int ProgressControl::GetPos()
 {
-    int pos = 0;
-    OnGui([&] { pos = pos_; });
-    return pos;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pos_;
 }
 
 void ProgressControl::SetPos(int pos)
 {
-    OnGui([&] {
-        pos_ = std::clamp(pos, std::min(lower_, upper_), std::max(lower_, upper_));
-        Show();
-    });
+    Change([&] { pos_ = std::clamp(pos, std::min(lower_, upper_), std::max(lower_, upper_)); });
 }
 
 void ProgressControl::Show()
@@ -80,9 +89,17 @@ void ProgressControl::Show()
     if (bar_ == nullptr) {
         return;
     }
-    if (upper_ > lower_) {
-        bar_->setRange(lower_, upper_);
-        bar_->setValue(pos_);
+    showPending_ = false;
+    int lower, upper, pos;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lower = lower_;
+        upper = upper_;
+        pos = pos_;
+    }
+    if (upper > lower) {
+        bar_->setRange(lower, upper);
+        bar_->setValue(pos);
     } else {
         // An empty range draws an empty bar; QProgressBar would show a busy indicator.
         bar_->setRange(0, 1);

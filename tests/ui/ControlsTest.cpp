@@ -224,7 +224,7 @@ TEST(ProgressControlTest, BehavesAsTheClassicBar)
     EXPECT_EQ(bar.value(), bar.minimum());
 }
 
-TEST(ProgressControlTest, CallsFromAnotherThreadRunOnTheGuiThreadInOrder)
+TEST(ProgressControlTest, CallsFromAnotherThreadTakeEffectAtOnceAndTheBarFollowsOnTheGuiThread)
 {
     QProgressBar bar;
     ProgressControl p;
@@ -248,7 +248,11 @@ TEST(ProgressControlTest, CallsFromAnotherThreadRunOnTheGuiThreadInOrder)
     ASSERT_TRUE(test::WaitFor([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(posSeenByWorker, 4);
-    EXPECT_EQ(seen, (std::vector<int> {2, 4, 3}));
+    // The bar catches up with the last state; the steps in between may share a repaint.
+    ASSERT_TRUE(test::WaitFor([&] { return bar.value() == 3; }));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), 3);
+    EXPECT_EQ(bar.maximum(), 10);
 }
 
 TEST(HelpWindowTest, ShowsTheShippedHelpText)

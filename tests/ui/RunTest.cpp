@@ -168,7 +168,8 @@ TEST_F(RunTest, AStopDuringTheRunKeepsTheArchivesMadeSoFarWhole)
     Prepare(dlg, target);
     bool stopped = false;
     QObject::connect(Bar(dlg), &QProgressBar::valueChanged, [&](int v) {
-        if (v == 5 && !stopped) {
+        // Steps may share a repaint, so the bar can pass over 5 without showing it.
+        if (v >= 5 && !stopped) {
             stopped = true;
             Start(dlg)->click();
             EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
@@ -260,7 +261,7 @@ TEST_F(RunTest, SettingsChangedDuringARunDoNotReachIt)
     Prepare(dlg, target);
     bool changed = false;
     QObject::connect(Bar(dlg), &QProgressBar::valueChanged, [&](int v) {
-        if (v == 1 && !changed) {
+        if (v >= 1 && !changed) {
             changed = true;
             qobject_cast<QLineEdit *>(dlg.Control(res::IDC_TARGET_FOLDER))
                 ->setText(QString::fromStdString(elsewhere));
