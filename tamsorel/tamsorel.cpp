@@ -14,6 +14,7 @@
 #include <new>
 #include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -71,14 +72,32 @@ std::string FolderOf(const std::string &path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Creates the temporary file (mode 0666 before the umask, like any new file).
+// A run removes the temporary files of killed runs: those whose lock it can take. The
+// writer holds the lock until the file is renamed or removed. False when a cleanup took the
+// new file between its creation and the lock (it is gone, or about to be).
+bool LockTemp(int fd, const std::string &tempPath)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK; // a file system without locks: written unguarded
+    struct stat held
+    { };
+    struct stat named
+    { };
+    return ::fstat(fd, &held) == 0 && ::lstat(tempPath.c_str(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Creates the temporary file (mode 0666 before the umask, like any new file), locked.
 int CreateTemp(const std::string &folder, std::string &tempPath)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = folder + kTempPrefix + RandomSuffix();
         const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0 || LockTemp(fd, tempPath))
             return fd;
+        ::close(fd);
     }
     return -1;
 }
@@ -202,15 +221,15 @@ bool ArchiveClose(ArchiveHandle *handle)
     // only needs its threads stopped.
     bool ok = !archive->failed && archive->pipeline->Finish();
     archive->pipeline.reset();
-    const int fd = archive->fd;
-    archive->fd = -1;
-    if (::close(fd) != 0)
-        ok = false;
+    // The descriptor keeps the lock that guards the temporary file from cleanups: it is
+    // closed only once the file has its name or is removed.
     if (ok)
         ok = PlaceArchive(archive->tempPath, archive->path, archive->mode == kModeReplace);
     if (ok)
         SyncFolder(FolderOf(archive->path));
     else
         ::unlink(archive->tempPath.c_str());
+    ::close(archive->fd); // nothing left to fail: the data was synced before the rename
+    archive->fd = -1;
     return ok;
 }
