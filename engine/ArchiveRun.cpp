@@ -2,6 +2,7 @@
 
 #include "engine/OutputPlacement.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
 #include "tamsorel/tamsorel.h"
 
 #include <algorithm>
@@ -315,14 +316,15 @@ bool Passes::ConflictPass()
         return completed;
     }
 
-    // The archive is finished under a private name of this run (which replaces the empty
-    // file that reserved it), and only then put at its name: the file found there when
-    // the run began is replaced, but not a conflict archive that another run put there
-    // meanwhile, which may hold other files.
-    std::string privatePath;
-    const int reserved = platform::OpenTempFileBeside(paths_.conflictArchive, privatePath);
-    if (reserved >= 0)
-        close(reserved);
+    // The archive is finished under a private name of this run, and only then put at its
+    // name: the file found there when the run began is replaced, but not a conflict
+    // archive that another run put there meanwhile, which may hold other files. The
+    // private name is an empty temporary file's name with ".zip" added; the empty file
+    // stays open and locked until the archive has left the private name, so that another
+    // run's cleanup of leftovers keeps the finished archive too.
+    std::string reservedPath;
+    const int reserved = platform::OpenTempFileBeside(paths_.conflictArchive, reservedPath);
+    const std::string privatePath = reserved >= 0 ? reservedPath + ".zip" : std::string();
     archive.Open(privatePath, kReplaceMode); // no name: no archive, every add fails
     const bool completed = FillConflictArchive(archive);
     const std::vector<SourceFile> added = archive.Added();
@@ -331,6 +333,10 @@ bool Passes::ConflictPass()
         placedAt = PlaceFinishedFile(privatePath, paths_.conflictArchive, olderConflictArchive_);
     else if (!privatePath.empty())
         std::remove(privatePath.c_str());
+    if (reserved >= 0) {
+        std::remove(reservedPath.c_str());
+        close(reserved);
+    }
     if (placedAt.empty()) {
         for (const SourceFile &file : added)
             notArchived_.Add(file.path);
@@ -371,6 +377,10 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
         window.ShowMessage(paths.outputFolder, kNoSubfolderCaption);
         return 0;
     }
+
+    // Leftovers of runs that were killed while writing here; never a file that a live run
+    // is still writing (it holds a lock on it), and nothing the user is told about.
+    platform::RemoveLeftoverTemps(paths.outputFolder);
 
     Passes passes(window, settings, paths, olderConflictArchive);
     if (passes.Enumerate(entries) && passes.PerNamePass())

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/TempFiles.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -280,6 +282,11 @@ int OpenTempFileBeside(const std::string &beside, std::string &tempPath)
         std::string candidate = prefix + RandomPart();
         const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            // Locked for as long as it is open, so that another run's cleanup keeps it.
+            if (!LockTempFile(fd, candidate)) {
+                close(fd); // taken by a cleanup before the lock: make another
+                continue;
+            }
             tempPath = std::move(candidate);
             return fd;
         }
@@ -334,15 +341,16 @@ bool CopyFileNoReplace(const std::string &from, const std::string &to)
         futimens(out, times);
         ok = fsync(out) == 0;
     }
-    if (close(out) != 0)
-        ok = false;
     close(in);
+    // out holds the lock that keeps the temporary file from cleanups: it is closed only
+    // once the file has its name or is gone. The data was synced already.
     if (ok)
         ok = RenameNoReplace(temp, to);
-    if (!ok) {
+    if (!ok)
         unlink(temp.c_str());
+    close(out);
+    if (!ok)
         return false;
-    }
     SyncFolderOf(to);
     return true;
 }

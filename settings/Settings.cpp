@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,7 +121,20 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
-// Creates a new, empty file next to target under a name no one else uses; the
+// A run removes temporary files that nobody holds locked, the leftovers of killed runs;
+// the settings file's temporary is locked from its creation until it has its name. False
+// when the file was taken by such a cleanup before the lock.
+bool HoldTemp(int fd, const std::string &tempPath)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK; // a file system without locks: written unguarded
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(tempPath.c_str(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Creates a new, empty file next to target under a name no one else uses, locked; the
 // process's umask applies as to any new file. -1 on failure.
 int CreateTempBeside(const std::string &target, std::string &tempPath)
 {
@@ -133,8 +147,12 @@ int CreateTempBeside(const std::string &target, std::string &tempPath)
         tempPath = folder + kSettingsTempPrefix + std::to_string(::getpid()) + "-"
             + std::to_string(++counter) + "-" + std::to_string(ticks % 1000000007ULL);
         const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
+        if (fd >= 0 && HoldTemp(fd, tempPath))
             return fd;
+        if (fd >= 0) {
+            ::close(fd); // taken by a cleanup before the lock: make another
+            continue;
+        }
         if (errno != EEXIST)
             return -1;
     }
@@ -275,12 +293,13 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
     ok = ok && WriteAll(fd, FormatSettings(settings)) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
+    // fd keeps the lock until the file has its name or is gone; the data is synced.
     ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    if (!ok)
         ::unlink(tempPath.c_str());
+    ::close(fd);
+    if (!ok)
         return false;
-    }
     SyncFolderOf(target);
     return true;
 }

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <regex>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace kelvane::test {
 namespace {
 
@@ -384,9 +388,13 @@ TEST_F(ArchiveRunTest, OutputInsideTheSourceFolderIsNeverItsOwnInput)
     window.settings.targetFolder = src;
     Source("a.txt");
     Source("b.txt");
-    // A temporary of another run's copy still being written.
+    // A temporary of another run's copy still being written: its writer holds the lock.
     WriteFile(src + "/.kelvane-tmp-123", "half");
+    const int writer = open((src + "/.kelvane-tmp-123").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(flock(writer, LOCK_EX), 0);
     Run();
+    close(writer);
     EXPECT_EQ(window.ProgressOperations(), Progress(Steps(2, {"SetRange 0 2", "SetStep 1"})));
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(Entries(src + "/a.zip"), Expected({"a.txt"}));
