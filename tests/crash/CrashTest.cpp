@@ -359,12 +359,12 @@ protected:
 TEST_P(KilledRuns, AnotherRunCleansUpAndCompletesTheJob)
 {
     // A run of N files writes about N + conflicts progress lines; the line kills cover
-    // 1 .. 24 in steps that do not repeat with the mode's trial count.
+    // 1 .. 20 (a run has at least 20) in steps of 7, so that they spread over the run.
     const int kills = KillsPerMode();
     std::mt19937 random(perName() ? 77u : 42u);
     for (int n = 0; n < kills && !HasFailure(); ++n) {
         const bool byDelay = n % 4 == 3;
-        const int lines = byDelay ? 0 : 1 + (n * 7 + (perName() ? 3 : 0)) % 24;
+        const int lines = byDelay ? 0 : 1 + (n * 7 + (perName() ? 3 : 0)) % 20;
         const std::chrono::microseconds delay(byDelay ? 500 + random() % 80000 : 0);
         SCOPED_TRACE("kill " + std::to_string(n) + ": "
                      + (byDelay ? "after " + std::to_string(delay.count()) + " us"
