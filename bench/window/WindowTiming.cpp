@@ -1,5 +1,6 @@
 // Times one run in the real window: fills in the fields, clicks the start button and waits
-// until the worker has ended, on whatever display Qt finds (Xvfb in bench/compare).
+// until the worker has ended, on whatever display Qt finds (bench/compare --window runs it
+// off screen; under Xvfb it draws for real).
 // Prints the wall time in seconds on standard output.
 //
 //   kelvane-window-timing SOURCE TARGET [--single]
