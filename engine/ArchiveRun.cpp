@@ -385,6 +385,9 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     Passes passes(window, settings, paths, olderConflictArchive);
     if (passes.Enumerate(entries) && passes.PerNamePass())
         passes.ConflictPass();
+    // The back end syncs each archive, not the folder: one sync here makes every new name
+    // durable at the cost of one, not one per archive.
+    platform::SyncFolder(paths.outputFolder);
     passes.ReportNotArchived();
     return 0;
 }

@@ -170,14 +170,8 @@ bool CopyContents(int in, int out)
 // Makes a new name in the folder durable; a failure here loses nothing already written.
 void SyncFolderOf(const std::string &path)
 {
-    std::string folder = FolderPrefixOf(path);
-    if (folder.empty())
-        folder = ".";
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
+    const std::string folder = FolderPrefixOf(path);
+    SyncFolder(folder.empty() ? "." : folder);
 }
 
 } // namespace
@@ -264,6 +258,15 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
 bool CreateDirectoryLevel(const std::string &path)
 {
     return !path.empty() && mkdir(path.c_str(), 0777) == 0;
+}
+
+void SyncFolder(const std::string &folder)
+{
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
 }
 
 bool CanOpenForReading(const std::string &path)

@@ -59,6 +59,10 @@ bool CreateDirectoryLevel(const std::string &path);
 // of `to` can hold them.
 bool CopyFileNoReplace(const std::string &from, const std::string &to);
 
+// Syncs the folder itself, so that the names made in it survive a power loss. A failure
+// loses nothing already written.
+void SyncFolder(const std::string &folder);
+
 // True when the file can be opened for reading (it is closed again at once). Opens without
 // waiting, so a FIFO answers at once; on POSIX a directory or a FIFO can be opened, so both
 // count as present.

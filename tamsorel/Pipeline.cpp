@@ -452,15 +452,17 @@ bool ArchivePipeline::StartWorkers()
     return !threads_.empty();
 }
 
-void ArchivePipeline::FlushBatch()
+void ArchivePipeline::FlushBatch(bool last)
 {
     if (batch_)
-        Enqueue(std::move(batch_));
+        Enqueue(std::move(batch_), last);
 }
 
-void ArchivePipeline::Enqueue(std::unique_ptr<Job> job)
+void ArchivePipeline::Enqueue(std::unique_ptr<Job> job, bool last)
 {
-    if (!StartWorkers()) {
+    // The last job of an archive that has not needed the workers yet is done here: the caller
+    // waits for it anyway, and a small archive then costs no threads at all.
+    if ((last && threads_.empty()) || !StartWorkers()) {
         struct Done
         {
             ArchivePipeline &pipeline;
@@ -638,7 +640,7 @@ void ArchivePipeline::StopWorkers()
 
 bool ArchivePipeline::Finish()
 {
-    FlushBatch();
+    FlushBatch(true);
     WaitUntilWritten();
     StopWorkers();
     if (failed_)

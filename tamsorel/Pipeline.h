@@ -82,8 +82,9 @@ private:
     Buffer TakeChunkBuffer();
     bool StartWorkers();
     // Hands the batch being gathered to the workers.
-    void FlushBatch();
-    void Enqueue(std::unique_ptr<Job> job);
+    // last: no more jobs follow; without workers started so far, it is done on this thread.
+    void FlushBatch(bool last = false);
+    void Enqueue(std::unique_ptr<Job> job, bool last = false);
     // Waits until one more entry of bytes fits within the bounds (at once when nothing is
     // in flight).
     void Reserve(std::size_t bytes, std::size_t maxEntries);

@@ -122,17 +122,6 @@ bool PlaceArchive(const std::string &tempPath, const std::string &path, bool rep
     return true;
 }
 
-// Makes the rename itself durable; the archive is in place either way.
-void SyncFolder(const std::string &folder)
-{
-    const int fd
-        = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 bool AddFile(TamsorelArchive &archive, const char *diskPath, const struct tm *time,
              const char *entryName)
 {
@@ -225,9 +214,7 @@ bool ArchiveClose(ArchiveHandle *handle)
     // closed only once the file has its name or is removed.
     if (ok)
         ok = PlaceArchive(archive->tempPath, archive->path, archive->mode == kModeReplace);
-    if (ok)
-        SyncFolder(FolderOf(archive->path));
-    else
+    if (!ok)
         ::unlink(archive->tempPath.c_str());
     ::close(archive->fd); // nothing left to fail: the data was synced before the rename
     archive->fd = -1;

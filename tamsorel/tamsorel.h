@@ -48,10 +48,12 @@ TAMSOREL_API bool ArchiveAddFile(ArchiveHandle handle, const char *diskPath, con
 
 /* Waits for the entries still being compressed and written (by threads of the archive's own,
  * which end here), finishes the archive (central directory, end records, flushed and synced
- * to disk) and puts it at its name. Always sets *handle to null and frees the archive. Returns
- * false when the archive could not be completed or placed; the temporary file is then removed and
- * an older file at the name is left untouched. A null handle (or a null pointer to one) does
- * nothing and returns false. */
+ * to disk) and puts it at its name. The folder is not synced: a caller that places many
+ * archives syncs it once when done, so that the new names survive a power loss too (until
+ * then a crash can lose the name, never leave an incomplete archive at it). Always sets *handle to
+ * null and frees the archive. Returns false when the archive could not be completed or placed; the
+ * temporary file is then removed and an older file at the name is left untouched. A null handle (or
+ * a null pointer to one) does nothing and returns false. */
 TAMSOREL_API bool ArchiveClose(ArchiveHandle *handle);
 
 #ifdef __cplusplus
