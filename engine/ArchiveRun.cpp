@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -100,6 +104,16 @@ public:
     bool IsOpen() const { return handle_ != nullptr; }
     const std::vector<SourceFile> &Added() const { return added_; }
 
+    // Hands the archive over to be closed elsewhere, with the files added to it.
+    ArchiveHandle Detach(std::vector<SourceFile> &added)
+    {
+        added = std::move(added_);
+        added_.clear();
+        ArchiveHandle handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
+
     // A null handle (the open failed) adds nothing and reports failure.
     void Add(const SourceFile &file, bool storePath)
     {
@@ -111,20 +125,16 @@ public:
     }
 
     // True when the archive was open and is now complete at its name. When the close
-    // fails, the files added are handed to lost if given, else reported as not archived.
-    bool Close(std::vector<SourceFile> *lost = nullptr)
+    // fails, the files added are reported as not archived.
+    bool Close()
     {
         if (!handle_)
             return false;
         const bool closed = ArchiveClose(&handle_);
         handle_ = nullptr;
         if (!closed) {
-            for (const SourceFile &file : added_) {
-                if (lost)
-                    lost->push_back(file);
-                else
-                    notArchived_.Add(file.path);
-            }
+            for (const SourceFile &file : added_)
+                notArchived_.Add(file.path);
         }
         added_.clear();
         return closed;
@@ -135,6 +145,81 @@ private:
     std::string path_;
     ArchiveHandle handle_ = nullptr;
     std::vector<SourceFile> added_;
+};
+
+// Closes per-name archives on a thread of its own, one at a time, so that the last
+// compression of one archive and its sync to disk overlap the reading of the next.
+class BackgroundCloser
+{
+public:
+    BackgroundCloser() = default;
+    BackgroundCloser(const BackgroundCloser &) = delete;
+    BackgroundCloser &operator=(const BackgroundCloser &) = delete;
+    ~BackgroundCloser()
+    {
+        if (!thread_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join(); // an archive still handed over is closed first
+    }
+
+    // Starts closing the archive; the one before must have been waited for. False when
+    // no thread could be started: the handle is then still the caller's to close.
+    bool Start(ArchiveHandle handle)
+    {
+        try {
+            if (!thread_.joinable())
+                thread_ = std::thread([this] { Loop(); });
+        } catch (const std::system_error &) {
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            handle_ = handle;
+            busy_ = true;
+        }
+        changed_.notify_all();
+        return true;
+    }
+
+    // The result of closing the archive last started.
+    bool Wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        return closed_;
+    }
+
+private:
+    void Loop()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quit_ || handle_ != nullptr; });
+            if (!handle_)
+                return;
+            ArchiveHandle handle = handle_;
+            handle_ = nullptr;
+            lock.unlock();
+            const bool closed = ArchiveClose(&handle);
+            lock.lock();
+            closed_ = closed;
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    ArchiveHandle handle_ = nullptr;
+    bool busy_ = false;
+    bool closed_ = false;
+    bool quit_ = false;
 };
 
 // The state of ProcessFiles once the output folder is ready.
@@ -171,7 +256,8 @@ private:
         if (archive.Close())
             placed_.insert(archive.Path());
     }
-    void ClosePerName(OpenArchive &archive);
+    // Takes the outcome of a per-name archive's close: its files are placed, or lost.
+    void SettlePerName(const std::string &path, bool closed, const std::vector<SourceFile> &added);
     bool FillConflictArchive(OpenArchive &archive);
 
     RunWindow &window_;
@@ -240,12 +326,36 @@ bool Passes::PerNamePass()
                      });
 
     OpenArchive current(notArchived_);
+    // The archive being closed in the background while the next one is filled.
+    BackgroundCloser closer;
+    bool closing = false;
+    std::string closingPath;
+    std::vector<SourceFile> closingFiles;
+    const auto settle = [&] {
+        if (closing) {
+            closing = false;
+            SettlePerName(closingPath, closer.Wait(), closingFiles);
+        }
+    };
+    const auto handOver = [&] {
+        settle();
+        if (!current.IsOpen())
+            return;
+        closingPath = current.Path();
+        ArchiveHandle handle = current.Detach(closingFiles);
+        closing = closer.Start(handle);
+        if (!closing)
+            SettlePerName(closingPath, ArchiveClose(&handle), closingFiles);
+    };
+
     std::string openPath;
     for (const MapEntry &entry : archiveMap_) {
-        if (StopRequested())
+        if (StopRequested()) {
+            settle();
             return false; // a close that fails now reports its files as not archived
+        }
         if (entry.archivePath != openPath) {
-            ClosePerName(current);
+            handOver();
             // An archive of that name from an earlier run: never add to it or replace it.
             // The open path stays, so the other files of this name meet the same test.
             if (platform::CanOpenForReading(entry.archivePath)) {
@@ -260,15 +370,16 @@ bool Passes::PerNamePass()
         progress_.StepIt();
         current.Add(entry.file, storePath_);
     }
-    ClosePerName(current);
+    handOver();
+    settle();
     return true;
 }
 
-void Passes::ClosePerName(OpenArchive &archive)
+void Passes::SettlePerName(const std::string &path, bool closed,
+                           const std::vector<SourceFile> &lost)
 {
-    std::vector<SourceFile> lost;
-    if (archive.Close(&lost)) {
-        placed_.insert(archive.Path());
+    if (closed) {
+        placed_.insert(path);
         return;
     }
     if (lost.empty())
@@ -276,7 +387,7 @@ void Passes::ClosePerName(OpenArchive &archive)
     // The name was free when the archive was opened; if something is there now, another
     // run has put its archive there meanwhile. This run lost the race for the name, and
     // its files are conflicts, like those of an archive found there before.
-    if (!IdentityOf(archive.Path()).exists) {
+    if (!IdentityOf(path).exists) {
         for (const SourceFile &file : lost)
             notArchived_.Add(file.path);
         return;
