@@ -1,5 +1,6 @@
 #include "engine/ArchiveRun.h"
 
+#include "engine/ArchiveClosers.h"
 #include "engine/OutputPlacement.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
@@ -7,13 +8,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <exception>
-#include <mutex>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -27,6 +26,11 @@ namespace {
 // that appeared after the run found the name free.
 constexpr int kReplaceMode = 0;
 constexpr int kNeverReplaceMode = 1;
+
+// Per-name archives closing at once at most, and the size up to which an archive's
+// files count as small enough to close alongside others.
+constexpr std::size_t kClosingAtOnce = 8;
+constexpr std::uint64_t kSmallArchive = std::uint64_t {1} << 20;
 
 // A copy or an archive still being written, perhaps by another run.
 bool IsTemporaryName(const std::string &name)
@@ -147,81 +151,6 @@ private:
     std::vector<SourceFile> added_;
 };
 
-// Closes per-name archives on a thread of its own, one at a time, so that the last
-// compression of one archive and its sync to disk overlap the reading of the next.
-class BackgroundCloser
-{
-public:
-    BackgroundCloser() = default;
-    BackgroundCloser(const BackgroundCloser &) = delete;
-    BackgroundCloser &operator=(const BackgroundCloser &) = delete;
-    ~BackgroundCloser()
-    {
-        if (!thread_.joinable())
-            return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
-        thread_.join(); // an archive still handed over is closed first
-    }
-
-    // Starts closing the archive; the one before must have been waited for. False when
-    // no thread could be started: the handle is then still the caller's to close.
-    bool Start(ArchiveHandle handle)
-    {
-        try {
-            if (!thread_.joinable())
-                thread_ = std::thread([this] { Loop(); });
-        } catch (const std::system_error &) {
-            return false;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            handle_ = handle;
-            busy_ = true;
-        }
-        changed_.notify_all();
-        return true;
-    }
-
-    // The result of closing the archive last started.
-    bool Wait()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
-        return closed_;
-    }
-
-private:
-    void Loop()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return quit_ || handle_ != nullptr; });
-            if (!handle_)
-                return;
-            ArchiveHandle handle = handle_;
-            handle_ = nullptr;
-            lock.unlock();
-            const bool closed = ArchiveClose(&handle);
-            lock.lock();
-            closed_ = closed;
-            busy_ = false;
-            changed_.notify_all();
-        }
-    }
-
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    ArchiveHandle handle_ = nullptr;
-    bool busy_ = false;
-    bool closed_ = false;
-    bool quit_ = false;
-};
-
 // The state of ProcessFiles once the output folder is ready.
 class Passes
 {
@@ -326,32 +255,54 @@ bool Passes::PerNamePass()
                      });
 
     OpenArchive current(notArchived_);
-    // The archive being closed in the background while the next one is filled.
-    BackgroundCloser closer;
-    bool closing = false;
-    std::string closingPath;
-    std::vector<SourceFile> closingFiles;
-    const auto settle = [&] {
-        if (closing) {
-            closing = false;
-            SettlePerName(closingPath, closer.Wait(), closingFiles);
-        }
+    // Archives closing in the background while the next ones are filled, oldest first.
+    // Their outcomes are taken in that order, on this thread.
+    struct Closing
+    {
+        std::string path;
+        std::vector<SourceFile> files;
+        std::uint64_t bytes = 0;
+        ArchiveClosers::Ticket ticket = nullptr;
+    };
+    std::deque<Closing> closing;
+    ArchiveClosers closers(kClosingAtOnce);
+    const auto settleOldest = [&] {
+        const Closing &oldest = closing.front();
+        SettlePerName(oldest.path, closers.Wait(oldest.ticket), oldest.files);
+        closing.pop_front();
+    };
+    const auto settleAll = [&] {
+        while (!closing.empty())
+            settleOldest();
     };
     const auto handOver = [&] {
-        settle();
         if (!current.IsOpen())
             return;
-        closingPath = current.Path();
-        ArchiveHandle handle = current.Detach(closingFiles);
-        closing = closer.Start(handle);
-        if (!closing)
-            SettlePerName(closingPath, ArchiveClose(&handle), closingFiles);
+        Closing next;
+        next.path = current.Path();
+        ArchiveHandle handle = current.Detach(next.files);
+        for (const SourceFile &file : next.files)
+            next.bytes += platform::FileSize(file.path);
+        // An archive of large files closes alone: its buffers may be large. Small ones
+        // close several at a time, so that their syncs reach the disk together.
+        if (next.bytes > kSmallArchive
+            || (!closing.empty() && closing.back().bytes > kSmallArchive))
+            settleAll();
+        while (closing.size() >= kClosingAtOnce)
+            settleOldest();
+        next.ticket = closers.Start(handle);
+        if (next.ticket) {
+            closing.push_back(std::move(next));
+        } else {
+            settleAll();
+            SettlePerName(next.path, ArchiveClose(&handle), next.files);
+        }
     };
 
     std::string openPath;
     for (const MapEntry &entry : archiveMap_) {
         if (StopRequested()) {
-            settle();
+            settleAll();
             return false; // a close that fails now reports its files as not archived
         }
         if (entry.archivePath != openPath) {
@@ -371,7 +322,7 @@ bool Passes::PerNamePass()
         current.Add(entry.file, storePath_);
     }
     handOver();
-    settle();
+    settleAll();
     return true;
 }
 

@@ -260,6 +260,14 @@ bool CreateDirectoryLevel(const std::string &path)
     return !path.empty() && mkdir(path.c_str(), 0777) == 0;
 }
 
+std::uint64_t FileSize(const std::string &path)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || info.st_size < 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
 void SyncFolder(const std::string &folder)
 {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

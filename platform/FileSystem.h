@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,9 @@ bool CreateDirectoryLevel(const std::string &path);
 // waiting. The copy keeps the source's permission bits and times where the file system
 // of `to` can hold them.
 bool CopyFileNoReplace(const std::string &from, const std::string &to);
+
+// The size of the file (a link is followed); 0 when it cannot be found.
+std::uint64_t FileSize(const std::string &path);
 
 // Syncs the folder itself, so that the names made in it survive a power loss. A failure
 // loses nothing already written.
