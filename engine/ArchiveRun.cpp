@@ -1,6 +1,7 @@
 #include "engine/ArchiveRun.h"
 
 #include "engine/OutputPlacement.h"
+#include "io/Io.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "tamsorel/tamsorel.h"
@@ -332,10 +333,10 @@ bool Passes::ConflictPass()
     if (archive.Close())
         placedAt = PlaceFinishedFile(privatePath, paths_.conflictArchive, olderConflictArchive_);
     else if (!privatePath.empty())
-        std::remove(privatePath.c_str());
+        io::Unlink(privatePath.c_str());
     if (reserved >= 0) {
-        std::remove(reservedPath.c_str());
-        close(reserved);
+        io::Unlink(reservedPath.c_str());
+        io::Close(reserved);
     }
     if (placedAt.empty()) {
         for (const SourceFile &file : added)
