@@ -3,12 +3,14 @@
 #include "engine/OutputPlacement.h"
 #include "io/Io.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderSearch.h"
 #include "platform/TempFiles.h"
 #include "tamsorel/tamsorel.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <set>
 #include <vector>
@@ -349,15 +351,26 @@ bool Passes::ConflictPass()
     return completed;
 }
 
+void ReportUnreadableSource(RunWindow &window, const std::string &folder, int error)
+{
+    window.ShowMessage(folder + "\n" + std::strerror(error), kUnreadableSourceCaption);
+}
+
 } // namespace
 
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask)
 {
-    const std::vector<platform::DirEntry> entries = platform::SearchFolder(folder, mask);
-    const long long count = std::count_if(entries.begin(), entries.end(), IsSourceFile);
+    const platform::FolderSearch search = platform::SearchFolderChecked(folder, mask);
+    // Files that could not be seen cannot be archived: a partial count would pass over
+    // them in silence.
+    const long long count = search.error
+        ? 0
+        : std::count_if(search.entries.begin(), search.entries.end(), IsSourceFile);
     ProgressDisplay &progress = window.Progress();
     progress.SetRange(0, static_cast<int>(std::min<long long>(count, INT_MAX)));
     progress.SetStep(1);
+    if (search.error)
+        ReportUnreadableSource(window, folder, search.error);
     return count;
 }
 
@@ -367,8 +380,13 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
 
     // The snapshot of the source folder is taken before anything is written, so that a
     // target inside the source folder never feeds the run its own output.
-    const std::vector<platform::DirEntry> entries
-        = platform::SearchFolder(paths.sourceFolder, paths.fileMask);
+    const platform::FolderSearch search
+        = platform::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
+    if (search.error) {
+        ReportUnreadableSource(window, paths.sourceFolder, search.error);
+        return 0;
+    }
+    const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
 
     CreateTargetPath(window, settings.targetFolder);

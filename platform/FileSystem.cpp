@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "io/Io.h"
+#include "platform/FolderSearch.h"
 #include "platform/TempFiles.h"
 
 #include <algorithm>
@@ -218,14 +219,30 @@ bool MatchMask(std::string_view mask, std::string_view name)
 
 std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mask)
 {
-    std::vector<DirEntry> entries;
+    return SearchFolderChecked(folder, mask).entries;
+}
+
+FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
+{
+    FolderSearch search;
+    std::vector<DirEntry> &entries = search.entries;
     const std::string path
         = folder.empty() ? std::string(1, kNativeSeparator) : std::string(folder);
     DIR *dir = io::OpenDir(path.c_str());
-    if (dir == nullptr)
-        return entries;
+    if (dir == nullptr) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            search.error = errno;
+        return search;
+    }
     const int dirFd = dirfd(dir);
-    while (const dirent *entry = io::ReadDir(dir)) {
+    for (;;) {
+        // readdir tells its end from an error only by errno.
+        errno = 0;
+        const dirent *entry = io::ReadDir(dir);
+        if (entry == nullptr) {
+            search.error = errno;
+            break;
+        }
         const std::string_view name(entry->d_name);
         if (!MatchMask(mask, name))
             continue;
@@ -254,7 +271,7 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
     // std::string compares through char_traits<char>, which orders bytes as unsigned char.
     std::sort(entries.begin(), entries.end(),
               [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
-    return entries;
+    return search;
 }
 
 bool CreateDirectoryLevel(const std::string &path)
@@ -280,7 +297,10 @@ int OpenTempFileBeside(const std::string &beside, std::string &tempPath)
         if (fd >= 0) {
             // Locked for as long as it is open, so that another run's cleanup keeps it.
             if (!LockTempFile(fd, candidate)) {
-                io::Close(fd); // taken by a cleanup before the lock: make another
+                // Taken by a cleanup before the lock, or not known to be ours and locked (a
+                // failed stat): never left behind. Make another.
+                io::Unlink(candidate.c_str());
+                io::Close(fd);
                 continue;
             }
             tempPath = std::move(candidate);

@@ -94,6 +94,9 @@ int CreateTemp(const std::string &folder, std::string &tempPath)
             continue;
         if (fd < 0 || LockTemp(fd, tempPath))
             return fd;
+        // Taken by a cleanup, or not known to be ours and locked (a failed stat): either
+        // way never left behind.
+        kelvane::io::Unlink(tempPath.c_str());
         kelvane::io::Close(fd);
     }
     return -1;
