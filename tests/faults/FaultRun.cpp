@@ -130,6 +130,11 @@ std::vector<Scenario> Scenarios()
     return scenarios;
 }
 
+void PrintTo(const Scenario &scenario, std::ostream *out)
+{
+    *out << scenario.name;
+}
+
 std::string Describe(const TracedCall &call)
 {
     return std::string(io::CallName(call.call)) + (call.path.empty() ? "" : " " + call.path);

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -42,6 +43,8 @@ struct Scenario
 // archives meeting earlier archives and copies (conflicts, a conflict archive replaced);
 // one archive replacing an earlier one, with a conflicting copy.
 std::vector<Scenario> Scenarios();
+// For test names and failure messages: the scenario's name.
+void PrintTo(const Scenario &scenario, std::ostream *out);
 
 // One call as a clean run made it, for naming fault points.
 struct TracedCall
@@ -98,6 +101,7 @@ public:
 
     const std::string &Source() const { return src_; }
     const std::string &Output() const { return output_; }
+    const std::string &Target() const { return target_; }
     std::string SourcePath(const std::string &name) const { return src_ + "/" + name; }
 
     // The contents a source file may be found with besides its first one, after the test
