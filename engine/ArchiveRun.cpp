@@ -216,6 +216,10 @@ bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
             const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
             if (!taken && platform::CopyFileNoReplace(file.path, copyTarget)) {
                 placed_.insert(copyTarget);
+            } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
+                // No conflict at all: the copy failed (a full disk, a source that went).
+                // Skipping it like a conflict would lose the file without a word.
+                notArchived_.Add(file.path);
             } else {
                 AddConflict(file);
                 // It is stepped again when the conflict archive takes it.
