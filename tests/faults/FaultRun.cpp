@@ -127,6 +127,19 @@ std::vector<Scenario> Scenarios()
                          {"z2.zip", "an earlier copy"},
                          {"conflict.zip", EarlierArchive()}};
     scenarios.push_back(replacing);
+
+    Scenario skipping;
+    skipping.name = "PerNameSkipConflicts";
+    skipping.perName = true;
+    skipping.skipConflicts = true;
+    skipping.storePath = true;
+    skipping.sources = {{"a.txt", Text("a.txt", 200)},
+                        {"old.txt", Text("old.txt", 50)},
+                        {"z1.zip", Random(10, 4000)},
+                        {"z2.zip", Random(11, 3000)}};
+    skipping.earlier = {{"old.zip", EarlierArchive()}, {"z2.zip", "an earlier copy"}};
+    skipping.conflicting = {"old.txt", "z2.zip"};
+    scenarios.push_back(skipping);
     return scenarios;
 }
 
@@ -207,8 +220,8 @@ FaultRun::FaultRun(const Scenario &scenario)
     s.createSubFolder = scenario.subFolder ? 1 : 0;
     s.keepIndividual = scenario.perName ? 1 : 0;
     s.useTimestamps = 0;
-    s.skipConflicts = 0;
-    s.storePathInZip = 0;
+    s.skipConflicts = scenario.skipConflicts ? 1 : 0;
+    s.storePathInZip = scenario.storePath ? 1 : 0;
 }
 
 void FaultRun::AddVersion(const std::string &name, const std::string &content)
@@ -277,13 +290,16 @@ std::vector<std::string> FaultRun::Check(bool externalReaders, bool removalFaile
         std::vector<std::pair<std::string, std::string>> entries;
         for (const ZipEntry &entry : zip.entries) {
             entries.emplace_back(entry.name, entry.data);
-            if (!isVersion(entry.name, entry.data)) {
+            const std::string base = scenario_.storePath ? BaseName(entry.name) : entry.name;
+            if (scenario_.storePath && entry.name != "src/" + base)
+                broken.push_back("I2: " + name + " holds " + entry.name + ", not under src/");
+            if (!isVersion(base, entry.data)) {
                 broken.push_back("I2: " + name + " holds " + entry.name
                                  + " that is no version of a source file");
                 continue;
             }
-            if (!placed.insert(entry.name).second)
-                broken.push_back("I2: " + entry.name + " is in two outputs");
+            if (!placed.insert(base).second)
+                broken.push_back("I2: " + base + " is in two outputs");
         }
         if (externalReaders) {
             const std::string seven = SevenZipTest(path);
@@ -381,7 +397,8 @@ std::vector<std::string> FaultRun::Check(bool externalReaders, bool removalFaile
         }
     }
     for (const auto &[name, content] : scenario_.sources) {
-        if (!placed.count(name) && !reported.count(name) && !toldAll)
+        const bool skipped = scenario_.skipConflicts && scenario_.conflicting.count(name);
+        if (!placed.count(name) && !reported.count(name) && !toldAll && !skipped)
             broken.push_back("I5: " + name + " is in no output and was not reported");
     }
     if (window_.Caption() != "START" || const_cast<FakeWindow &>(window_).Running().load())

@@ -33,15 +33,21 @@ struct Scenario
     std::string name;
     bool perName = false;
     bool subFolder = false;
+    bool skipConflicts = false;
+    bool storePath = false;
     // name -> content, in the source folder "src"
     std::map<std::string, std::string> sources;
     // name -> content, in the output folder before the run
     std::map<std::string, std::string> earlier;
+    // Source files that meet an earlier file of their name: with skipConflicts they are
+    // left out without a word.
+    std::set<std::string> conflicting;
 };
 
-// The four runs the sweep covers: one archive with a zip copy; per-name archives; per-name
+// The runs the sweep covers: one archive with a zip copy; per-name archives; per-name
 // archives meeting earlier archives and copies (conflicts, a conflict archive replaced);
-// one archive replacing an earlier one, with a conflicting copy.
+// one archive replacing an earlier one, with a conflicting copy; per-name archives with
+// conflicts skipped and paths stored.
 std::vector<Scenario> Scenarios();
 // For test names and failure messages: the scenario's name.
 void PrintTo(const Scenario &scenario, std::ostream *out);

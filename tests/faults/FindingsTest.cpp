@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <functional>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace kelvane::test {
@@ -157,6 +158,38 @@ TEST(TempCheckFails, ArchiveLeavesNoTemporary)
     }
     EXPECT_EQ(ListDir(tmp.path()), (std::vector<std::string> {"a.txt", "a.zip"}));
     EXPECT_EQ(ReadZip(tmp / "a.zip").entries.size(), 1u);
+}
+
+} // namespace
+} // namespace kelvane::test
+
+namespace kelvane::test {
+namespace {
+
+class SkippedConflicts : public RunFixture
+{ };
+
+// With conflicts skipped, a zip file whose copy failed for another reason than a taken
+// name was skipped like a conflict: lost without a word.
+TEST_F(SkippedConflicts, FailedCopyIsNoConflictToSkip)
+{
+    window.settings.skipConflicts = 1;
+    Source("new.zip");
+    Source("old.zip");
+    MakeDirs(out);
+    WriteFile(out + "/old.zip", "an earlier copy"); // a real conflict: skipped silently
+    Decide hook([&](const io::CallInfo &info) {
+        // The copy's temporary file cannot be made: the disk is full.
+        return info.call == io::Call::Open && (info.flags & O_CREAT) ? ENOSPC : 0;
+    });
+    {
+        ScopedHook installed(hook);
+        Run();
+    }
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].first, kNotArchivedCaption);
+    EXPECT_EQ(window.Messages()[0].second, "1 files could not be archived:\n" + src + "/new.zip\n");
+    EXPECT_EQ(ListDir(out), std::vector<std::string> {"old.zip"});
 }
 
 } // namespace
