@@ -140,6 +140,17 @@ std::vector<Scenario> Scenarios()
     skipping.earlier = {{"old.zip", EarlierArchive()}, {"z2.zip", "an earlier copy"}};
     skipping.conflicting = {"old.txt", "z2.zip"};
     scenarios.push_back(skipping);
+
+    // More than a batch of data: the back end's threads compress and write while the
+    // next files are being read, so failed writes surface in a later add or the close.
+    Scenario batches;
+    batches.name = "SingleBatches";
+    batches.sources = {{"a.bin", Random(12, 700000)},
+                       {"b.txt", Text("b.txt", 20000)},
+                       {"c.bin", Random(13, 700000)},
+                       {"d.txt", "short"},
+                       {"e.bin", Random(14, 400000)}};
+    scenarios.push_back(batches);
     return scenarios;
 }
 
