@@ -124,7 +124,8 @@ public:
     // removal failed, a temporary may stay if it is a leftover that a cleanup removes.
     std::vector<std::string> Check(bool externalReaders = false, bool removalFailed = false) const;
 
-    // Files at final names in the output folder and where each source file ended up.
+    // How many archives and copies the last Check found at final names (earlier files that
+    // stayed as they were not counted).
     int Outputs() const { return outputs_; }
 
 private:
