@@ -2,7 +2,9 @@
 
 #include "engine/ArchiveClosers.h"
 #include "engine/OutputPlacement.h"
+#include "io/Io.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderSearch.h"
 #include "platform/TempFiles.h"
 #include "tamsorel/tamsorel.h"
 
@@ -10,6 +12,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <set>
@@ -228,6 +231,10 @@ bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
             const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
             if (!taken && platform::CopyFileNoReplace(file.path, copyTarget)) {
                 placed_.insert(copyTarget);
+            } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
+                // No conflict at all: the copy failed (a full disk, a source that went).
+                // Skipping it like a conflict would lose the file without a word.
+                notArchived_.Add(file.path);
             } else {
                 AddConflict(file);
                 // It is stepped again when the conflict archive takes it.
@@ -394,10 +401,10 @@ bool Passes::ConflictPass()
     if (archive.Close())
         placedAt = PlaceFinishedFile(privatePath, paths_.conflictArchive, olderConflictArchive_);
     else if (!privatePath.empty())
-        std::remove(privatePath.c_str());
+        io::Unlink(privatePath.c_str());
     if (reserved >= 0) {
-        std::remove(reservedPath.c_str());
-        close(reserved);
+        io::Unlink(reservedPath.c_str());
+        io::Close(reserved);
     }
     if (placedAt.empty()) {
         for (const SourceFile &file : added)
@@ -410,15 +417,26 @@ bool Passes::ConflictPass()
     return completed;
 }
 
+void ReportUnreadableSource(RunWindow &window, const std::string &folder, int error)
+{
+    window.ShowMessage(folder + "\n" + std::strerror(error), kUnreadableSourceCaption);
+}
+
 } // namespace
 
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask)
 {
-    const std::vector<platform::DirEntry> entries = platform::SearchFolder(folder, mask);
-    const long long count = std::count_if(entries.begin(), entries.end(), IsSourceFile);
+    const platform::FolderSearch search = platform::SearchFolderChecked(folder, mask);
+    // Files that could not be seen cannot be archived: a partial count would pass over
+    // them in silence.
+    const long long count = search.error
+        ? 0
+        : std::count_if(search.entries.begin(), search.entries.end(), IsSourceFile);
     ProgressDisplay &progress = window.Progress();
     progress.SetRange(0, static_cast<int>(std::min<long long>(count, INT_MAX)));
     progress.SetStep(1);
+    if (search.error)
+        ReportUnreadableSource(window, folder, search.error);
     return count;
 }
 
@@ -428,8 +446,13 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
 
     // The snapshot of the source folder is taken before anything is written, so that a
     // target inside the source folder never feeds the run its own output.
-    const std::vector<platform::DirEntry> entries
-        = platform::SearchFolder(paths.sourceFolder, paths.fileMask);
+    const platform::FolderSearch search
+        = platform::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
+    if (search.error) {
+        ReportUnreadableSource(window, paths.sourceFolder, search.error);
+        return 0;
+    }
+    const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
 
     CreateTargetPath(window, settings.targetFolder);

@@ -14,7 +14,8 @@ int ArchiveRun(RunWindow &window);
 // Counts the files that the search of folder (native form) with mask reports: not "."
 // and "..", not folders, not temporaries (names beginning with platform::kTempPrefix,
 // which another run may still be writing). Sets the progress range to 0..count (clamped
-// to INT_MAX) with step 1. Returns the count at full width.
+// to INT_MAX) with step 1. Returns the count at full width; 0 after telling the user when
+// the folder exists but cannot be read to its end.
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask);
 
 // The run proper, with the settings and the stamp the run fixed at its start. Always
@@ -38,6 +39,9 @@ std::string MakeRunStamp();
 inline constexpr const char *kNoSubfolderCaption = "Unable to create subfolder";
 inline constexpr const char *kConflictCaption = "File name conflicts!";
 inline constexpr const char *kNotArchivedCaption = "Some files were not archived";
+// A source folder that exists but could not be read to its end: the run writes nothing,
+// and says so (text: the folder, a line feed, the system's reason).
+inline constexpr const char *kUnreadableSourceCaption = "Unable to read source folder";
 // At most this many paths are listed in the "not archived" message.
 inline constexpr std::size_t kNotArchivedListed = 10;
 

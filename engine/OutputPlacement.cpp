@@ -1,5 +1,6 @@
 #include "engine/OutputPlacement.h"
 
+#include "io/Io.h"
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -33,13 +34,13 @@ class FolderLock
 {
 public:
     explicit FolderLock(const std::string &folder)
-        : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+        : fd_(io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
         if (fd_ < 0)
             return;
         constexpr int kTries = 2000; // about two seconds
         for (int attempt = 0; attempt < kTries; ++attempt) {
-            if (flock(fd_, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+            if (io::Flock(fd_, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
                 return;
             const timespec pause {0, 1000000}; // 1 ms
             nanosleep(&pause, nullptr);
@@ -48,7 +49,7 @@ public:
     ~FolderLock()
     {
         if (fd_ >= 0)
-            close(fd_); // releases the lock
+            io::Close(fd_); // releases the lock
     }
     FolderLock(const FolderLock &) = delete;
     FolderLock &operator=(const FolderLock &) = delete;
@@ -57,7 +58,7 @@ public:
     void Sync()
     {
         if (fd_ >= 0)
-            fsync(fd_);
+            io::Fsync(fd_);
     }
 
 private:
@@ -71,7 +72,7 @@ FileIdentity IdentityOf(const std::string &path)
     FileIdentity identity;
     struct stat status
     { };
-    if (lstat(path.c_str(), &status) == 0) {
+    if (io::Lstat(path.c_str(), &status) == 0) {
         identity.exists = true;
         identity.device = static_cast<unsigned long long>(status.st_dev);
         identity.inode = static_cast<unsigned long long>(status.st_ino);
@@ -95,11 +96,11 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
     FolderLock lock(FolderOf(to));
     const FileIdentity now = IdentityOf(to);
     if (now.exists && now == older) {
-        if (std::rename(from.c_str(), to.c_str()) == 0) {
+        if (io::Rename(from.c_str(), to.c_str()) == 0) {
             lock.Sync();
             return to;
         }
-        std::remove(from.c_str());
+        io::Unlink(from.c_str());
         return {};
     }
     if (platform::RenameNoReplace(from, to)) {
@@ -118,7 +119,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
                 break; // the rename failed for another reason
         }
     }
-    std::remove(from.c_str());
+    io::Unlink(from.c_str());
     return {};
 }
 

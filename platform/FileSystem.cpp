@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "io/Io.h"
+#include "platform/FolderSearch.h"
 #include "platform/TempFiles.h"
 
 #include <algorithm>
@@ -14,12 +16,7 @@
 #include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 namespace kelvane::platform {
 
@@ -125,7 +122,7 @@ std::string RandomPart()
 bool WriteAll(int fd, const char *data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t written = write(fd, data, size);
+        const ssize_t written = io::Write(fd, data, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -145,7 +142,7 @@ bool WriteAll(int fd, const char *data, std::size_t size)
 bool CopyContents(int in, int out)
 {
     for (;;) {
-        const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, std::size_t {1} << 30, 0);
+        const ssize_t copied = io::CopyFileRange(in, out, std::size_t {1} << 30);
         if (copied > 0)
             continue;
         if (copied < 0 && errno == EINTR)
@@ -154,7 +151,7 @@ bool CopyContents(int in, int out)
     }
     std::vector<char> buffer(std::size_t {1} << 17);
     for (;;) {
-        const ssize_t got = read(in, buffer.data(), buffer.size());
+        const ssize_t got = io::Read(in, buffer.data(), buffer.size());
         if (got == 0)
             return true;
         if (got < 0) {
@@ -216,14 +213,30 @@ bool MatchMask(std::string_view mask, std::string_view name)
 
 std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mask)
 {
-    std::vector<DirEntry> entries;
+    return SearchFolderChecked(folder, mask).entries;
+}
+
+FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
+{
+    FolderSearch search;
+    std::vector<DirEntry> &entries = search.entries;
     const std::string path
         = folder.empty() ? std::string(1, kNativeSeparator) : std::string(folder);
-    DIR *dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return entries;
+    DIR *dir = io::OpenDir(path.c_str());
+    if (dir == nullptr) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            search.error = errno;
+        return search;
+    }
     const int dirFd = dirfd(dir);
-    while (const dirent *entry = readdir(dir)) {
+    for (;;) {
+        // readdir tells its end from an error only by errno.
+        errno = 0;
+        const dirent *entry = io::ReadDir(dir);
+        if (entry == nullptr) {
+            search.error = errno;
+            break;
+        }
         const std::string_view name(entry->d_name);
         if (!MatchMask(mask, name))
             continue;
@@ -237,7 +250,7 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
         } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             // Follow links; one that leads nowhere (or round in a loop) fails here.
             struct stat info;
-            if (fstatat(dirFd, entry->d_name, &info, 0) != 0)
+            if (io::FstatAt(dirFd, entry->d_name, &info, 0) != 0)
                 continue;
             if (S_ISDIR(info.st_mode))
                 isDirectory = true;
@@ -248,41 +261,41 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
         }
         entries.push_back(DirEntry {std::string(name), isDirectory});
     }
-    closedir(dir);
+    io::CloseDir(dir);
     // std::string compares through char_traits<char>, which orders bytes as unsigned char.
     std::sort(entries.begin(), entries.end(),
               [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
-    return entries;
+    return search;
 }
 
 bool CreateDirectoryLevel(const std::string &path)
 {
-    return !path.empty() && mkdir(path.c_str(), 0777) == 0;
+    return !path.empty() && io::Mkdir(path.c_str(), 0777) == 0;
 }
 
 std::uint64_t FileSize(const std::string &path)
 {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0 || info.st_size < 0)
+    if (io::Stat(path.c_str(), &info) != 0 || info.st_size < 0)
         return 0;
     return static_cast<std::uint64_t>(info.st_size);
 }
 
 void SyncFolder(const std::string &folder)
 {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        fsync(fd);
-        close(fd);
+        io::Fsync(fd);
+        io::Close(fd);
     }
 }
 
 bool CanOpenForReading(const std::string &path)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = io::Open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false;
-    close(fd);
+    io::Close(fd);
     return true;
 }
 
@@ -291,11 +304,14 @@ int OpenTempFileBeside(const std::string &beside, std::string &tempPath)
     const std::string prefix = FolderPrefixOf(beside) + kTempPrefix;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = prefix + RandomPart();
-        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = io::Open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             // Locked for as long as it is open, so that another run's cleanup keeps it.
             if (!LockTempFile(fd, candidate)) {
-                close(fd); // taken by a cleanup before the lock: make another
+                // Taken by a cleanup before the lock, or not known to be ours and locked (a
+                // failed stat): never left behind. Make another.
+                io::Unlink(candidate.c_str());
+                io::Close(fd);
                 continue;
             }
             tempPath = std::move(candidate);
@@ -310,37 +326,36 @@ int OpenTempFileBeside(const std::string &beside, std::string &tempPath)
 
 bool RenameNoReplace(const std::string &from, const std::string &to)
 {
-#ifdef SYS_renameat2
-    if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (io::RenameNoReplace(from.c_str(), to.c_str()) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
-#endif
     // The file system cannot rename without replacing: a hard link fails just as well when
     // the name is taken.
-    if (link(from.c_str(), to.c_str()) != 0)
+    if (io::Link(from.c_str(), to.c_str()) != 0)
         return false;
-    unlink(from.c_str()); // should this fail, the file is in place all the same
+    io::Unlink(from.c_str()); // should this fail, the file is in place all the same
     return true;
 }
 
 bool CopyFileNoReplace(const std::string &from, const std::string &to)
 {
     // O_NONBLOCK: should the source be a FIFO, the open must not wait for a writer.
-    const int in = open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int in = io::Open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (in < 0)
         return false;
     struct stat source;
     struct stat existing;
-    if (fstat(in, &source) != 0 || !S_ISREG(source.st_mode) || lstat(to.c_str(), &existing) == 0) {
+    if (io::Fstat(in, &source) != 0 || !S_ISREG(source.st_mode)
+        || io::Lstat(to.c_str(), &existing) == 0) {
         // Not a regular file, or the target is taken already: no need to copy anything.
-        close(in);
+        io::Close(in);
         return false;
     }
     std::string temp;
     const int out = OpenTempFileBeside(to, temp);
     if (out < 0) {
-        close(in);
+        io::Close(in);
         return false;
     }
     bool ok = CopyContents(in, out);
@@ -350,16 +365,16 @@ bool CopyFileNoReplace(const std::string &from, const std::string &to)
         fchmod(out, source.st_mode & 0777);
         const timespec times[2] = {source.st_atim, source.st_mtim};
         futimens(out, times);
-        ok = fsync(out) == 0;
+        ok = io::Fsync(out) == 0;
     }
-    close(in);
+    io::Close(in);
     // out holds the lock that keeps the temporary file from cleanups: it is closed only
     // once the file has its name or is gone. The data was synced already.
     if (ok)
         ok = RenameNoReplace(temp, to);
     if (!ok)
-        unlink(temp.c_str());
-    close(out);
+        io::Unlink(temp.c_str());
+    io::Close(out);
     if (!ok)
         return false;
     SyncFolderOf(to);

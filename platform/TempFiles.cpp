@@ -1,5 +1,6 @@
 #include "platform/TempFiles.h"
 
+#include "io/Io.h"
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -30,13 +31,13 @@ bool SameFile(const struct stat &a, const struct stat &b)
 // (a FIFO put there meanwhile must not block). -1 for anything else.
 int OpenRegular(int dirFd, const std::string &name)
 {
-    const int fd
-        = openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    const int fd = io::OpenAt(dirFd, name.c_str(),
+                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fd);
+    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        io::Close(fd);
         return -1;
     }
     return fd;
@@ -49,8 +50,8 @@ bool IsHeld(int dirFd, const std::string &name)
     const int fd = OpenRegular(dirFd, name);
     if (fd < 0)
         return false;
-    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    close(fd);
+    const bool held = io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    io::Close(fd);
     return held;
 }
 
@@ -70,23 +71,24 @@ std::string OwnerOf(const std::string &name)
 bool RemoveIfLeftover(int dirFd, const std::string &name)
 {
     struct stat named;
-    if (fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode))
+    if (io::FstatAt(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(named.st_mode))
         return false;
     const int fd = OpenRegular(dirFd, name);
     if (fd < 0)
         return false;
     bool removed = false;
     struct stat held;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0) {
+    if (io::Flock(fd, LOCK_EX | LOCK_NB) == 0 && io::Fstat(fd, &held) == 0) {
         const std::string owner = OwnerOf(name);
         // The owner is checked after this file's lock: a writer removes its owner only
         // after this file has left its name, which the check below then sees.
         if ((owner.empty() || !IsHeld(dirFd, owner))
-            && fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && io::FstatAt(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
             && SameFile(held, named))
-            removed = unlinkat(dirFd, name.c_str(), 0) == 0;
+            removed = io::UnlinkAt(dirFd, name.c_str(), 0) == 0;
     }
-    close(fd); // releases the lock
+    io::Close(fd); // releases the lock
     return removed;
 }
 
@@ -94,36 +96,37 @@ bool RemoveIfLeftover(int dirFd, const std::string &name)
 
 bool LockTempFile(int fd, const std::string &path)
 {
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (io::Flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno != EWOULDBLOCK; // no locks on this file system: written unguarded
     struct stat held;
     struct stat named;
-    return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && SameFile(held, named);
+    return io::Fstat(fd, &held) == 0 && io::Lstat(path.c_str(), &named) == 0
+        && SameFile(held, named);
 }
 
 int RemoveLeftoverTemps(const std::string &folder)
 {
     const int dirFd
-        = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        = io::Open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return 0;
     std::vector<std::string> candidates;
     const int listFd = dup(dirFd);
-    DIR *dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    DIR *dir = listFd >= 0 ? io::FdOpenDir(listFd) : nullptr;
     if (dir == nullptr && listFd >= 0)
-        close(listFd);
+        io::Close(listFd);
     if (dir != nullptr) {
-        while (const dirent *entry = readdir(dir)) {
+        while (const dirent *entry = io::ReadDir(dir)) {
             if (HasTempPrefix(entry->d_name)
                 && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN))
                 candidates.emplace_back(entry->d_name);
         }
-        closedir(dir);
+        io::CloseDir(dir);
     }
     int removed = 0;
     for (const std::string &name : candidates)
         removed += RemoveIfLeftover(dirFd, name) ? 1 : 0;
-    close(dirFd);
+    io::Close(dirFd);
     return removed;
 }
 

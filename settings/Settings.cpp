@@ -1,6 +1,8 @@
 #include "settings/JobSettings.h"
 #include "settings/SettingsFile.h"
 
+#include "io/Io.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -79,7 +81,7 @@ bool ResolveLinks(std::string &path)
 {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0)
+        if (io::Lstat(path.c_str(), &st) != 0)
             return errno == ENOENT; // a new file will be made there
         if (!S_ISLNK(st.st_mode))
             return true;
@@ -110,7 +112,7 @@ bool ResolveLinks(std::string &path)
 bool WriteAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t n = io::Write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -126,11 +128,11 @@ bool WriteAll(int fd, std::string_view bytes)
 // when the file was taken by such a cleanup before the lock.
 bool HoldTemp(int fd, const std::string &tempPath)
 {
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (io::Flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno != EWOULDBLOCK; // a file system without locks: written unguarded
     struct stat held;
     struct stat named;
-    return ::fstat(fd, &held) == 0 && ::lstat(tempPath.c_str(), &named) == 0
+    return io::Fstat(fd, &held) == 0 && io::Lstat(tempPath.c_str(), &named) == 0
         && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
@@ -146,11 +148,11 @@ int CreateTempBeside(const std::string &target, std::string &tempPath)
             std::chrono::steady_clock::now().time_since_epoch().count());
         tempPath = folder + kSettingsTempPrefix + std::to_string(::getpid()) + "-"
             + std::to_string(++counter) + "-" + std::to_string(ticks % 1000000007ULL);
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = io::Open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 && HoldTemp(fd, tempPath))
             return fd;
         if (fd >= 0) {
-            ::close(fd); // taken by a cleanup before the lock: make another
+            io::Close(fd); // taken by a cleanup before the lock: make another
             continue;
         }
         if (errno != EEXIST)
@@ -164,10 +166,10 @@ void SyncFolderOf(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+        io::Fsync(fd);
+        io::Close(fd);
     }
 }
 
@@ -230,12 +232,12 @@ std::string FormatSettings(const JobSettings &settings)
 bool LoadSettingsFile(const std::string &path, JobSettings &settings)
 {
     // Non-blocking so that a FIFO under the name cannot stall the open; it is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = io::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (io::Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        io::Close(fd);
         return false;
     }
 
@@ -245,18 +247,18 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings)
     for (;;) {
         if (used == bytes.size())
             bytes.resize(bytes.size() * 2); // the file grew since fstat
-        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+        const ssize_t n = io::Read(fd, bytes.data() + used, bytes.size() - used);
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ::close(fd);
+            io::Close(fd);
             return false; // a half-read file must not count as a short one
         }
         used += static_cast<std::size_t>(n);
     }
-    ::close(fd);
+    io::Close(fd);
     bytes.resize(used);
 
     ApplySettingsText(bytes, settings);
@@ -271,7 +273,7 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
         return false;
 
     struct stat old;
-    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const bool existed = io::Stat(target.c_str(), &old) == 0;
     if (existed) {
         // Only a regular file is replaced, and only one the user may write: a settings
         // file made read-only stays as it is.
@@ -292,12 +294,12 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
         }
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
-    ok = ok && WriteAll(fd, FormatSettings(settings)) && ::fsync(fd) == 0;
+    ok = ok && WriteAll(fd, FormatSettings(settings)) && io::Fsync(fd) == 0;
     // fd keeps the lock until the file has its name or is gone; the data is synced.
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    ok = ok && io::Rename(tempPath.c_str(), target.c_str()) == 0;
     if (!ok)
-        ::unlink(tempPath.c_str());
-    ::close(fd);
+        io::Unlink(tempPath.c_str());
+    io::Close(fd);
     if (!ok)
         return false;
     SyncFolderOf(target);

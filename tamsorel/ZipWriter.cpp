@@ -1,5 +1,6 @@
 #include "tamsorel/ZipWriter.h"
 
+#include "io/Io.h"
 #include "tamsorel/EntryName.h"
 
 #include <algorithm>
@@ -195,21 +196,21 @@ bool LooksIncompressible(const unsigned char *data, std::size_t size)
 FileSource::~FileSource()
 {
     if (fd_ >= 0)
-        ::close(fd_);
+        kelvane::io::Close(fd_);
 }
 
 bool FileSource::Open(const char *path)
 {
     if (fd_ >= 0) {
-        ::close(fd_);
+        kelvane::io::Close(fd_);
         fd_ = -1;
     }
     // O_NONBLOCK: opening a FIFO without a writer must not hang the run.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = kelvane::io::Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    if (::fstat(fd, &status_) != 0 || !S_ISREG(status_.st_mode)) {
-        ::close(fd);
+    if (kelvane::io::Fstat(fd, &status_) != 0 || !S_ISREG(status_.st_mode)) {
+        kelvane::io::Close(fd);
         return false;
     }
     const int flags = ::fcntl(fd, F_GETFL);
@@ -224,7 +225,7 @@ std::int64_t FileSource::Read(unsigned char *buffer, std::size_t size)
     if (fd_ < 0)
         return -1;
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer, size);
+        const ssize_t n = kelvane::io::Read(fd_, buffer, size);
         if (n >= 0)
             return n;
         if (errno != EINTR)
@@ -260,7 +261,7 @@ OutputFile::OutputFile(int fd) : fd_(fd)
 bool OutputFile::WriteOut(std::uint64_t offset, const unsigned char *data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+        const ssize_t n = kelvane::io::PWrite(fd_, data, size, static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -337,7 +338,7 @@ bool OutputFile::TruncateTo(std::uint64_t offset)
     }
     buffer_.clear();
     writebackFrom_ = std::min(writebackFrom_, offset);
-    if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
+    if (kelvane::io::Ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
         failed_ = true;
         return false;
     }
@@ -362,7 +363,7 @@ bool OutputFile::Sync()
 {
     if (!Flush())
         return false;
-    if (::fsync(fd_) != 0) {
+    if (kelvane::io::Fsync(fd_) != 0) {
         failed_ = true;
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include "tamsorel/tamsorel.h"
 
+#include "io/Io.h"
 #include "tamsorel/EntryName.h"
 #include "tamsorel/Pipeline.h"
 
@@ -17,12 +18,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 struct TamsorelArchive
 {
@@ -39,7 +35,7 @@ struct TamsorelArchive
     {
         pipeline.reset(); // its threads write to fd until they are joined
         if (fd >= 0)
-            ::close(fd);
+            kelvane::io::Close(fd);
     }
 };
 
@@ -77,13 +73,13 @@ std::string FolderOf(const std::string &path)
 // new file between its creation and the lock (it is gone, or about to be).
 bool LockTemp(int fd, const std::string &tempPath)
 {
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (kelvane::io::Flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno != EWOULDBLOCK; // a file system without locks: written unguarded
     struct stat held
     { };
     struct stat named
     { };
-    return ::fstat(fd, &held) == 0 && ::lstat(tempPath.c_str(), &named) == 0
+    return kelvane::io::Fstat(fd, &held) == 0 && kelvane::io::Lstat(tempPath.c_str(), &named) == 0
         && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
@@ -92,12 +88,16 @@ int CreateTemp(const std::string &folder, std::string &tempPath)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = folder + kTempPrefix + RandomSuffix();
-        const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd
+            = kelvane::io::Open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0 || LockTemp(fd, tempPath))
             return fd;
-        ::close(fd);
+        // Taken by a cleanup, or not known to be ours and locked (a failed stat): either
+        // way never left behind.
+        kelvane::io::Unlink(tempPath.c_str());
+        kelvane::io::Close(fd);
     }
     return -1;
 }
@@ -106,19 +106,15 @@ int CreateTemp(const std::string &folder, std::string &tempPath)
 bool PlaceArchive(const std::string &tempPath, const std::string &path, bool replace)
 {
     if (replace)
-        return ::rename(tempPath.c_str(), path.c_str()) == 0;
-#ifdef SYS_renameat2
-    if (::syscall(SYS_renameat2, AT_FDCWD, tempPath.c_str(), AT_FDCWD, path.c_str(),
-                  RENAME_NOREPLACE)
-        == 0)
+        return kelvane::io::Rename(tempPath.c_str(), path.c_str()) == 0;
+    if (kelvane::io::RenameNoReplace(tempPath.c_str(), path.c_str()) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
-#endif
     // File systems without renameat2 flags: a hard link also refuses an existing name.
-    if (::link(tempPath.c_str(), path.c_str()) != 0)
+    if (kelvane::io::Link(tempPath.c_str(), path.c_str()) != 0)
         return false;
-    ::unlink(tempPath.c_str());
+    kelvane::io::Unlink(tempPath.c_str());
     return true;
 }
 
@@ -168,14 +164,14 @@ ArchiveHandle ArchiveOpen(const char *path, int mode)
             return nullptr;
         struct stat status
         { };
-        if (::fstat(archive->fd, &status) == 0) {
+        if (kelvane::io::Fstat(archive->fd, &status) == 0) {
             archive->device = status.st_dev;
             archive->inode = status.st_ino;
         }
         try {
             archive->pipeline = std::make_unique<tamsorel::ArchivePipeline>(archive->fd);
         } catch (...) {
-            ::unlink(archive->tempPath.c_str());
+            kelvane::io::Unlink(archive->tempPath.c_str());
             return nullptr;
         }
         return archive.release();
@@ -215,8 +211,8 @@ bool ArchiveClose(ArchiveHandle *handle)
     if (ok)
         ok = PlaceArchive(archive->tempPath, archive->path, archive->mode == kModeReplace);
     if (!ok)
-        ::unlink(archive->tempPath.c_str());
-    ::close(archive->fd); // nothing left to fail: the data was synced before the rename
+        kelvane::io::Unlink(archive->tempPath.c_str());
+    kelvane::io::Close(archive->fd); // nothing left to fail: the data was synced before the rename
     archive->fd = -1;
     return ok;
 }

@@ -1,0 +1,143 @@
+#pragma once
+
+// Whole runs with the I/O seam's hook installed: a scenario is a source folder and a
+// target holding some earlier files; each run starts from fresh folders, and afterwards
+// the invariants are checked:
+//   I1 every source file is as it was (or as the test itself changed it);
+//   I2 every file at a final name in the output folder is a complete archive whose entries
+//      are source files, or a complete copy of a source zip file;
+//   I3 every earlier target file is unchanged, but for the single and the conflict
+//      archive, which the run may replace;
+//   I4 no temporary file is left anywhere;
+//   I5 every source file is in an archive or a copy, or named in a message of the run, and
+//      the conflict message names an archive holding exactly the files it counts.
+
+#include "io/IoTesting.h"
+#include "tests/engine/FakeWindow.h"
+#include "tests/support/TestSupport.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kelvane::test {
+
+struct Scenario
+{
+    std::string name;
+    bool perName = false;
+    bool subFolder = false;
+    bool skipConflicts = false;
+    bool storePath = false;
+    // name -> content, in the source folder "src"
+    std::map<std::string, std::string> sources;
+    // name -> content, in the output folder before the run
+    std::map<std::string, std::string> earlier;
+    // Source files that meet an earlier file of their name: with skipConflicts they are
+    // left out without a word.
+    std::set<std::string> conflicting;
+};
+
+// The runs the sweep covers: one archive with a zip copy; per-name archives; per-name
+// archives meeting earlier archives and copies (conflicts, a conflict archive replaced);
+// one archive replacing an earlier one, with a conflicting copy; per-name archives with
+// conflicts skipped and paths stored.
+std::vector<Scenario> Scenarios();
+// For test names and failure messages: the scenario's name.
+void PrintTo(const Scenario &scenario, std::ostream *out);
+
+// One call as a clean run made it, for naming fault points.
+struct TracedCall
+{
+    io::Call call;
+    std::string path; // of a read: the file behind the descriptor
+    bool changesStorage;
+};
+std::string Describe(const TracedCall &call);
+
+// Counts every call; fails the target-th (1-based) with error and, when persistent, every
+// later call that changes what is stored; or runs action just before the target-th call.
+class SweepHook : public io::FaultHook
+{
+public:
+    bool trace = false; // keep a TracedCall of every call
+    long target = 0; // 0: fail nothing
+    int error = 0;
+    bool persistent = false;
+    // A full disk still lets files be removed; a broken one may not.
+    bool spareRemoval = false;
+    std::function<void()> action; // instead of a failure, when set
+
+    int Before(const io::CallInfo &info) override;
+
+    long Calls() const { return calls_.load(); }
+    bool Fired() const { return fired_.load(); }
+    // Whether a removal was among the calls made to fail.
+    bool RemovalFailed() const { return removalFailed_.load(); }
+    std::vector<TracedCall> Trace() const;
+
+private:
+    std::atomic<long> calls_ {0};
+    std::atomic<bool> fired_ {false};
+    std::atomic<bool> removalFailed_ {false};
+    mutable std::mutex mutex_;
+    std::vector<TracedCall> trace_;
+};
+
+class ScopedHook
+{
+public:
+    explicit ScopedHook(io::FaultHook &hook) { io::SetFaultHook(&hook); }
+    ~ScopedHook() { io::SetFaultHook(nullptr); }
+    ScopedHook(const ScopedHook &) = delete;
+    ScopedHook &operator=(const ScopedHook &) = delete;
+};
+
+// One run of a scenario in a fresh folder.
+class FaultRun
+{
+public:
+    explicit FaultRun(const Scenario &scenario);
+
+    const std::string &Source() const { return src_; }
+    const std::string &Output() const { return output_; }
+    const std::string &Target() const { return target_; }
+    std::string SourcePath(const std::string &name) const { return src_ + "/" + name; }
+
+    // The contents a source file may be found with besides its first one, after the test
+    // changed it (cut short, grown). A removed file is marked with Removed().
+    void AddVersion(const std::string &name, const std::string &content);
+    void Removed(const std::string &name) { removed_.insert(name); }
+
+    // Runs with hook installed (none when null).
+    void Run(io::FaultHook *hook);
+    const FakeWindow &Window() const { return window_; }
+
+    // The broken invariants, each as a line of text; empty when all hold. With
+    // externalReaders, every archive is also read by 7-Zip, unzip and Python. When a
+    // removal failed, a temporary may stay if it is a leftover that a cleanup removes.
+    std::vector<std::string> Check(bool externalReaders = false, bool removalFailed = false) const;
+
+    // How many archives and copies the last Check found at final names (earlier files that
+    // stayed as they were not counted).
+    int Outputs() const { return outputs_; }
+
+private:
+    const Scenario &scenario_;
+    TempDir tmp_;
+    std::string src_;
+    std::string target_;
+    std::string output_;
+    std::map<std::string, std::vector<std::string>> versions_;
+    std::set<std::string> removed_;
+    FakeWindow window_;
+    mutable int outputs_ = 0;
+};
+
+} // namespace kelvane::test
