@@ -90,16 +90,19 @@ for path in sys.argv[2:]:
         with zipfile.ZipFile(path) as z:
             for info in z.infolist():
                 raw = info.orig_filename.encode('utf-8' if info.flag_bits & 0x800 else 'cp437')
-                crc, size, parts = 0, 0, []
+                size, parts = 0, []
+                # zipfile checks the CRC of what it read against the stored one at the end
+                # (and raises); for the data kept, the CRC is computed here once more.
                 with z.open(info) as f:
                     while True:
                         chunk = f.read(1 << 22)
                         if not chunk:
                             break
-                        crc, size = zlib.crc32(chunk, crc), size + len(chunk)
+                        size += len(chunk)
                         if info.file_size <= LIMIT:
                             parts.append(chunk)
                 data = b''.join(parts) if info.file_size <= LIMIT else None
+                crc = info.CRC if data is None else zlib.crc32(data)
                 entries.append((raw, size, crc, data))
                 if size != info.file_size:
                     problems.append('zipfile: %r gave %d bytes, %d recorded' % (raw, size, info.file_size))
@@ -123,7 +126,10 @@ for path in sys.argv[2:]:
     if len(rules) >= 2:
         for l in lines[rules[0] + 1:rules[1]]:
             f = l.split(None, 7)
-            info.append((f[7] if len(f) > 7 else '', int(f[0]), int(f[6], 16)))
+            try:
+                info.append((f[7] if len(f) > 7 else '', int(f[0]), int(f[6], 16)))
+            except (ValueError, IndexError):
+                problems.append('unzip -v says: %s' % l)
     if entries or not problems:
         mine = [(raw, size, crc) for raw, size, crc, _ in entries]
         for reader, theirs in (('7zz l', seven), ('unzip -v', info)):
