@@ -381,7 +381,7 @@ TEST_P(KilledRuns, AnotherRunCleansUpAndCompletesTheJob)
             = ZipsIn(tmp / ("k" + std::to_string(n)) + "/out", 1000);
         zips.insert(zips.end(), trial.begin(), trial.end());
     }
-    ExpectArchivesReadAlike(Spread(zips, 20));
+    EXPECT_GT(ExpectArchivesReadAlike(Spread(zips, 20)).size(), 0u);
     std::cout << (perName() ? "per-name" : "single") << ": " << tally.kills << " kills ("
               << tally.lineKills << " after progress lines, " << tally.delayKills
               << " after delays); runs that ended before their kill: " << tally.finishedFirst

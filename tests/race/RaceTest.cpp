@@ -347,7 +347,7 @@ TEST_P(RaceTest, TwoThreads)
     PrintTally("threads");
     // Every trial keeps its folder: a sample of up to 20 of all the archives the runs
     // wrote goes through the independent readers.
-    ExpectFolderReadsAlike(tmp.path(), 20);
+    EXPECT_GT(ExpectFolderReadsAlike(tmp.path(), 20), 0u);
 }
 
 #ifdef KELVANE_BATCH_BINARY
@@ -443,7 +443,7 @@ TEST_P(RaceTest, TwoBatchProcesses)
             std::remove((folder + "/" + name).c_str());
     }
     PrintTally("processes");
-    ExpectFolderReadsAlike(tmp.path(), 20); // a sample, as with threads
+    EXPECT_GT(ExpectFolderReadsAlike(tmp.path(), 20), 0u); // a sample, as with threads
 }
 
 #endif
