@@ -61,34 +61,60 @@ std::size_t CharLength(std::string_view s, std::size_t i)
     return length;
 }
 
-// The two-pointer wildcard match: on a mismatch only the last star takes one more
-// character, so the work is bounded by mask length times name length.
+// Runs the mask as a set of states over the name, one name position at a time. "?" and a
+// step of "*" take a whole character, a literal byte only itself, so a literal can end
+// inside a character of a broken name and a later star must go on from there: the classic
+// two-pointer match (retry only from the last star) misses those paths. The set keeps
+// every path at once; the work is bounded by mask length times name length.
 bool MatchWildcards(std::string_view mask, std::string_view name)
 {
-    constexpr std::size_t kNoStar = std::string_view::npos;
-    std::size_t m = 0, n = 0;
-    std::size_t starMask = kNoStar, starName = 0;
-    while (n < name.size()) {
-        if (m < mask.size() && mask[m] == '*') {
-            starMask = m++;
-            starName = n;
-        } else if (m < mask.size() && mask[m] == '?') {
-            n += CharLength(name, n);
-            ++m;
-        } else if (m < mask.size() && mask[m] == name[n]) {
-            ++m;
-            ++n;
-        } else if (starMask != kNoStar) {
-            starName += CharLength(name, starName);
-            n = starName;
-            m = starMask + 1;
-        } else {
-            return false;
+    // A run of stars takes what one star takes.
+    std::string pattern;
+    pattern.reserve(mask.size());
+    for (const char c : mask)
+        if (c != '*' || pattern.empty() || pattern.back() != '*')
+            pattern += c;
+    const std::size_t states = pattern.size() + 1;
+
+    // Steps reach at most four bytes ahead (the longest character): five rows in turn.
+    constexpr std::size_t kRows = 5;
+    std::vector<unsigned char> rows(kRows * states, 0);
+    const auto row = [&](std::size_t n) { return rows.data() + (n % kRows) * states; };
+    std::size_t reached = 0; // the furthest position any state got to
+    row(0)[0] = 1;
+    for (std::size_t n = 0;; ++n) {
+        if (n > reached)
+            return false; // every path has failed
+        unsigned char *current = row(n);
+        for (std::size_t m = 0; m + 1 < states; ++m)
+            if (current[m] && pattern[m] == '*')
+                current[m + 1] = 1; // the star takes nothing
+        if (n == name.size())
+            return current[states - 1] != 0;
+        const std::size_t character = CharLength(name, n);
+        unsigned char *afterCharacter = row(n + character);
+        unsigned char *afterByte = row(n + 1);
+        bool anyCharacter = false, anyByte = false;
+        for (std::size_t m = 0; m + 1 < states; ++m) {
+            if (!current[m])
+                continue;
+            if (pattern[m] == '*') {
+                afterCharacter[m] = 1;
+                anyCharacter = true;
+            } else if (pattern[m] == '?') {
+                afterCharacter[m + 1] = 1;
+                anyCharacter = true;
+            } else if (pattern[m] == name[n]) {
+                afterByte[m + 1] = 1;
+                anyByte = true;
+            }
         }
+        if (anyCharacter)
+            reached = std::max(reached, n + character);
+        if (anyByte)
+            reached = std::max(reached, n + 1);
+        std::fill(current, current + states, 0);
     }
-    while (m < mask.size() && mask[m] == '*')
-        ++m;
-    return m == mask.size();
 }
 
 std::string FolderPrefixOf(const std::string &path)

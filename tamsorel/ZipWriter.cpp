@@ -580,11 +580,16 @@ ZipWriter::AddResult ZipWriter::AbortEntry()
 
 void ZipWriter::WriteCentralHeader(const Entry &e)
 {
+    // A zip64 field, when needed at all, carries both sizes (their classic fields say
+    // 0xffffffff), as in the local header: Info-ZIP's unzip 6.0 reads a size from it
+    // whenever an earlier entry's size was exactly 0xffffffff, and would take an offset
+    // that stood first for that size.
+    const bool sizes64 = e.size >= kMax32 || e.compressedSize >= kMax32 || e.offset >= kMax32;
     Bytes zip64;
-    if (e.size >= kMax32)
+    if (sizes64) {
         zip64.U64(e.size);
-    if (e.compressedSize >= kMax32)
         zip64.U64(e.compressedSize);
+    }
     if (e.offset >= kMax32)
         zip64.U64(e.offset);
     const std::size_t extraSize = (zip64.data.empty() ? 0 : 4 + zip64.data.size()) + 9;
@@ -598,8 +603,8 @@ void ZipWriter::WriteCentralHeader(const Entry &e)
     h.U16(e.dosTime);
     h.U16(e.dosDate);
     h.U32(e.crc);
-    h.U32(Clamp32(e.compressedSize));
-    h.U32(Clamp32(e.size));
+    h.U32(sizes64 ? kMax32 : e.compressedSize);
+    h.U32(sizes64 ? kMax32 : e.size);
     h.U16(e.name.size());
     h.U16(extraSize);
     h.U16(0); // comment

@@ -5,6 +5,7 @@
 
 #include "tests/cli/ChildProcess.h"
 #include "tests/cli/CliTestUtil.h"
+#include "tests/support/ZipReaders.h"
 
 namespace kelvane::test {
 namespace {
@@ -37,6 +38,7 @@ TEST(BatchBinary, CleanRunExitsZeroAndWritesReadableArchives)
     EXPECT_EQ(take1.entries[1].name, "take1.txt");
     EXPECT_EQ(take1.entries[1].data, "notes");
     EXPECT_EQ(ZipNames(dir / "dst/src/take2.zip"), (std::vector<std::string> {"take2.avi"}));
+    EXPECT_EQ(ExpectFolderReadsAlike(dir / "dst"), 2u);
 }
 
 TEST(BatchBinary, ConflictExitsOneWithTheReportOnStandardError)
@@ -57,6 +59,7 @@ TEST(BatchBinary, ConflictExitsOneWithTheReportOnStandardError)
               std::string::npos)
         << r.err;
     EXPECT_EQ(ZipNames(dir / "dst/conflict.zip"), (std::vector<std::string> {"clip.avi"}));
+    EXPECT_EQ(ExpectFolderReadsAlike(dir / "dst"), 2u);
 }
 
 TEST(BatchBinary, UsageErrorsExitTwo)
@@ -113,6 +116,7 @@ TEST(BatchBinary, SettingsFileNamedOnTheCommandLineWinsOverTheCurrentDirectory)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ZipNames(dir / "named-target/src.zip"), (std::vector<std::string> {"one.txt"}));
     EXPECT_FALSE(FileExists(dir / "dst"));
+    EXPECT_EQ(ExpectFolderReadsAlike(dir / "named-target"), 1u);
 }
 
 TEST(BatchBinary, WithoutSettingsFileTheDefaultsAreUsed)
@@ -124,6 +128,7 @@ TEST(BatchBinary, WithoutSettingsFileTheDefaultsAreUsed)
     const ChildResult r = RunChild(kBinary, {}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(ZipNames(dir / "D:/Orvel/AVIs/Archive/AVIs/take1.zip").size() == 1u);
+    EXPECT_EQ(ExpectFolderReadsAlike(dir / "D:/Orvel/AVIs/Archive"), 1u);
 }
 
 TEST(BatchBinary, OnATerminalProgressIsABarRedrawnInPlace)
@@ -144,6 +149,7 @@ TEST(BatchBinary, OnATerminalProgressIsABarRedrawnInPlace)
     EXPECT_NE(r.err.find('\n'), std::string::npos);
     EXPECT_EQ(r.err.find("done"), std::string::npos);
     EXPECT_EQ(ListDir(dir / "dst"), (std::vector<std::string> {"a.zip", "b.zip", "c.zip"}));
+    EXPECT_EQ(ExpectFolderReadsAlike(dir / "dst"), 3u);
 }
 
 TEST(BatchBinary, CtrlCStopsAfterTheFileInHandWithCompleteArchives)
@@ -196,6 +202,7 @@ TEST(BatchBinary, CtrlCStopsAfterTheFileInHandWithCompleteArchives)
     }
     EXPECT_EQ(ListDir(dir / "dst"), std::vector<std::string> {"src.zip"});
     EXPECT_TRUE(NoTempLeftovers(dir.path()));
+    EXPECT_EQ(ExpectFolderReadsAlike(dir / "dst"), 1u);
 }
 
 } // namespace

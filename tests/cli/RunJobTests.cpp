@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/cli/CliTestUtil.h"
+#include "tests/support/ZipReaders.h"
 
 namespace kelvane::batch {
 namespace {
@@ -52,6 +53,9 @@ protected:
             m[e.name] = e.data;
         return m;
     }
+
+    // Every archive the run wrote goes through the independent readers too.
+    void TearDown() override { ExpectFolderReadsAlike(dir / "dst"); }
 
     TempDir dir;
     std::ostringstream err;
@@ -200,6 +204,7 @@ TEST(BatchMainSettings, SettingsComeFromTheCurrentDirectoryOrTheNamedFile)
     EXPECT_EQ(BatchMain({"-q", "--settings", "named.ini"}, out, err, false, false), kExitClean);
     EXPECT_TRUE(FileExists(dir / "other/x.zip"));
     EXPECT_EQ(err.str(), "kelvane-batch: 1 file\nkelvane-batch: done, 1 of 1 file\n");
+    EXPECT_EQ(ExpectFolderReadsAlike(dir.path()), 2u);
 }
 
 } // namespace

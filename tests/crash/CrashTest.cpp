@@ -19,6 +19,7 @@
 #include "platform/FileSystem.h"
 #include "settings/JobSettings.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/ZipReaders.h"
 
 #include <gtest/gtest.h>
 
@@ -372,6 +373,15 @@ TEST_P(KilledRuns, AnotherRunCleansUpAndCompletesTheJob)
         (byDelay ? tally.delayKills : tally.lineKills)++;
         Trial(n, lines, delay);
     }
+    // The archives of every trial's final run: a sample of up to 20 of them through the
+    // independent readers (the sources hold zip-named files that are not archives).
+    std::vector<std::string> zips;
+    for (int n = 0; n < kills; ++n) {
+        const std::vector<std::string> trial
+            = ZipsIn(tmp / ("k" + std::to_string(n)) + "/out", 1000);
+        zips.insert(zips.end(), trial.begin(), trial.end());
+    }
+    EXPECT_GT(ExpectArchivesReadAlike(Spread(zips, 20)).size(), 0u);
     std::cout << (perName() ? "per-name" : "single") << ": " << tally.kills << " kills ("
               << tally.lineKills << " after progress lines, " << tally.delayKills
               << " after delays); runs that ended before their kill: " << tally.finishedFirst

@@ -6,6 +6,7 @@
 #include "engine/ArchiveRun.h"
 #include "tests/engine/FakeWindow.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/ZipReaders.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,11 @@ protected:
         s.skipConflicts = 0;
         s.storePathInZip = 0;
     }
+
+    // Every archive the test left in the target goes through the independent readers;
+    // tests compare libarchive's view with the expected entries, the readers must agree
+    // with it. Up to 20 archives, spread over the sorted names.
+    void TearDown() override { ExpectFolderReadsAlike(out); }
 
     // A source file whose content is its own name, so that contents can be told apart.
     void Source(const std::string &name) { WriteFile(src + "/" + name, "data of " + name); }

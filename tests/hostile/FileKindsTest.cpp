@@ -39,6 +39,7 @@ protected:
     {
         if (socket_ >= 0)
             ::close(socket_);
+        HostileRun::TearDown();
     }
 
     void Link(const std::string &target, const std::string &name)

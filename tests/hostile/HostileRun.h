@@ -5,8 +5,8 @@
 
 #include "engine/ArchiveRun.h"
 #include "tests/engine/FakeWindow.h"
-#include "tests/hostile/ZipReaders.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/ZipReaders.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +40,9 @@ protected:
         s.skipConflicts = 0;
         s.storePathInZip = 0;
     }
+
+    // Beside the archives a test checks by name: every archive in the target (up to 20).
+    void TearDown() override { ExpectFolderReadsAlike(out); }
 
     // The first run goes through `window`; each later one through a fresh window with the
     // same settings, so that every run's messages can be looked at apart.

@@ -95,6 +95,23 @@ TEST(MatchMask, QuestionMarkTakesOneUtf8Character)
     EXPECT_TRUE(MatchMask("???", "\xC0\x80x")); // overlong form
 }
 
+TEST(MatchMask, StarGoesOnFromInsideACharacterAMaskByteEndedIn)
+{
+    // Name: a lone C3, then the character C3 82. Taking the first C3 with the mask's C3
+    // leaves the second star at the character, which it can only step over whole; the
+    // match needs the first star to take the lone C3, so that the mask's C3 and 82 take
+    // the character's two bytes.
+    EXPECT_TRUE(MatchMask("*\xC3*\x82", "\xC3\xC3\x82"));
+    EXPECT_TRUE(MatchMask("*\xC3\x82", "\xC3\xC3\x82"));
+    // From a whole character's start, "*" and "?" never split it...
+    EXPECT_FALSE(MatchMask("*\x82", "\xC3\x82"));
+    EXPECT_FALSE(MatchMask("?\x82", "\xC3\x82"));
+    // ...but once a mask byte took its first byte, the rest counts byte by byte.
+    EXPECT_TRUE(MatchMask("\xC3?", "\xC3\x82"));
+    EXPECT_TRUE(MatchMask("\xC3*\x82", "\xC3\x82"));
+    EXPECT_FALSE(MatchMask("\xC3??", "\xC3\x82"));
+}
+
 TEST(MatchMask, ManyStarsAgainstALongNameFinish)
 {
     const std::string longName = std::string(254, 'a') + "x";

@@ -18,6 +18,7 @@
 #include "settings/JobSettings.h"
 #include "tests/engine/FakeWindow.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/ZipReaders.h"
 
 #include <gtest/gtest.h>
 
@@ -344,6 +345,9 @@ TEST_P(RaceTest, TwoThreads)
         Check(RunTwoThreads(settings, n));
     }
     PrintTally("threads");
+    // Every trial keeps its folder: a sample of up to 20 of all the archives the runs
+    // wrote goes through the independent readers.
+    EXPECT_GT(ExpectFolderReadsAlike(tmp.path(), 20), 0u);
 }
 
 #ifdef KELVANE_BATCH_BINARY
@@ -439,6 +443,7 @@ TEST_P(RaceTest, TwoBatchProcesses)
             std::remove((folder + "/" + name).c_str());
     }
     PrintTally("processes");
+    EXPECT_GT(ExpectFolderReadsAlike(tmp.path(), 20), 0u); // a sample, as with threads
 }
 
 #endif

@@ -4,6 +4,7 @@
 #include "RawZip.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/ZipReaders.h"
 
 #include <algorithm>
 #include <csignal>
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using kelvane::test::ExpectArchivesReadAlike;
 using kelvane::test::FileExists;
 using kelvane::test::ListDir;
 using kelvane::test::MakeDirs;
@@ -155,6 +157,7 @@ for i in z.infolist():
         EXPECT_EQ(status, 0) << sz;
         EXPECT_NE(sz.find("Everything is Ok"), std::string::npos) << sz;
     }
+    EXPECT_EQ(ExpectArchivesReadAlike({archive}).size(), 1u);
 }
 
 TEST(ArchiveApiTest, StoredNamesAreRelativeAndNeverClimbOut)
@@ -208,6 +211,7 @@ TEST(ArchiveApiTest, StoredNamesAreRelativeAndNeverClimbOut)
     EXPECT_EQ(Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist())",
                      dir / "none.zip", &status),
               "[]\n");
+    EXPECT_EQ(ExpectArchivesReadAlike({archive, dir / "none.zip"}).size(), 2u);
 }
 
 TEST(ArchiveApiTest, Utf8FlagOnlyForNonAsciiUtf8Names)
@@ -236,6 +240,7 @@ TEST(ArchiveApiTest, Utf8FlagOnlyForNonAsciiUtf8Names)
         "import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist()[1])", archive, &status);
     EXPECT_EQ(status, 0) << py;
     EXPECT_EQ(py, utf8 + "\n");
+    EXPECT_EQ(ExpectArchivesReadAlike({archive}).size(), 1u);
 }
 
 TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
@@ -374,6 +379,7 @@ TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
     int status = -1;
     const std::string out = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(ExpectArchivesReadAlike({archive}).size(), 1u);
 }
 
 TEST(ArchiveApiTest, OpenFailsForMissingFolderAndUnknownModes)
@@ -426,6 +432,7 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
                  dir / "rel.zip", &status);
     EXPECT_EQ(py, "[]\n");
     EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_EQ(ExpectArchivesReadAlike({archive, dir / "rel.zip"}).size(), 2u);
 }
 
 TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
@@ -514,6 +521,7 @@ TEST(ArchiveApiTest, IndependentArchivesAtOnce)
     EXPECT_TRUE(ArchiveClose(&a));
     EXPECT_EQ(ZipNames(dir / "a.zip"), (std::vector<std::string> {"f1", "f2"}));
     EXPECT_EQ(ZipNames(dir / "b.zip"), (std::vector<std::string> {"f2"}));
+    EXPECT_EQ(ExpectArchivesReadAlike({dir / "a.zip", dir / "b.zip"}).size(), 2u);
 }
 
 TEST(ArchiveApiTest, MoreThan65535EntriesUseZip64Records)

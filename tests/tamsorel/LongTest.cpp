@@ -147,7 +147,8 @@ TEST(TamsorelLongTest, FileOver4GiBThenSmallFile)
     ASSERT_EQ(first.local.extra.count(0x0001), 1u);
     EXPECT_EQ(LittleEndian(first.local.extra.at(0x0001), 0, 8), bigSize);
     EXPECT_EQ(first.central.size32, kOverflow);
-    ASSERT_EQ(first.central.extra.at(0x0001).size(), 8u) << "only the size overflowed";
+    EXPECT_EQ(first.central.compressedSize32, kOverflow);
+    ASSERT_EQ(first.central.extra.at(0x0001).size(), 16u) << "both sizes, no offset";
     EXPECT_EQ(LittleEndian(first.central.extra.at(0x0001), 0, 8), bigSize);
     EXPECT_EQ(raw.entries[1].central.extra.count(0x0001), 0u);
     EXPECT_EQ(raw.entries[1].local.extra.count(0x0001), 0u);
@@ -189,16 +190,21 @@ TEST(TamsorelLongTest, CompressedSizeAndOffsetPast4GiB)
     ASSERT_TRUE(raw.ok) << raw.error;
     EXPECT_TRUE(raw.zip64End) << "the central directory starts past 4 GiB";
     const auto &noise = raw.entries.at(0);
-    EXPECT_EQ(noise.central.size32, size);
+    // The zip64 field holds both sizes, though only the compressed one overflowed.
+    EXPECT_EQ(noise.central.size32, kOverflow);
     EXPECT_EQ(noise.central.compressedSize32, kOverflow);
-    ASSERT_EQ(noise.central.extra.at(0x0001).size(), 8u);
-    const std::uint64_t compressed = LittleEndian(noise.central.extra.at(0x0001), 0, 8);
+    ASSERT_EQ(noise.central.extra.at(0x0001).size(), 16u);
+    EXPECT_EQ(LittleEndian(noise.central.extra.at(0x0001), 0, 8), size);
+    const std::uint64_t compressed = LittleEndian(noise.central.extra.at(0x0001), 8, 8);
     EXPECT_GT(compressed, std::uint64_t {kOverflow});
     EXPECT_EQ(noise.local.size32, kOverflow) << "a local zip64 field holds both sizes";
     EXPECT_EQ(LittleEndian(noise.local.extra.at(0x0001), 0, 8), size);
     EXPECT_EQ(LittleEndian(noise.local.extra.at(0x0001), 8, 8), compressed);
     const auto &second = raw.entries.at(1);
     EXPECT_EQ(second.central.offset32, kOverflow);
+    EXPECT_EQ(second.central.size32, kOverflow) << "sizes go with the offset";
+    ASSERT_EQ(second.central.extra.at(0x0001).size(), 24u);
+    EXPECT_EQ(LittleEndian(second.central.extra.at(0x0001), 0, 8), after.size());
     EXPECT_GT(second.offset, std::uint64_t {kOverflow});
     EXPECT_EQ(second.local.name, "after.txt") << "offset resolved through zip64";
 
