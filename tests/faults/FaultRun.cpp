@@ -3,7 +3,7 @@
 #include "engine/ArchiveRun.h"
 #include "platform/TempFiles.h"
 #include "tamsorel/tamsorel.h"
-#include "tests/hostile/ZipReaders.h"
+#include "tests/support/ZipReaders.h"
 
 #include <algorithm>
 #include <climits>
@@ -164,20 +164,44 @@ std::string Describe(const TracedCall &call)
     return std::string(io::CallName(call.call)) + (call.path.empty() ? "" : " " + call.path);
 }
 
+namespace {
+
+TracedCall Traced(const io::CallInfo &info)
+{
+    TracedCall traced {info.call, info.path ? info.path : "", io::ChangesStorage(info)};
+    if (info.call == io::Call::Read && info.fd >= 0) {
+        char buffer[PATH_MAX];
+        const std::string link = "/proc/self/fd/" + std::to_string(info.fd);
+        const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+        if (length > 0)
+            traced.path.assign(buffer, static_cast<std::size_t>(length));
+    }
+    return traced;
+}
+
+} // namespace
+
+bool SameCall(const TracedCall &a, const TracedCall &b)
+{
+    // Each run has folders of its own: the file's name is what identifies it.
+    const auto baseName = [](const std::string &path) { return path.substr(path.rfind('/') + 1); };
+    return a.call == b.call && baseName(a.path) == baseName(b.path);
+}
+
 int SweepHook::Before(const io::CallInfo &info)
 {
     const long n = ++calls_;
     if (trace) {
-        TracedCall traced {info.call, info.path ? info.path : "", io::ChangesStorage(info)};
-        if (info.call == io::Call::Read && info.fd >= 0) {
-            char buffer[PATH_MAX];
-            const std::string link = "/proc/self/fd/" + std::to_string(info.fd);
-            const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
-            if (length > 0)
-                traced.path.assign(buffer, static_cast<std::size_t>(length));
-        }
+        TracedCall traced = Traced(info);
         std::lock_guard<std::mutex> lock(mutex_);
         trace_.push_back(std::move(traced));
+    }
+    if (action && actionAt) {
+        if (fired_.load() || !SameCall(Traced(info), *actionAt) || ++matched_ != occurrence)
+            return 0;
+        fired_ = true;
+        action();
+        return 0;
     }
     if (target == 0 || n < target)
         return 0;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -60,6 +61,8 @@ struct TracedCall
     bool changesStorage;
 };
 std::string Describe(const TracedCall &call);
+// The same call on the same file (by name), in another run.
+bool SameCall(const TracedCall &a, const TracedCall &b);
 
 // Counts every call; fails the target-th (1-based) with error and, when persistent, every
 // later call that changes what is stored; or runs action just before the target-th call.
@@ -73,6 +76,11 @@ public:
     // A full disk still lets files be removed; a broken one may not.
     bool spareRemoval = false;
     std::function<void()> action; // instead of a failure, when set
+    // With an action: it runs before the occurrence-th call of this kind on this file
+    // (target is then ignored). Archives close on threads of their own, so the call with a
+    // given number is not always the same call.
+    std::optional<TracedCall> actionAt;
+    long occurrence = 1;
 
     int Before(const io::CallInfo &info) override;
 
@@ -85,6 +93,7 @@ public:
 private:
     std::atomic<long> calls_ {0};
     std::atomic<bool> fired_ {false};
+    std::atomic<long> matched_ {0};
     std::atomic<bool> removalFailed_ {false};
     mutable std::mutex mutex_;
     std::vector<TracedCall> trace_;

@@ -7,7 +7,7 @@
 // over every N.
 
 #include "tests/faults/FaultRun.h"
-#include "tests/hostile/ZipReaders.h"
+#include "tests/support/ZipReaders.h"
 
 #include <gtest/gtest.h>
 

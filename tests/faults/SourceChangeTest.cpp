@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -85,7 +87,8 @@ TEST_P(SourceChanges, JustBeforeOpenAndRead)
         run.Run(&counter);
         ASSERT_TRUE(run.Check().empty());
     }
-    const std::vector<ChangePoint> points = ChangePoints(scenario, counter.Trace());
+    const std::vector<TracedCall> trace = counter.Trace();
+    const std::vector<ChangePoint> points = ChangePoints(scenario, trace);
     // Every source file is opened at least once, and read (or copied) after that; but a
     // skipped conflict is never read.
     const std::size_t skipped = scenario.skipConflicts ? scenario.conflicting.size() : 0;
@@ -101,6 +104,10 @@ TEST_P(SourceChanges, JustBeforeOpenAndRead)
             const std::string grown = original + "grown while the run was at it\n";
             SweepHook hook;
             hook.target = point.call;
+            hook.actionAt = trace[static_cast<std::size_t>(point.call - 1)];
+            hook.occurrence = std::count_if(
+                trace.begin(), trace.begin() + point.call,
+                [&](const TracedCall &call) { return SameCall(call, *hook.actionAt); });
             hook.action = [&] {
                 switch (change) {
                 case Change::Remove:
