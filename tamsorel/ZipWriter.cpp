@@ -417,12 +417,7 @@ private:
     z_stream stream_;
 };
 
-ZipWriter::ZipWriter(int fd)
-    : out_(fd)
-    , deflater_(std::make_unique<Deflater>())
-    , input_(kReadChunk)
-    , output_(kDeflateOutputSize)
-{ }
+ZipWriter::ZipWriter(int fd) : out_(fd) { }
 
 ZipWriter::~ZipWriter() = default;
 
@@ -461,6 +456,13 @@ ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &sour
     if (!StartEntry(info, e))
         return AddResult::SourceFailed;
 
+    // The streaming buffers and zlib's state are made on the first streamed entry only: an
+    // archive of prepared entries (most of them, and thousands a run) never needs them.
+    if (!deflater_) {
+        input_.resize(kReadChunk);
+        output_.resize(kDeflateOutputSize);
+        deflater_ = std::make_unique<Deflater>();
+    }
     const std::vector<unsigned char> placeholder = LocalHeader(
         e.name, kVersionDeflate, e.flags, e.method, e.dosTime, e.dosDate, 0, 0, 0, e.mtime);
     if (!out_.Write(placeholder.data(), placeholder.size()) || !deflater_->Reset())
