@@ -31,8 +31,12 @@ constexpr int kReplaceMode = 0;
 constexpr int kNeverReplaceMode = 1;
 
 // Per-name archives closing at once at most, and the size up to which an archive's
-// files count as small enough to close alongside others.
-constexpr std::size_t kClosingAtOnce = 8;
+// files count as small enough to close alongside many others. An archive of larger files
+// may hold large buffers until its data is written: two of them close at once at most,
+// so that one syncs while the next compresses (the back end's budget for bytes in flight
+// allows for that and the archive being filled).
+constexpr std::size_t kClosingAtOnce = 16;
+constexpr std::size_t kLargeClosingAtOnce = 2;
 constexpr std::uint64_t kSmallArchive = std::uint64_t {1} << 20;
 
 // A copy or an archive still being written, perhaps by another run.
@@ -290,13 +294,15 @@ bool Passes::PerNamePass()
         ArchiveHandle handle = current.Detach(next.files);
         for (const SourceFile &file : next.files)
             next.bytes += platform::FileSize(file.path);
-        // An archive of large files closes alone: its buffers may be large. Small ones
-        // close several at a time, so that their syncs reach the disk together.
-        if (next.bytes > kSmallArchive
-            || (!closing.empty() && closing.back().bytes > kSmallArchive))
-            settleAll();
-        while (closing.size() >= kClosingAtOnce)
+        // Small archives close many at a time, so that their syncs reach the disk together.
+        const auto isLarge = [](const Closing &c) { return c.bytes > kSmallArchive; };
+        for (;;) {
+            const bool anyLarge
+                = isLarge(next) || std::any_of(closing.begin(), closing.end(), isLarge);
+            if (closing.size() < (anyLarge ? kLargeClosingAtOnce : kClosingAtOnce))
+                break;
             settleOldest();
+        }
         next.ticket = closers.Start(handle);
         if (next.ticket) {
             closing.push_back(std::move(next));

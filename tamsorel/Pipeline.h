@@ -29,8 +29,9 @@ struct PipelineLimits
     // Files up to this size are read whole and compressed in one call; larger ones stream.
     std::size_t wholeBufferLimit = std::size_t {32} << 20;
     // Bytes of input and output buffers in flight at most (one entry may exceed it alone).
-    // Two archives may be in flight at once (one closing while the next is filled).
-    std::size_t bytesInFlight = std::size_t {96} << 20;
+    // Three archives may be in flight at once (two closing while the next is filled), and
+    // the whole process stays under 256 MiB.
+    std::size_t bytesInFlight = std::size_t {72} << 20;
     // Entries in flight at most: many small files need no deeper queue to keep the workers
     // busy, and each costs a little beyond its buffers.
     std::size_t entriesInFlight = 1024;
