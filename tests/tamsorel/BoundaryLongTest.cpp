@@ -3,6 +3,7 @@
 // and 65,536 entries (the same for the 16-bit count). Every archive is read back by 7-Zip,
 // Info-ZIP and Python's zipfile. Slow (minutes): registered with the label "long".
 
+#include "LongTestSupport.h"
 #include "RawZip.h"
 #include "tamsorel/ZipWriter.h"
 #include "tamsorel/tamsorel.h"
@@ -12,7 +13,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -23,23 +23,16 @@ using kelvane::test::ReaderReport;
 using kelvane::test::ReadWithAllReaders;
 using kelvane::test::TempDir;
 using kelvane::test::WriteFile;
+using tamsorel::test::FreeBytes;
+using tamsorel::test::kFourGiB;
+using tamsorel::test::kOverflow;
 using tamsorel::test::LittleEndian;
 using tamsorel::test::ReadRawZip;
+using tamsorel::test::WriteBigThenText;
 
 namespace {
 
-constexpr std::uint64_t kFourGiB = std::uint64_t {1} << 32;
-constexpr std::uint32_t kOverflow = 0xffffffffu;
 const std::uint64_t kSizes[] = {kFourGiB - 1, kFourGiB};
-
-std::uint64_t FreeBytes(const std::string &dir)
-{
-    struct statvfs fs
-    { };
-    if (::statvfs(dir.c_str(), &fs) != 0)
-        return 0;
-    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
 
 // Bytes the file takes on disk, as du counts them.
 std::uint64_t DiskUse(const std::string &path)
@@ -80,23 +73,6 @@ public:
 
 private:
     std::uint64_t left_;
-};
-
-class StringSource : public tamsorel::ByteSource
-{
-public:
-    explicit StringSource(std::string s) : s_(std::move(s)) { }
-    std::int64_t Read(unsigned char *buffer, std::size_t size) override
-    {
-        const std::size_t n = std::min(size, s_.size() - pos_);
-        std::copy_n(s_.data() + pos_, n, buffer);
-        pos_ += n;
-        return static_cast<std::int64_t>(n);
-    }
-
-private:
-    std::string s_;
-    std::size_t pos_ = 0;
 };
 
 // The readers' one report on an archive of a big zero entry and a small one after it.
@@ -176,23 +152,9 @@ TEST(TamsorelBoundaryTest, StoredEntriesOf4GiBMinusOneAnd4GiBThenOneMore)
     for (const std::uint64_t size : kSizes) {
         SCOPED_TRACE("size " + std::to_string(size));
         const std::string archive = dir / "stored.zip";
-        const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0);
-        {
-            tamsorel::ZipWriter writer(fd);
-            tamsorel::EntryInfo info;
-            info.name = "zeros.bin";
-            info.compression = tamsorel::Compression::Store;
-            tamsorel::SetEntryTime(info, 1700000000);
-            ZeroSource zeros(size);
-            ASSERT_EQ(writer.AddEntry(info, zeros), tamsorel::ZipWriter::AddResult::Added);
-            info.name = "after.txt";
-            info.compression = tamsorel::Compression::Auto;
-            StringSource text(after);
-            ASSERT_EQ(writer.AddEntry(info, text), tamsorel::ZipWriter::AddResult::Added);
-            ASSERT_TRUE(writer.Finish());
-        }
-        ::close(fd);
+        ZeroSource zeros(size);
+        ASSERT_TRUE(
+            WriteBigThenText(archive, "zeros.bin", tamsorel::Compression::Store, zeros, after));
 
         const auto raw = ReadRawZip(archive);
         ASSERT_TRUE(raw.ok) << raw.error;

@@ -1,6 +1,7 @@
 // Archives past the 4 GiB limits of the classic zip fields. Slow (minutes): registered
 // with the label "long".
 
+#include "LongTestSupport.h"
 #include "RawZip.h"
 #include "tamsorel/ZipWriter.h"
 #include "tamsorel/tamsorel.h"
@@ -9,30 +10,21 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 using kelvane::test::ReadZip;
 using kelvane::test::TempDir;
 using kelvane::test::WriteFile;
+using tamsorel::test::FreeBytes;
+using tamsorel::test::kFourGiB;
+using tamsorel::test::kOverflow;
 using tamsorel::test::LittleEndian;
 using tamsorel::test::ReadRawZip;
 using tamsorel::test::RunCommand;
 using tamsorel::test::ShellQuote;
+using tamsorel::test::WriteBigThenText;
 
 namespace {
-
-constexpr std::uint64_t kFourGiB = std::uint64_t {1} << 32;
-constexpr std::uint32_t kOverflow = 0xffffffffu;
-
-std::uint64_t FreeBytes(const std::string &dir)
-{
-    struct statvfs fs
-    { };
-    if (::statvfs(dir.c_str(), &fs) != 0)
-        return 0;
-    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
 
 void CheckWithOtherReaders(const std::string &archive, const std::string &expectedSizes)
 {
@@ -78,23 +70,6 @@ public:
 private:
     std::uint64_t left_;
     std::uint64_t state_ = 0x9e3779b97f4a7c15u;
-};
-
-class StringSource : public tamsorel::ByteSource
-{
-public:
-    explicit StringSource(std::string s) : s_(std::move(s)) { }
-    std::int64_t Read(unsigned char *buffer, std::size_t size) override
-    {
-        const std::size_t n = std::min(size, s_.size() - pos_);
-        std::copy_n(s_.data() + pos_, n, buffer);
-        pos_ += n;
-        return static_cast<std::int64_t>(n);
-    }
-
-private:
-    std::string s_;
-    std::size_t pos_ = 0;
 };
 
 } // namespace
@@ -167,24 +142,10 @@ TEST(TamsorelLongTest, CompressedSizeAndOffsetPast4GiB)
     const std::uint64_t size = kOverflow - (256 << 10);
     const std::string after = "after the noise";
     const std::string archive = dir / "noise.zip";
-    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    {
-        tamsorel::ZipWriter writer(fd);
-        tamsorel::EntryInfo info;
-        info.name = "noise.bin";
-        // Left to itself the writer would store noise; deflated, it grows past 4 GiB.
-        info.compression = tamsorel::Compression::Deflate;
-        tamsorel::SetEntryTime(info, 1700000000);
-        NoiseSource noise(size);
-        ASSERT_EQ(writer.AddEntry(info, noise), tamsorel::ZipWriter::AddResult::Added);
-        info.name = "after.txt";
-        info.compression = tamsorel::Compression::Auto;
-        StringSource text(after);
-        ASSERT_EQ(writer.AddEntry(info, text), tamsorel::ZipWriter::AddResult::Added);
-        ASSERT_TRUE(writer.Finish());
-    }
-    ::close(fd);
+    // Left to itself the writer would store noise; deflated, it grows past 4 GiB.
+    NoiseSource noiseData(size);
+    ASSERT_TRUE(
+        WriteBigThenText(archive, "noise.bin", tamsorel::Compression::Deflate, noiseData, after));
 
     const auto raw = ReadRawZip(archive);
     ASSERT_TRUE(raw.ok) << raw.error;
