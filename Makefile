@@ -2,8 +2,11 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all bootstrap configure build test test-long test-sanitize run clean format
+.PHONY: all bootstrap configure build test test-long test-sanitize test-package install package \
+        run clean format
 
 all: build
 
@@ -18,9 +21,10 @@ configure: bootstrap $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD)
 
-# Every test but the long ones (multi-gigabyte archives); CI runs those too.
+# Every test but the long ones (multi-gigabyte archives) and the Debian package's; CI runs
+# those too.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j2 -LE long
+	ctest --test-dir $(BUILD) --output-on-failure -j2 -LE 'long|package'
 
 test-long: build
 	ctest --test-dir $(BUILD) --output-on-failure -L long
@@ -29,6 +33,20 @@ test-sanitize: bootstrap
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j2 -LE long
+
+# The .deb built and checked (its files, a run of it, lintian).
+test-package: build
+	@scripts/bootstrap package
+	ctest --test-dir $(BUILD) --output-on-failure -L package
+
+# Installs under PREFIX (staged under DESTDIR when given). The tree can be moved whole.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# build/kelvane_<version>_<arch>.deb, for `apt install ./build/kelvane_*.deb`.
+package: build
+	@scripts/bootstrap package
+	cmake --build $(BUILD) --target package
 
 run: build
 	@scripts/run-window $(BUILD)

@@ -12,8 +12,6 @@
 
 namespace kelvane::test {
 
-namespace {
-
 std::string Quoted(const std::string &text)
 {
     std::string quoted = "'";
@@ -40,6 +38,8 @@ int Shell(const std::string &command, std::string &output)
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+namespace {
 
 std::string Verdict(const std::string &command)
 {

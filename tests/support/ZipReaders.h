@@ -12,6 +12,12 @@
 
 namespace kelvane::test {
 
+// The text in single quotes for the shell, quotes inside it escaped.
+std::string Quoted(const std::string &text);
+// Runs a shell command; returns its exit status (-1 when it did not exit) and puts its
+// standard output and standard error in output.
+int Shell(const std::string &command, std::string &output);
+
 // True when the program is on the PATH.
 bool HaveTool(const std::string &program);
 
