@@ -120,7 +120,8 @@ TEST(InstalledTree, DesktopEntryMetainfoAndIconsValidate)
     const std::vector<std::string> entries = ListDir(share + "/applications");
     ASSERT_EQ(entries.size(), 1u);
     const std::string entry = share + "/applications/" + entries[0];
-    Must("desktop-file-validate " + Quoted(entry));
+    // Not even a hint: a category without its main category leaves the entry out of menus.
+    EXPECT_EQ(Must("desktop-file-validate " + Quoted(entry)), "");
     const std::vector<std::string> metainfo = ListDir(share + "/metainfo");
     ASSERT_EQ(metainfo.size(), 1u);
     Must("appstreamcli validate --no-net " + Quoted(share + "/metainfo/" + metainfo[0]));
@@ -238,6 +239,5 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
     std::string lintian;
     const int status = Shell("lintian --fail-on error " + Quoted(deb), lintian);
     EXPECT_EQ(status, 0) << lintian;
-    EXPECT_EQ(lintian.find("\nE: "), std::string::npos) << lintian;
-    std::cout << lintian;
+    std::cout << lintian; // the warnings, for the log
 }
