@@ -87,6 +87,10 @@ enum class Commit {
     Replace, // replaces what stands at the name, in one step
 };
 
+// Whether a commit syncs the folder at once, or leaves that to a caller that places many
+// files and syncs their folder once when done (SyncFolder).
+enum class FolderSync { Now, Later };
+
 // Gives the file at `from` the name `to` (both in one folder). On failure `from` is left
 // as it was and the reason is returned.
 std::error_code Rename(const std::string &from, const std::string &to, Commit mode);
@@ -136,10 +140,12 @@ public:
     bool Sync();
 
     // Gives the file the name of its target (CommitAs: of name, in the same folder), then
-    // syncs the folder. Does not sync the file's data: call Sync first. Either way the
-    // file is closed afterwards, and on failure it is removed: nothing is left behind.
-    bool Commit(placement::Commit mode);
-    bool CommitAs(const std::string &name, placement::Commit mode);
+    // syncs the folder unless told not to. Does not sync the file's data: call Sync first.
+    // Either way the file is closed afterwards, and on failure it is removed: nothing is
+    // left behind.
+    bool Commit(placement::Commit mode, FolderSync sync = FolderSync::Now);
+    bool CommitAs(const std::string &name, placement::Commit mode,
+                  FolderSync sync = FolderSync::Now);
     // Removes the file and closes it.
     void Discard();
 
