@@ -342,8 +342,11 @@ std::error_code SaveFile(const std::string &path, std::string_view bytes)
     TempFile file = TempFile::CreateBeside(target);
     if (!file.IsOpen()) {
         // A folder the user may not write to can still hold a file that the user may: the
-        // plain save that such a file was made for still works there.
-        if (standing != native::Standing::Replaceable)
+        // plain save that such a file was made for still works there. Only then: on a full
+        // or failing disk, writing in place would risk the old file too.
+        const bool folderRefused = file.Error() == std::errc::permission_denied
+            || file.Error() == std::errc::operation_not_permitted;
+        if (standing != native::Standing::Replaceable || !folderRefused)
             return file.Error();
         const native::Handle handle = native::OpenExistingForWriting(target);
         if (handle == native::kNoHandle)
