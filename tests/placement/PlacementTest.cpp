@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvane::test {
@@ -66,7 +67,9 @@ TEST(TempFile, NewFilesAreUniqueAndBesideTheirTarget)
     EXPECT_EQ(none.Error(), std::errc::no_such_file_or_directory);
 
     // Going away without a commit leaves nothing.
-    first = TempFile();
+    {
+        TempFile dropped = std::move(first);
+    }
     second.Discard();
     EXPECT_EQ(ListDir(dir / "out"), std::vector<std::string> {});
 }
