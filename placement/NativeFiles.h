@@ -16,7 +16,10 @@ namespace kelvane::placement::native {
 using Handle = TempFile::NativeHandle;
 inline constexpr Handle kNoHandle = -1;
 
-// The calling thread's last error, as the failing call left it.
+// The calling thread's last error, as the failing call left it. The portable code tests it
+// against std::errc::file_exists (a name drawn twice), permission_denied and
+// operation_not_permitted (a folder that refuses a new file): an implementation whose own
+// error numbers do not compare equal to those conditions returns the generic ones.
 std::error_code LastError();
 
 // Fills buffer with unpredictable bytes (or, with no entropy yet, merely unique ones).

@@ -97,6 +97,27 @@ bool RemoveIfLeftover(int dirFd, const std::string &name)
     return removed;
 }
 
+// Writes all of data through write(bytes, left, done), which writes some of it and says
+// how much (as write(2) does); a write of nothing counts as an error.
+template<typename WriteSome>
+bool WriteEvery(const void *data, std::size_t size, WriteSome write)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written = write(bytes + done, size - done, done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 // Reads the link at path; false when it cannot.
 bool ReadLink(const std::string &path, std::size_t sizeHint, std::string &target)
 {
@@ -156,39 +177,16 @@ bool LockNew(Handle handle, const std::string &path)
 
 bool WriteAll(Handle handle, const void *data, std::size_t size)
 {
-    const auto *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t written = io::Write(Fd(handle), bytes, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return WriteEvery(data, size, [&](const char *bytes, std::size_t left, std::size_t) {
+        return io::Write(Fd(handle), bytes, left);
+    });
 }
 
 bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t offset)
 {
-    const auto *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t written = io::PWrite(Fd(handle), bytes, size, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return true;
+    return WriteEvery(data, size, [&](const char *bytes, std::size_t left, std::size_t done) {
+        return io::PWrite(Fd(handle), bytes, left, static_cast<off_t>(offset + done));
+    });
 }
 
 bool Sync(Handle handle)
