@@ -32,20 +32,26 @@ bool SameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens a regular file of the folder without following a link and without waiting (a
-// FIFO put there meanwhile must not block). -1 for anything else.
-int OpenRegularAt(int dirFd, const std::string &name)
+// Opens a regular file without waiting (a FIFO put there meanwhile must not block); -1,
+// with errno EINVAL for any other kind of file.
+int OpenRegular(int dirFd, const std::string &path, int flags)
 {
-    const int fd = io::OpenAt(dirFd, name.c_str(),
-                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    const int fd = io::OpenAt(dirFd, path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat status;
     if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         io::Close(fd);
+        errno = EINVAL;
         return -1;
     }
     return fd;
+}
+
+// A regular file of the folder, not through a link.
+int OpenRegularAt(int dirFd, const std::string &name)
+{
+    return OpenRegular(dirFd, name, O_RDONLY | O_NOFOLLOW);
 }
 
 // True when a live writer holds the temporary `name` (one that cannot be opened is held
@@ -275,17 +281,8 @@ int RemoveLeftovers(const std::string &folder)
 
 Handle OpenRegularForCopy(const std::string &path)
 {
-    // O_NONBLOCK: should the source be a FIFO, the open must not wait for a writer.
-    const int fd = io::Open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return kNoHandle;
-    struct stat status;
-    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        io::Close(fd);
-        errno = EINVAL;
-        return kNoHandle;
-    }
-    return fd;
+    const int fd = OpenRegular(AT_FDCWD, path, O_RDONLY);
+    return fd < 0 ? kNoHandle : fd;
 }
 
 void CopyPermissions(Handle from, Handle to)
@@ -381,17 +378,8 @@ bool KeepAttributes(Handle handle, const std::string &old)
 
 Handle OpenExistingForWriting(const std::string &path)
 {
-    const int fd
-        = io::Open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return kNoHandle;
-    struct stat status;
-    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        io::Close(fd);
-        errno = EINVAL;
-        return kNoHandle;
-    }
-    return fd;
+    const int fd = OpenRegular(AT_FDCWD, path, O_WRONLY | O_NOFOLLOW);
+    return fd < 0 ? kNoHandle : fd;
 }
 
 bool Truncate(Handle handle, std::uint64_t size)
