@@ -43,6 +43,14 @@ std::error_code LastErrorOr(std::errc reason)
     return error ? error : Failure(reason);
 }
 
+// Keeps the reason when an operation on a file failed; done is passed on.
+bool Outcome(bool done, bool open, std::error_code &error)
+{
+    if (!done)
+        error = open ? LastErrorOr(std::errc::io_error) : Failure(std::errc::bad_file_descriptor);
+    return done;
+}
+
 } // namespace
 
 bool IsTempName(std::string_view name)
@@ -220,38 +228,17 @@ TempFile TempFile::CreateBeside(const std::string &target)
 
 bool TempFile::Write(const void *data, std::size_t size)
 {
-    if (!IsOpen()) {
-        error_ = Failure(std::errc::bad_file_descriptor);
-        return false;
-    }
-    if (native::WriteAll(handle_, data, size))
-        return true;
-    error_ = LastErrorOr(std::errc::io_error);
-    return false;
+    return Outcome(IsOpen() && native::WriteAll(handle_, data, size), IsOpen(), error_);
 }
 
 bool TempFile::WriteAt(const void *data, std::size_t size, std::uint64_t offset)
 {
-    if (!IsOpen()) {
-        error_ = Failure(std::errc::bad_file_descriptor);
-        return false;
-    }
-    if (native::WriteAllAt(handle_, data, size, offset))
-        return true;
-    error_ = LastErrorOr(std::errc::io_error);
-    return false;
+    return Outcome(IsOpen() && native::WriteAllAt(handle_, data, size, offset), IsOpen(), error_);
 }
 
 bool TempFile::Sync()
 {
-    if (!IsOpen()) {
-        error_ = Failure(std::errc::bad_file_descriptor);
-        return false;
-    }
-    if (native::Sync(handle_))
-        return true;
-    error_ = LastErrorOr(std::errc::io_error);
-    return false;
+    return Outcome(IsOpen() && native::Sync(handle_), IsOpen(), error_);
 }
 
 bool TempFile::Commit(placement::Commit mode, FolderSync sync)
