@@ -304,17 +304,11 @@ std::error_code CopyFileNoReplace(const std::string &from, const std::string &to
     if (!copy.IsOpen())
         return copy.Error();
     native::CopyPermissions(source, copy.Handle());
-    if (!native::CopyData(source, copy.Handle())) {
-        const std::error_code error = LastErrorOr(std::errc::io_error);
-        copy.Discard();
-        return error;
-    }
+    if (!native::CopyData(source, copy.Handle()))
+        return LastErrorOr(std::errc::io_error); // the copy discards itself
     native::CopyTimes(source, copy.Handle());
-    if (!copy.Sync() || !copy.Commit(Commit::NoReplace)) {
-        const std::error_code error = copy.Error();
-        copy.Discard();
-        return error;
-    }
+    if (!copy.Sync() || !copy.Commit(Commit::NoReplace))
+        return copy.Error();
     return {};
 }
 
