@@ -180,10 +180,9 @@ TEST(RemoveLeftoverTemps, WritersOnOtherThreadsNeverLoseTheirFiles)
         content += "line " + std::to_string(i * 7919 % 100003) + "\n";
     WriteFile(tmp / "src/file.txt", content);
     std::atomic<bool> done {false};
-    std::atomic<int> removed {0};
     std::thread cleaner([&] {
         while (!done.load())
-            removed += RemoveLeftoverTemps(tmp / "out");
+            RemoveLeftoverTemps(tmp / "out");
     });
     constexpr int kRounds = 40;
     for (int i = 0; i < kRounds; ++i) {
@@ -198,9 +197,9 @@ TEST(RemoveLeftoverTemps, WritersOnOtherThreadsNeverLoseTheirFiles)
     }
     done = true;
     cleaner.join();
-    // The cleaner may have taken a new file in the instant between its creation and its
-    // lock (an empty one: the writer then makes another), but no writer lost anything.
-    EXPECT_LE(removed.load(), kRounds);
+    // The cleaner may take a new file in the instant between its creation and its lock (an
+    // empty one: the writer then makes another), as often as the scheduler lets it; but no
+    // writer loses anything.
     const std::vector<std::string> names = ListDir(tmp / "out");
     EXPECT_EQ(names.size(), 2u * kRounds);
     for (const std::string &name : names) {
