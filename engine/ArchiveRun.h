@@ -54,7 +54,7 @@ struct RunPaths
 {
     std::string sourceFolder; // the folder searched
     std::string fileMask; // the mask of the search
-    std::string sourceName; // last level of the source folder setting (may be empty)
+    std::string sourceName; // SourceNameOf the source folder setting (may be empty)
     std::string outputFolder; // where everything is written
     std::string singleArchive; // the archive of single-archive mode
     std::string conflictArchive; // the archive of the conflicts
@@ -62,7 +62,8 @@ struct RunPaths
 
 RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp);
 
-// The text of a folder setting after its last "/" or "\"; empty when it ends with one.
+// The last non-empty level of a folder setting: "Clips" of "D:\Clips" and of "D:\Clips\".
+// Both "/" and "\" separate levels. Empty when the setting holds nothing but separators.
 std::string SourceNameOf(const std::string &folderSetting);
 
 // A bare file name split at its last ".": the extension keeps the "."; the base name is

@@ -8,8 +8,13 @@ namespace kelvane {
 
 std::string SourceNameOf(const std::string &folderSetting)
 {
-    const std::size_t last = folderSetting.find_last_of("/\\");
-    return last == std::string::npos ? folderSetting : folderSetting.substr(last + 1);
+    // "/home/u/Clips/" names the folder Clips, as "/home/u/Clips" does.
+    const std::size_t end = folderSetting.find_last_not_of("/\\");
+    if (end == std::string::npos)
+        return {};
+    const std::size_t last = folderSetting.find_last_of("/\\", end);
+    const std::size_t start = last == std::string::npos ? 0 : last + 1;
+    return folderSetting.substr(start, end + 1 - start);
 }
 
 RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp)

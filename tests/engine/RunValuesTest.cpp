@@ -51,15 +51,28 @@ TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
     EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
 }
 
-TEST(RunPathsTest, SourceNameIsTheLastLevel)
+TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
 {
     EXPECT_EQ(SourceNameOf("C:\\Video\\Clips"), "Clips");
     EXPECT_EQ(SourceNameOf("/video/clips"), "clips");
     EXPECT_EQ(SourceNameOf("a/b\\c"), "c");
     EXPECT_EQ(SourceNameOf("Clips"), "Clips");
-    EXPECT_EQ(SourceNameOf("Clips\\"), "");
-    EXPECT_EQ(SourceNameOf("Clips/"), "");
+    EXPECT_EQ(SourceNameOf("Clips\\"), "Clips");
+    EXPECT_EQ(SourceNameOf("D:\\Clips\\"), "Clips");
+    EXPECT_EQ(SourceNameOf("/home/u/Clips//"), "Clips");
+    EXPECT_EQ(SourceNameOf("/"), "");
+    EXPECT_EQ(SourceNameOf("\\/\\"), "");
     EXPECT_EQ(SourceNameOf(""), "");
+
+    // The sub folder and the single archive take their names from it.
+    JobSettings s;
+    s.sourceFolder = "/home/u/Clips/";
+    s.targetFolder = "/backup";
+    s.createSubFolder = 1;
+    s.useTimestamps = 0;
+    const RunPaths p = DeriveRunPaths(s, "_x");
+    EXPECT_EQ(p.outputFolder, "/backup/Clips");
+    EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
 }
 
 TEST(FileNameTest, SplitsAtTheLastDot)
