@@ -4,7 +4,9 @@
 #include "settings/JobSettings.h"
 
 #include <cstddef>
+#include <ctime>
 #include <string>
+#include <vector>
 
 namespace kelvane {
 
@@ -27,11 +29,13 @@ void ResetAfterRun(RunWindow &window);
 
 // Creates every missing level of the target path; shows its own message on failure.
 // Both "/" and "\" separate levels; leading separators are kept ("/" for an absolute
-// path, "//" for a network path).
-void CreateTargetPath(RunWindow &window, const std::string &targetPath);
+// path, "//" for a network path). Returns the level that could neither be made nor found,
+// empty when every level is there.
+std::string CreateTargetPath(RunWindow &window, const std::string &targetPath);
 
-// "_%Y%m%d_%H%M%S" in local time, now.
+// "_%Y%m%d_%H%M%S" in local time, now or at the given time.
 std::string MakeRunStamp();
+std::string MakeRunStamp(std::time_t when);
 
 // --- Values a run derives from its settings; exposed for the tests and the batch tool.
 
