@@ -91,11 +91,12 @@ std::string AlternativeName(const std::string &path, int n)
 }
 
 std::string PlaceFinishedFile(const std::string &from, const std::string &to,
-                              const FileIdentity &older)
+                              const FileIdentity &older, Replacing replacing)
 {
     FolderLock lock(FolderOf(to));
     const FileIdentity now = IdentityOf(to);
-    if (now.exists && now == older) {
+    if (replacing == Replacing::Anything
+        || (replacing == Replacing::Older && now.exists && now == older)) {
         if (io::Rename(from.c_str(), to.c_str()) == 0) {
             lock.Sync();
             return to;
@@ -108,7 +109,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
         return to;
     }
     // Taken by a file that appeared during the run: another run's output, to be kept.
-    if (IdentityOf(to).exists) {
+    if (replacing == Replacing::Older && IdentityOf(to).exists) {
         for (int n = 2; n <= kAlternativeNames; ++n) {
             const std::string alternative = AlternativeName(to, n);
             if (platform::RenameNoReplace(from, alternative)) {
