@@ -191,7 +191,6 @@ void TerminalWindow::ShowProgress(bool force)
     if (width < barWidth_)
         line.append(barWidth_ - width, ' '); // wipe the rest of a longer earlier line
     Emit("\r" + line);
-    barShown_ = true;
     barWidth_ = width;
 }
 
@@ -203,15 +202,6 @@ void TerminalWindow::Emit(const std::string &text)
     err_.flush();
 }
 
-void TerminalWindow::ClearBarLine()
-{
-    if (!barShown_)
-        return;
-    Emit("\r" + std::string(barWidth_, ' ') + "\r");
-    barShown_ = false;
-    barWidth_ = 0;
-}
-
 void TerminalWindow::Finish(const RunReport &report)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -220,7 +210,6 @@ void TerminalWindow::Finish(const RunReport &report)
         pos_ = report.filesDone;
         ShowProgress(true);
         Emit("\n");
-        barShown_ = false;
         barWidth_ = 0;
     }
     const std::string reports = ReportText(report);

@@ -75,7 +75,6 @@ public:
 
 private:
     void ShowProgress(bool force); // mutex held
-    void ClearBarLine(); // mutex held
     void Emit(const std::string &text); // mutex held
     double Now() const;
 
@@ -94,7 +93,6 @@ private:
     bool ranged_ = false;
     double startTime_ = 0;
     double lastDraw_ = -1;
-    bool barShown_ = false; // a bar line is on screen without its line end
     std::size_t barWidth_ = 0; // length of the bar line last drawn
 };
 
