@@ -18,18 +18,19 @@ ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal)
     return errIsTerminal ? ProgressStyle::Bar : ProgressStyle::Summary;
 }
 
-int ExitStatusFor(bool stopRequested, int messageCount)
+int ExitStatusFor(const RunReport &report)
 {
-    if (stopRequested)
+    if (report.stopped)
         return kExitStopped;
-    return messageCount > 0 ? kExitReported : kExitClean;
+    return report.HasReports() ? kExitReported : kExitClean;
 }
 
 int RunJob(TerminalWindow &window)
 {
-    ArchiveRun(window);
-    window.Finish();
-    return ExitStatusFor(window.StopRequested().load(), window.MessageCount());
+    RunReport report;
+    ArchiveRun(window, report);
+    window.Finish(report);
+    return ExitStatusFor(report);
 }
 
 int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,

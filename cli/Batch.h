@@ -13,7 +13,7 @@ namespace kelvane::batch {
 ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal);
 
 // A stop wins over reports, reports over a clean run.
-int ExitStatusFor(bool stopRequested, int messageCount);
+int ExitStatusFor(const RunReport &report);
 
 // Runs one job in the window and returns the exit status. A stop already requested in
 // the window makes the run end before its first file.

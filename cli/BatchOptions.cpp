@@ -83,8 +83,8 @@ std::string UsageText()
            "\n"
            "Exit status:\n"
            "  0    every matching file was placed\n"
-           "  1    the run reported something (name conflicts, a folder that could\n"
-           "       not be made); the reports are on standard error\n"
+           "  1    the run reported something (name conflicts, files not archived, a\n"
+           "       folder that could not be made); the reports are on standard error\n"
            "  2    bad command line, or the --settings file cannot be read\n"
            "  130  the run was stopped\n";
 }

@@ -77,6 +77,29 @@ std::string FormatProgressBar(long long pos, long long total, double elapsedSeco
     return line;
 }
 
+std::string ReportText(const RunReport &report)
+{
+    std::string text;
+    const auto add = [&](const char *caption, const std::string &body) {
+        text += std::string(kProgramName) + ": " + caption + "\n" + body;
+        if (!body.empty() && body.back() != '\n')
+            text += '\n';
+    };
+    if (!report.unreadableSource.empty())
+        add(kUnreadableSourceCaption, report.unreadableSource + "\n" + report.unreadableReason);
+    for (const std::string &folder : report.foldersNotMade)
+        add(kNoSubfolderCaption, folder);
+    if (!report.conflictArchive.empty())
+        add(kConflictCaption,
+            ConflictMessageText(report.conflictsArchived, report.conflictArchive));
+    if (!report.notArchived.empty())
+        add(kNotArchivedCaption,
+            NotArchivedMessageText(report.notArchived, report.notArchived.size()));
+    if (!report.failure.empty())
+        add(kRunFailedCaption, report.failure);
+    return text;
+}
+
 TerminalWindow::TerminalWindow(JobSettings settings, std::ostream &err, ProgressStyle style)
     : settings_(std::move(settings)), err_(err), style_(style), clock_(SteadySeconds)
 { }
@@ -135,8 +158,6 @@ void TerminalWindow::StepIt()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     pos_ += step_;
-    if (ended_)
-        return;
     if (style_ == ProgressStyle::PerFile)
         Emit(std::string(kProgramName) + ": file " + std::to_string(pos_) + " of "
              + std::to_string(total_) + "\n");
@@ -152,31 +173,9 @@ int TerminalWindow::GetPos()
 
 void TerminalWindow::SetPos(int pos)
 {
+    // Not drawn: a step back is followed by a step, and the reset's 0 belongs to no file.
     std::lock_guard<std::mutex> lock(mutex_);
     pos_ = pos;
-    if (!ended_)
-        ShowProgress(false);
-}
-
-void TerminalWindow::StopAnimation()
-{
-    // The first thing the reset after a run does; the position still tells how far the
-    // run came, before the reset puts the bar back to 0.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!ended_) {
-        ended_ = true;
-        finalPos_ = pos_;
-    }
-}
-
-void TerminalWindow::ShowMessage(const std::string &text, const std::string &caption)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++messages_;
-    ClearBarLine();
-    Emit(std::string(kProgramName) + ": " + caption + "\n" + text + "\n");
-    if (ranged_ && !ended_)
-        ShowProgress(true);
 }
 
 void TerminalWindow::ShowProgress(bool force)
@@ -187,13 +186,11 @@ void TerminalWindow::ShowProgress(bool force)
     if (!force && lastDraw_ >= 0 && now - lastDraw_ < kRedrawInterval)
         return;
     lastDraw_ = now;
-    const long long pos = ended_ ? finalPos_ : pos_;
-    std::string line = FormatProgressBar(pos, total_, now - startTime_);
+    std::string line = FormatProgressBar(pos_, total_, now - startTime_);
     const std::size_t width = line.size();
     if (width < barWidth_)
         line.append(barWidth_ - width, ' '); // wipe the rest of a longer earlier line
     Emit("\r" + line);
-    barShown_ = true;
     barWidth_ = width;
 }
 
@@ -205,53 +202,30 @@ void TerminalWindow::Emit(const std::string &text)
     err_.flush();
 }
 
-void TerminalWindow::ClearBarLine()
-{
-    if (!barShown_)
-        return;
-    Emit("\r" + std::string(barWidth_, ' ') + "\r");
-    barShown_ = false;
-    barWidth_ = 0;
-}
-
-void TerminalWindow::Finish()
+void TerminalWindow::Finish(const RunReport &report)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!ended_) {
-        ended_ = true;
-        finalPos_ = pos_;
-    }
-    if (!ranged_ || style_ == ProgressStyle::None)
-        return;
-    const bool stopped = stopRequested_.load();
-    if (style_ == ProgressStyle::Bar) {
+    const bool progress = ranged_ && style_ != ProgressStyle::None;
+    if (progress && style_ == ProgressStyle::Bar) {
+        pos_ = report.filesDone;
         ShowProgress(true);
         Emit("\n");
-        barShown_ = false;
         barWidth_ = 0;
-        if (!stopped)
-            return;
     }
-    Emit(std::string(kProgramName) + (stopped ? ": stopped, " : ": done, ")
-         + std::to_string(finalPos_) + " of " + FileCount(total_) + "\n");
-}
-
-int TerminalWindow::MessageCount() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return messages_;
+    const std::string reports = ReportText(report);
+    if (!reports.empty())
+        Emit(reports);
+    // On a terminal the bar says how far a complete run came.
+    if (!progress || (style_ == ProgressStyle::Bar && !report.stopped))
+        return;
+    Emit(std::string(kProgramName) + (report.stopped ? ": stopped, " : ": done, ")
+         + std::to_string(report.filesDone) + " of " + FileCount(report.filesCounted) + "\n");
 }
 
 long long TerminalWindow::Total() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return total_;
-}
-
-long long TerminalWindow::FinalPosition() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return ended_ ? finalPos_ : pos_;
 }
 
 } // namespace kelvane::batch

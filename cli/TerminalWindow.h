@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ArchiveRun.h"
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
 
@@ -26,7 +27,13 @@ std::string FormatProgressBar(long long pos, long long total, double elapsedSeco
 // Seconds as "m:ss", or "h:mm:ss" from an hour on.
 std::string FormatDuration(double seconds);
 
-// The window of a run for a terminal. Every call comes from the thread that runs the
+// What the run told its user, as the window's message boxes would show it: for each
+// report a line with the program's name and the caption, then the text. The list of files
+// not archived is complete (a message box shows only the first few).
+std::string ReportText(const RunReport &report);
+
+// The window of a run for a terminal: it shows the progress as the run goes, and what the
+// run reported once it has ended (Finish). Every call comes from the thread that runs the
 // archive run and is done before it returns; a mutex makes the object safe to look at
 // from another thread too.
 class TerminalWindow : public RunWindow, public ProgressDisplay
@@ -41,11 +48,12 @@ public:
 
     // RunWindow
     ProgressDisplay &Progress() override { return *this; }
-    void StopAnimation() override;
+    void StopAnimation() override { }
     void CloseAnimation() override { }
     void RepaintAnimation() override { }
     void SetStartCaption(const std::string &) override { }
-    void ShowMessage(const std::string &text, const std::string &caption) override;
+    // Nothing is printed here: the reports come from the run's report, at the end.
+    void ShowMessage(const std::string &, const std::string &) override { }
     std::atomic<bool> &Running() override { return running_; }
     std::atomic<bool> &StopRequested() override { return stopRequested_; }
     JobSettings CurrentSettings() override;
@@ -58,19 +66,15 @@ public:
     int GetPos() override;
     void SetPos(int pos) override;
 
-    // Ends the progress output: the bar's line is closed, and the summary line written.
-    // Called once the run is over.
-    void Finish();
+    // Called once the run is over, with its report: the bar's line is closed, the reports
+    // are printed, then the summary line.
+    void Finish(const RunReport &report);
 
-    int MessageCount() const;
     long long Total() const;
-    // The position when the run ended (before the reset puts the bar back to 0).
-    long long FinalPosition() const;
     std::string RunStamp() const;
 
 private:
     void ShowProgress(bool force); // mutex held
-    void ClearBarLine(); // mutex held
     void Emit(const std::string &text); // mutex held
     double Now() const;
 
@@ -87,13 +91,9 @@ private:
     long long pos_ = 0;
     int step_ = 10; // a progress bar's step until told otherwise
     bool ranged_ = false;
-    bool ended_ = false; // the reset has begun: the run is over
-    long long finalPos_ = 0;
     double startTime_ = 0;
     double lastDraw_ = -1;
-    bool barShown_ = false; // a bar line is on screen without its line end
     std::size_t barWidth_ = 0; // length of the bar line last drawn
-    int messages_ = 0;
 };
 
 } // namespace kelvane::batch

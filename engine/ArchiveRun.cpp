@@ -14,18 +14,18 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
+#include <optional>
 #include <set>
 #include <vector>
-
-#include <unistd.h>
 
 namespace kelvane {
 
 namespace {
 
-// Open modes of the back end. The single and the conflict archive replace an older file
-// at their name once they are complete; a per-name archive must never replace a file
-// that appeared after the run found the name free.
+// Open modes of the back end. An archive that may replace an earlier file is finished
+// under a private name (any mode serves there) and placed by the run; a per-name archive
+// must never replace a file that appeared after the run found the name free.
 constexpr int kReplaceMode = 0;
 constexpr int kNeverReplaceMode = 1;
 
@@ -68,31 +68,52 @@ struct MapEntry
     SourceFile file;
 };
 
-// The files that did not reach an archive, each once, in the order they were found.
+// The files that did not reach an output, each once, in the order they were found; kept
+// in the run's report.
 class NotArchived
 {
 public:
+    explicit NotArchived(std::vector<std::string> &paths) : paths_(paths) { }
+
     void Add(const std::string &path)
     {
         if (seen_.insert(path).second)
             paths_.push_back(path);
     }
-    bool Empty() const { return paths_.empty(); }
-
-    std::string MessageText() const
+    void Add(const std::vector<SourceFile> &files)
     {
-        std::string text = std::to_string(paths_.size()) + " files could not be archived:\n";
-        const std::size_t listed = std::min(paths_.size(), kNotArchivedListed);
-        for (std::size_t i = 0; i < listed; ++i)
-            text += paths_[i] + "\n";
-        if (paths_.size() > listed)
-            text += "...\n";
-        return text;
+        for (const SourceFile &file : files)
+            Add(file.path);
     }
 
 private:
     std::set<std::string> seen_;
-    std::vector<std::string> paths_;
+    std::vector<std::string> &paths_;
+};
+
+// The progress bar as the run moves it, with the report's count of files done kept in
+// step: every counted file moves both on by one in the end.
+class FilesDone
+{
+public:
+    FilesDone(ProgressDisplay &progress, long long &done) : progress_(progress), done_(done) { }
+
+    // A file is about to reach its end.
+    void Step()
+    {
+        progress_.StepIt();
+        ++done_;
+    }
+    // Files stepped already that will be stepped again where they end (the conflict pass).
+    void StepBack(int files)
+    {
+        progress_.SetPos(progress_.GetPos() - files);
+        done_ -= files;
+    }
+
+private:
+    ProgressDisplay &progress_;
+    long long &done_;
 };
 
 // One archive of the back end and the files added to it so far, so that a close that
@@ -142,10 +163,8 @@ public:
             return false;
         const bool closed = ArchiveClose(&handle_);
         handle_ = nullptr;
-        if (!closed) {
-            for (const SourceFile &file : added_)
-                notArchived_.Add(file.path);
-        }
+        if (!closed)
+            notArchived_.Add(added_);
         added_.clear();
         return closed;
     }
@@ -157,46 +176,193 @@ private:
     std::vector<SourceFile> added_;
 };
 
-// The state of ProcessFiles once the output folder is ready.
-class Passes
+// An archive that is finished under a private name of this run, beside the name it is
+// meant for, and put at that name only once the run knows what it may replace there.
+// The private name is an empty temporary file's name with ".zip" added; the empty file
+// stays open and locked until the archive has left the private name, so that another
+// run's cleanup of leftovers keeps the finished archive too. An archive that is never
+// placed (the run ended on an exception) is removed.
+class PrivateArchive
 {
 public:
-    Passes(RunWindow &window, const JobSettings &settings, const RunPaths &paths,
-           const FileIdentity &olderConflictArchive)
+    PrivateArchive(NotArchived &notArchived, std::string finalPath)
+        : notArchived_(notArchived)
+        , archive_(notArchived)
+        , finalPath_(std::move(finalPath))
+        , reserved_(placement::TempFile::CreateBeside(finalPath_))
+    {
+        if (reserved_.IsOpen())
+            privatePath_ = reserved_.Path() + ".zip";
+        archive_.Open(privatePath_, kReplaceMode); // no name: no archive, every add fails
+    }
+    ~PrivateArchive()
+    {
+        if (archive_.Close())
+            placement::RemoveFile(privatePath_);
+        reserved_.Discard();
+    }
+    PrivateArchive(const PrivateArchive &) = delete;
+    PrivateArchive &operator=(const PrivateArchive &) = delete;
+
+    void Add(const SourceFile &file, bool storePath) { archive_.Add(file, storePath); }
+    std::size_t FilesAdded() const { return archive_.Added().size(); }
+
+    // Closes the archive and puts it at its name as `replacing` allows (`older`: the file
+    // found there when the run began). Returns the path it got; empty when it could not
+    // be completed or was dropped, and its files are then reported as not archived.
+    std::string Place(Replacing replacing, const FileIdentity &older)
+    {
+        const std::vector<SourceFile> added = archive_.Added();
+        std::string placedAt;
+        if (archive_.Close())
+            placedAt = PlaceFinishedFile(privatePath_, finalPath_, older, replacing);
+        else if (!privatePath_.empty())
+            placement::RemoveFile(privatePath_);
+        reserved_.Discard();
+        if (placedAt.empty())
+            notArchived_.Add(added);
+        return placedAt;
+    }
+
+private:
+    NotArchived &notArchived_;
+    OpenArchive archive_;
+    const std::string finalPath_;
+    // An empty temporary whose name with ".zip" added is the archive's private name; it
+    // stays open and locked until the archive has left that name, so that another run's
+    // cleanup of leftovers keeps the finished archive too.
+    placement::TempFile reserved_;
+    std::string privatePath_;
+};
+
+// What an archive that may replace an earlier one (the single archive, the conflict
+// archive) may take the place of: an archive that was stopped, or that holds no file,
+// never replaces anything, so that it never costs the user a complete earlier archive.
+Replacing ReplacingFor(bool completed, std::size_t filesAdded, Replacing whenFull)
+{
+    return completed && filesAdded > 0 ? whenFull : Replacing::Nothing;
+}
+
+// Per-name archives closing on threads of their own while the next ones are filled, so
+// that their syncs reach the disk together. Their outcomes are taken oldest first, on the
+// run's thread, by `settle`.
+class PerNameClosing
+{
+public:
+    using Settle = std::function<void(const std::string &path, bool closed,
+                                      const std::vector<SourceFile> &files)>;
+
+    explicit PerNameClosing(Settle settle)
+        : closers_(kClosingAtOnce), settle_(std::move(settle)) { }
+
+    // Starts closing the archive, if open, once fewer closes than allowed are going on.
+    void HandOver(OpenArchive &archive)
+    {
+        if (!archive.IsOpen())
+            return;
+        Closing next;
+        next.path = archive.Path();
+        ArchiveHandle handle = archive.Detach(next.files);
+        for (const SourceFile &file : next.files)
+            next.bytes += platform::FileSize(file.path);
+        while (closing_.size() >= AllowedAtOnce(next))
+            SettleOldest();
+        next.ticket = closers_.Start(handle);
+        if (next.ticket) {
+            closing_.push_back(std::move(next));
+        } else {
+            // No thread to close it on: close it here, after the older ones.
+            SettleAll();
+            settle_(next.path, ArchiveClose(&handle), next.files);
+        }
+    }
+
+    // Waits for every close handed over and takes its outcome.
+    void SettleAll()
+    {
+        while (!closing_.empty())
+            SettleOldest();
+    }
+
+private:
+    struct Closing
+    {
+        std::string path;
+        std::vector<SourceFile> files;
+        std::uint64_t bytes = 0;
+        ArchiveClosers::Ticket ticket = nullptr;
+    };
+
+    static bool IsLarge(const Closing &closing) { return closing.bytes > kSmallArchive; }
+
+    // Many small archives close at once, but only a few large ones.
+    std::size_t AllowedAtOnce(const Closing &next) const
+    {
+        const bool anyLarge
+            = IsLarge(next) || std::any_of(closing_.begin(), closing_.end(), IsLarge);
+        return anyLarge ? kLargeClosingAtOnce : kClosingAtOnce;
+    }
+
+    void SettleOldest()
+    {
+        const Closing &oldest = closing_.front();
+        settle_(oldest.path, closers_.Wait(oldest.ticket), oldest.files);
+        closing_.pop_front();
+    }
+
+    ArchiveClosers closers_;
+    std::deque<Closing> closing_;
+    Settle settle_;
+};
+
+// Archives the files of one run's snapshot of the source folder into its output folder,
+// which is ready: copies, the single or the per-name archives, then the conflict archive.
+// What it does goes into the run's report as it happens.
+class Archiver
+{
+public:
+    Archiver(RunWindow &window, const JobSettings &settings, const RunPaths &paths,
+             const FileIdentity &olderConflictArchive, RunReport &report)
         : window_(window)
-        , progress_(window.Progress())
+        , progress_(window.Progress(), report.filesDone)
         , paths_(paths)
         , olderConflictArchive_(olderConflictArchive)
         , singleMode_(settings.keepIndividual == 0)
         , skipConflicts_(settings.skipConflicts != 0)
         , storePath_(settings.storePathInZip != 0)
+        , report_(report)
+        , notArchived_(report.notArchived)
     { }
 
-    // Each pass returns false when a stop request ended the run.
-    bool Enumerate(const std::vector<platform::DirEntry> &entries);
-    bool PerNamePass();
-    bool ConflictPass();
+    // Each returns false when a stop request ended the run.
+    bool CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry> &entries);
+    bool FillPerNameArchives();
+    bool PackConflicts();
 
     void ReportNotArchived()
     {
-        if (!notArchived_.Empty())
-            window_.ShowMessage(notArchived_.MessageText(), kNotArchivedCaption);
+        if (!report_.notArchived.empty())
+            window_.ShowMessage(NotArchivedMessageText(report_.notArchived), kNotArchivedCaption);
     }
 
 private:
     bool StopRequested() { return window_.StopRequested().load(); }
-    void AddConflict(const SourceFile &file) { conflicts_.push_back(file); }
-    void Close(OpenArchive &archive)
+    void CopyZipFile(const SourceFile &file);
+    void AddConflict(const SourceFile &file)
     {
-        if (archive.Close())
-            placed_.insert(archive.Path());
+        conflicts_.push_back(file);
+        report_.conflicts.push_back(file.path);
+    }
+    void ArchivePlaced(const std::string &path)
+    {
+        placed_.insert(path);
+        report_.archivesPlaced.push_back(path);
     }
     // Takes the outcome of a per-name archive's close: its files are placed, or lost.
     void SettlePerName(const std::string &path, bool closed, const std::vector<SourceFile> &added);
-    bool FillConflictArchive(OpenArchive &archive);
 
     RunWindow &window_;
-    ProgressDisplay &progress_;
+    FilesDone progress_;
     const RunPaths &paths_;
     // What stood at the conflict archive's name when the run began: the one file there
     // that the conflict archive may replace.
@@ -204,6 +370,7 @@ private:
     const bool singleMode_;
     const bool skipConflicts_;
     const bool storePath_;
+    RunReport &report_;
     NotArchived notArchived_;
     std::vector<MapEntry> archiveMap_;
     std::vector<SourceFile> conflicts_;
@@ -212,51 +379,68 @@ private:
     std::set<std::string> placed_;
 };
 
-bool Passes::Enumerate(const std::vector<platform::DirEntry> &entries)
+// Takes the snapshot's files in search order: zip files are copied as they are; other
+// files go into the single archive, or in per-name mode into the archive map.
+bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry> &entries)
 {
-    OpenArchive single(notArchived_);
+    std::optional<PrivateArchive> single;
     if (singleMode_)
-        single.Open(paths_.singleArchive, kReplaceMode);
+        single.emplace(notArchived_, paths_.singleArchive);
 
+    bool completed = true;
     for (const platform::DirEntry &entry : entries) {
-        if (StopRequested())
-            return false; // the single archive is closed on the way out
+        if (StopRequested()) {
+            completed = false;
+            break;
+        }
         if (!IsSourceFile(entry))
             continue;
-
         const NameParts parts = SplitFileName(entry.name);
         const SourceFile file {platform::JoinPath(paths_.sourceFolder, entry.name), entry.name};
         if (IsZipExtension(parts.extension)) {
-            progress_.StepIt();
-            const std::string copyTarget = platform::JoinPath(paths_.outputFolder, entry.name);
-            // The single archive, put in place after this pass, would replace the copy: its
-            // name counts as taken.
-            const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
-            if (!taken && platform::CopyFileNoReplace(file.path, copyTarget)) {
-                placed_.insert(copyTarget);
-            } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
-                // No conflict at all: the copy failed (a full disk, a source that went).
-                // Skipping it like a conflict would lose the file without a word.
-                notArchived_.Add(file.path);
-            } else {
-                AddConflict(file);
-                // It is stepped again when the conflict archive takes it.
-                if (!skipConflicts_)
-                    progress_.SetPos(progress_.GetPos() - 1);
-            }
-        } else if (!singleMode_) {
+            CopyZipFile(file);
+        } else if (single) {
+            progress_.Step();
+            single->Add(file, storePath_);
+        } else {
             archiveMap_.push_back(
                 {platform::JoinPath(paths_.outputFolder, parts.baseName + ".zip"), file});
-        } else {
-            progress_.StepIt();
-            single.Add(file, storePath_);
         }
     }
-    Close(single);
-    return true;
+
+    if (single) {
+        // Without time stamps every run's single archive has the same name: a complete one
+        // replaces the earlier run's.
+        const std::string placedAt = single->Place(
+            ReplacingFor(completed, single->FilesAdded(), Replacing::Anything), FileIdentity {});
+        if (!placedAt.empty())
+            ArchivePlaced(placedAt);
+    }
+    return completed;
 }
 
-bool Passes::PerNamePass()
+void Archiver::CopyZipFile(const SourceFile &file)
+{
+    progress_.Step();
+    const std::string copyTarget = platform::JoinPath(paths_.outputFolder, file.name);
+    // The single archive, put in place after the copies, would replace the copy: its name
+    // counts as taken.
+    const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
+    if (!taken && platform::CopyFileNoReplace(file.path, copyTarget)) {
+        placed_.insert(copyTarget);
+        report_.copiesPlaced.push_back(copyTarget);
+    } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
+        // No conflict at all: the copy failed (a full disk, a source that went). Skipping
+        // it like a conflict would lose the file without a word.
+        notArchived_.Add(file.path);
+    } else {
+        AddConflict(file);
+        if (!skipConflicts_)
+            progress_.StepBack(1);
+    }
+}
+
+bool Archiver::FillPerNameArchives()
 {
     // Equal paths keep the search order of their files.
     std::stable_sort(archiveMap_.begin(), archiveMap_.end(),
@@ -265,84 +449,46 @@ bool Passes::PerNamePass()
                      });
 
     OpenArchive current(notArchived_);
-    // Archives closing in the background while the next ones are filled, oldest first.
-    // Their outcomes are taken in that order, on this thread.
-    struct Closing
-    {
-        std::string path;
-        std::vector<SourceFile> files;
-        std::uint64_t bytes = 0;
-        ArchiveClosers::Ticket ticket = nullptr;
-    };
-    std::deque<Closing> closing;
-    ArchiveClosers closers(kClosingAtOnce);
-    const auto settleOldest = [&] {
-        const Closing &oldest = closing.front();
-        SettlePerName(oldest.path, closers.Wait(oldest.ticket), oldest.files);
-        closing.pop_front();
-    };
-    const auto settleAll = [&] {
-        while (!closing.empty())
-            settleOldest();
-    };
-    const auto handOver = [&] {
-        if (!current.IsOpen())
-            return;
-        Closing next;
-        next.path = current.Path();
-        ArchiveHandle handle = current.Detach(next.files);
-        for (const SourceFile &file : next.files)
-            next.bytes += platform::FileSize(file.path);
-        // Small archives close many at a time, so that their syncs reach the disk together.
-        const auto isLarge = [](const Closing &c) { return c.bytes > kSmallArchive; };
-        for (;;) {
-            const bool anyLarge
-                = isLarge(next) || std::any_of(closing.begin(), closing.end(), isLarge);
-            if (closing.size() < (anyLarge ? kLargeClosingAtOnce : kClosingAtOnce))
-                break;
-            settleOldest();
-        }
-        next.ticket = closers.Start(handle);
-        if (next.ticket) {
-            closing.push_back(std::move(next));
-        } else {
-            settleAll();
-            SettlePerName(next.path, ArchiveClose(&handle), next.files);
-        }
-    };
-
+    PerNameClosing closing(
+        [this](const std::string &path, bool closed, const std::vector<SourceFile> &files) {
+            SettlePerName(path, closed, files);
+        });
     std::string openPath;
     for (const MapEntry &entry : archiveMap_) {
         if (StopRequested()) {
-            settleAll();
-            return false; // a close that fails now reports its files as not archived
+            closing.SettleAll();
+            // Closed here: a close that fails reports its files as not archived, for no
+            // conflict pass follows.
+            if (current.Close())
+                ArchivePlaced(current.Path());
+            return false;
         }
         if (entry.archivePath != openPath) {
-            handOver();
+            closing.HandOver(current);
             // An archive of that name from an earlier run: never add to it or replace it.
             // The open path stays, so the other files of this name meet the same test.
             if (platform::CanOpenForReading(entry.archivePath)) {
                 AddConflict(entry.file);
                 if (skipConflicts_)
-                    progress_.StepIt();
+                    progress_.Step();
                 continue;
             }
             current.Open(entry.archivePath, kNeverReplaceMode);
             openPath = entry.archivePath;
         }
-        progress_.StepIt();
+        progress_.Step();
         current.Add(entry.file, storePath_);
     }
-    handOver();
-    settleAll();
+    closing.HandOver(current);
+    closing.SettleAll();
     return true;
 }
 
-void Passes::SettlePerName(const std::string &path, bool closed,
-                           const std::vector<SourceFile> &lost)
+void Archiver::SettlePerName(const std::string &path, bool closed,
+                             const std::vector<SourceFile> &lost)
 {
     if (closed) {
-        placed_.insert(path);
+        ArchivePlaced(path);
         return;
     }
     if (lost.empty())
@@ -351,8 +497,7 @@ void Passes::SettlePerName(const std::string &path, bool closed,
     // run has put its archive there meanwhile. This run lost the race for the name, and
     // its files are conflicts, like those of an archive found there before.
     if (!IdentityOf(path).exists) {
-        for (const SourceFile &file : lost)
-            notArchived_.Add(file.path);
+        notArchived_.Add(lost);
         return;
     }
     for (const SourceFile &file : lost)
@@ -360,72 +505,59 @@ void Passes::SettlePerName(const std::string &path, bool closed,
     // They were stepped before their adds, and are stepped again when the conflict
     // archive takes them.
     if (!skipConflicts_)
-        progress_.SetPos(progress_.GetPos() - static_cast<int>(lost.size()));
+        progress_.StepBack(static_cast<int>(lost.size()));
 }
 
-bool Passes::FillConflictArchive(OpenArchive &archive)
-{
-    for (const SourceFile &file : conflicts_) {
-        if (StopRequested())
-            return false;
-        progress_.StepIt();
-        archive.Add(file, storePath_);
-    }
-    return true;
-}
-
-bool Passes::ConflictPass()
+bool Archiver::PackConflicts()
 {
     if (skipConflicts_ || conflicts_.empty())
         return true;
 
-    OpenArchive archive(notArchived_);
-    // An output of this run at that name (a single archive of a source folder named
-    // "conflict", a per-name archive "conflict.zip") is never replaced: the back end's
-    // close fails, and the files are reported as not archived.
-    if (placed_.count(paths_.conflictArchive)) {
-        archive.Open(paths_.conflictArchive, kNeverReplaceMode);
-        const bool completed = FillConflictArchive(archive);
-        archive.Close();
-        return completed;
+    PrivateArchive archive(notArchived_, paths_.conflictArchive);
+    bool completed = true;
+    for (const SourceFile &file : conflicts_) {
+        if (StopRequested()) {
+            completed = false;
+            break;
+        }
+        progress_.Step();
+        archive.Add(file, storePath_);
     }
 
-    // The archive is finished under a private name of this run, and only then put at its
-    // name: the file found there when the run began is replaced, but not a conflict
-    // archive that another run put there meanwhile, which may hold other files. The
-    // private name is an empty temporary file's name with ".zip" added; the empty file
-    // stays open and locked until the archive has left the private name, so that another
-    // run's cleanup of leftovers keeps the finished archive too.
-    placement::TempFile reserved = placement::TempFile::CreateBeside(paths_.conflictArchive);
-    const std::string privatePath = reserved.IsOpen() ? reserved.Path() + ".zip" : std::string();
-    archive.Open(privatePath, kReplaceMode); // no name: no archive, every add fails
-    const bool completed = FillConflictArchive(archive);
-    const std::vector<SourceFile> added = archive.Added();
-    std::string placedAt;
-    if (archive.Close())
-        placedAt = PlaceFinishedFile(privatePath, paths_.conflictArchive, olderConflictArchive_);
-    else if (!privatePath.empty())
-        placement::RemoveFile(privatePath);
-    reserved.Discard();
-    if (placedAt.empty()) {
-        for (const SourceFile &file : added)
-            notArchived_.Add(file.path);
-    } else if (completed && !added.empty()) {
+    // The file found at the name when the run began may be replaced, but not a conflict
+    // archive that another run put there meanwhile, which may hold other files, nor an
+    // output of this run (a single archive of a source folder named "conflict", a
+    // per-name archive "conflict.zip").
+    const std::size_t packed = archive.FilesAdded();
+    const bool ownOutput = placed_.count(paths_.conflictArchive) != 0;
+    const Replacing replacing
+        = ownOutput ? Replacing::Nothing : ReplacingFor(completed, packed, Replacing::Older);
+    const std::string placedAt = archive.Place(replacing, olderConflictArchive_);
+    if (placedAt.empty())
+        return completed;
+    ArchivePlaced(placedAt);
+    if (completed && packed > 0) {
         // Only the files really in the archive are counted; the others are named in the
         // "not archived" message that follows.
-        window_.ShowMessage(ConflictMessageText(added.size(), placedAt), kConflictCaption);
+        report_.conflictArchive = placedAt;
+        report_.conflictsArchived = packed;
+        window_.ShowMessage(ConflictMessageText(packed, placedAt), kConflictCaption);
     }
     return completed;
 }
 
-void ReportUnreadableSource(RunWindow &window, const std::string &folder, int error)
+void ReportUnreadableSource(RunWindow &window, RunReport &report, const std::string &folder,
+                            int error)
 {
-    window.ShowMessage(folder + "\n" + std::strerror(error), kUnreadableSourceCaption);
+    report.unreadableSource = folder;
+    report.unreadableReason = std::strerror(error);
+    window.ShowMessage(folder + "\n" + report.unreadableReason, kUnreadableSourceCaption);
 }
 
 } // namespace
 
-long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask)
+long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask,
+                             RunReport &report)
 {
     const platform::FolderSearch search = platform::SearchFolderChecked(folder, mask);
     // Files that could not be seen cannot be archived: a partial count would pass over
@@ -437,11 +569,18 @@ long long CountMatchingFiles(RunWindow &window, const std::string &folder, const
     progress.SetRange(0, static_cast<int>(std::min<long long>(count, INT_MAX)));
     progress.SetStep(1);
     if (search.error)
-        ReportUnreadableSource(window, folder, search.error);
+        ReportUnreadableSource(window, report, folder, search.error);
     return count;
 }
 
-int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp)
+long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask)
+{
+    RunReport report;
+    return CountMatchingFiles(window, folder, mask, report);
+}
+
+int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
+                 RunReport &report)
 {
     const RunPaths paths = DeriveRunPaths(settings, runStamp);
 
@@ -450,16 +589,19 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     const platform::FolderSearch search
         = platform::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
     if (search.error) {
-        ReportUnreadableSource(window, paths.sourceFolder, search.error);
+        ReportUnreadableSource(window, report, paths.sourceFolder, search.error);
         return 0;
     }
     const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
 
-    CreateTargetPath(window, settings.targetFolder);
+    const std::string levelNotMade = CreateTargetPath(window, settings.targetFolder);
+    if (!levelNotMade.empty())
+        report.foldersNotMade.push_back(levelNotMade);
 
     if (settings.createSubFolder && !platform::CreateDirectoryLevel(paths.outputFolder)
         && platform::SearchFolder(paths.outputFolder, "*.*").empty()) {
+        report.foldersNotMade.push_back(paths.outputFolder);
         window.ShowMessage(paths.outputFolder, kNoSubfolderCaption);
         return 0;
     }
@@ -468,13 +610,15 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     // is still writing (it holds a lock on it), and nothing the user is told about.
     platform::RemoveLeftoverTemps(paths.outputFolder);
 
-    Passes passes(window, settings, paths, olderConflictArchive);
-    if (passes.Enumerate(entries) && passes.PerNamePass())
-        passes.ConflictPass();
+    Archiver archiver(window, settings, paths, olderConflictArchive, report);
+    // Each step ends the run when a stop request came during it.
+    const bool completed = archiver.CopyZipsAndFillSingleArchive(entries)
+        && archiver.FillPerNameArchives() && archiver.PackConflicts();
+    report.stopped = !completed;
     // The back end syncs each archive, not the folder: one sync here makes every new name
     // durable at the cost of one, not one per archive.
     platform::SyncFolder(paths.outputFolder);
-    passes.ReportNotArchived();
+    archiver.ReportNotArchived();
     return 0;
 }
 
@@ -487,7 +631,7 @@ void ResetAfterRun(RunWindow &window)
     window.SetStartCaption("START");
 }
 
-int ArchiveRun(RunWindow &window)
+int ArchiveRun(RunWindow &window, RunReport &report)
 {
     window.Running().store(true);
     try {
@@ -495,17 +639,24 @@ int ArchiveRun(RunWindow &window)
         const std::string stamp = MakeRunStamp();
         window.SetRunStamp(stamp);
         const std::string folder = platform::NativeFolder(settings.sourceFolder);
-        if (CountMatchingFiles(window, folder, settings.fileMask) >= 1)
-            ProcessFiles(window, settings, stamp);
+        report.filesCounted = CountMatchingFiles(window, folder, settings.fileMask, report);
+        if (report.filesCounted >= 1)
+            ProcessFiles(window, settings, stamp, report);
     } catch (const std::exception &error) {
         // Out of memory, most likely. The window must still be put back and the flag
         // cleared, or the program could never start another run.
-        window.ShowMessage(std::string("The run ended early: ") + error.what(),
-                           "Archive run failed");
+        report.failure = std::string("The run ended early: ") + error.what();
+        window.ShowMessage(report.failure, kRunFailedCaption);
     }
     ResetAfterRun(window);
     window.Running().store(false);
     return 0;
+}
+
+int ArchiveRun(RunWindow &window)
+{
+    RunReport report;
+    return ArchiveRun(window, report);
 }
 
 } // namespace kelvane

@@ -4,11 +4,50 @@
 #include "settings/JobSettings.h"
 
 #include <cstddef>
+#include <ctime>
 #include <string>
+#include <vector>
 
 namespace kelvane {
 
-// The worker procedure of one run. Always returns 0.
+// What one run did, filled in by the run as it goes; a front end reads it once the run
+// has ended. Paths are in native form.
+struct RunReport
+{
+    long long filesCounted = 0; // matching files found when the run began
+    // Files that had reached their end when the run ended (placed, packed, skipped or
+    // reported): the progress bar's position at that moment.
+    long long filesDone = 0;
+    bool stopped = false; // a stop request ended the run before its end
+
+    std::vector<std::string> archivesPlaced; // in the order they got their names
+    std::vector<std::string> copiesPlaced; // zip files copied as they are
+    // Source files that met a taken name, in the order they were found. Unless conflicts
+    // are skipped they go to the conflict archive.
+    std::vector<std::string> conflicts;
+    // The conflict archive the user was told about, and how many files it holds; empty and
+    // 0 when none was told (no conflicts, skipped, stopped, or it could not be made).
+    std::string conflictArchive;
+    std::size_t conflictsArchived = 0;
+    // Source files that reached no output, each once, in the order they were found.
+    std::vector<std::string> notArchived;
+
+    std::vector<std::string> foldersNotMade; // target levels or the sub folder
+    std::string unreadableSource; // the source folder, when it could not be read
+    std::string unreadableReason; // and the system's reason
+    std::string failure; // what ended the run early (an exception), empty otherwise
+
+    // Whether the run told the user anything beyond its progress.
+    bool HasReports() const
+    {
+        return !foldersNotMade.empty() || !unreadableSource.empty() || !conflictArchive.empty()
+            || !notArchived.empty() || !failure.empty();
+    }
+};
+
+// The worker procedure of one run, filling report as it goes. Always returns 0.
+int ArchiveRun(RunWindow &window, RunReport &report);
+// The same, for a window that needs no report.
 int ArchiveRun(RunWindow &window);
 
 // Counts the files that the search of folder (native form) with mask reports: not "."
@@ -16,22 +55,28 @@ int ArchiveRun(RunWindow &window);
 // which another run may still be writing). Sets the progress range to 0..count (clamped
 // to INT_MAX) with step 1. Returns the count at full width; 0 after telling the user when
 // the folder exists but cannot be read to its end.
+long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask,
+                             RunReport &report);
+// The same, for a caller that wants the count only.
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask);
 
 // The run proper, with the settings and the stamp the run fixed at its start. Always
 // returns 0.
-int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp);
+int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
+                 RunReport &report);
 
 // Puts the window back into its idle state after any run.
 void ResetAfterRun(RunWindow &window);
 
 // Creates every missing level of the target path; shows its own message on failure.
 // Both "/" and "\" separate levels; leading separators are kept ("/" for an absolute
-// path, "//" for a network path).
-void CreateTargetPath(RunWindow &window, const std::string &targetPath);
+// path, "//" for a network path). Returns the level that could neither be made nor found,
+// empty when every level is there.
+std::string CreateTargetPath(RunWindow &window, const std::string &targetPath);
 
-// "_%Y%m%d_%H%M%S" in local time, now.
+// "_%Y%m%d_%H%M%S" in local time, now or at the given time.
 std::string MakeRunStamp();
+std::string MakeRunStamp(std::time_t when);
 
 // --- Values a run derives from its settings; exposed for the tests and the batch tool.
 
@@ -42,6 +87,8 @@ inline constexpr const char *kNotArchivedCaption = "Some files were not archived
 // A source folder that exists but could not be read to its end: the run writes nothing,
 // and says so (text: the folder, a line feed, the system's reason).
 inline constexpr const char *kUnreadableSourceCaption = "Unable to read source folder";
+// The run ended on an exception (out of memory, most likely).
+inline constexpr const char *kRunFailedCaption = "Archive run failed";
 // At most this many paths are listed in the "not archived" message.
 inline constexpr std::size_t kNotArchivedListed = 10;
 
@@ -54,7 +101,7 @@ struct RunPaths
 {
     std::string sourceFolder; // the folder searched
     std::string fileMask; // the mask of the search
-    std::string sourceName; // last level of the source folder setting (may be empty)
+    std::string sourceName; // SourceNameOf the source folder setting (may be empty)
     std::string outputFolder; // where everything is written
     std::string singleArchive; // the archive of single-archive mode
     std::string conflictArchive; // the archive of the conflicts
@@ -62,7 +109,8 @@ struct RunPaths
 
 RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp);
 
-// The text of a folder setting after its last "/" or "\"; empty when it ends with one.
+// The last non-empty level of a folder setting: "Clips" of "D:\Clips" and of "D:\Clips\".
+// Both "/" and "\" separate levels. Empty when the setting holds nothing but separators.
 std::string SourceNameOf(const std::string &folderSetting);
 
 // A bare file name split at its last ".": the extension keeps the "."; the base name is
@@ -85,5 +133,10 @@ bool ArchivePathLess(const std::string &a, const std::string &b);
 
 // The text of the conflict message for count files in the given conflict archive.
 std::string ConflictMessageText(std::size_t count, const std::string &conflictArchive);
+
+// The text of the "not archived" message: the count, then the first `listed` paths, one a
+// line, and "..." when there are more.
+std::string NotArchivedMessageText(const std::vector<std::string> &paths,
+                                   std::size_t listed = kNotArchivedListed);
 
 } // namespace kelvane

@@ -15,7 +15,7 @@ std::string AlternativeName(const std::string &path, int n)
 }
 
 std::string PlaceFinishedFile(const std::string &from, const std::string &to,
-                              const FileIdentity &older)
+                              const FileIdentity &older, Replacing replacing)
 {
     using placement::Commit;
     // Every run takes the folder's lock around its check-and-rename, so two runs never
@@ -24,7 +24,8 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
     // and the rename stays open.
     placement::FolderLock lock(placement::FolderOf(to));
     const FileIdentity now = IdentityOf(to);
-    if (now.exists && now == older) {
+    if (replacing == Replacing::Anything
+        || (replacing == Replacing::Older && now.exists && now == older)) {
         if (!placement::Rename(from, to, Commit::Replace)) {
             lock.Sync();
             return to;
@@ -37,7 +38,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
         return to;
     }
     // Taken by a file that appeared during the run: another run's output, to be kept.
-    if (IdentityOf(to).exists) {
+    if (replacing == Replacing::Older && IdentityOf(to).exists) {
         for (int n = 2; n <= kAlternativeNames; ++n) {
             const std::string alternative = AlternativeName(to, n);
             if (!placement::Rename(from, alternative, Commit::NoReplace)) {

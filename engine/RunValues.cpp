@@ -8,8 +8,13 @@ namespace kelvane {
 
 std::string SourceNameOf(const std::string &folderSetting)
 {
-    const std::size_t last = folderSetting.find_last_of("/\\");
-    return last == std::string::npos ? folderSetting : folderSetting.substr(last + 1);
+    // "/home/u/Clips/" names the folder Clips, as "/home/u/Clips" does.
+    const std::size_t end = folderSetting.find_last_not_of("/\\");
+    if (end == std::string::npos)
+        return {};
+    const std::size_t last = folderSetting.find_last_of("/\\", end);
+    const std::size_t start = last == std::string::npos ? 0 : last + 1;
+    return folderSetting.substr(start, end + 1 - start);
 }
 
 RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp)
@@ -79,6 +84,17 @@ std::string ConflictMessageText(std::size_t count, const std::string &conflictAr
     return "Due to file name conflicts with existing target directory files, "
         + std::to_string(count) + " files were copied to\n" + conflictArchive
         + "\n\nAvoid this by copying to a clean target folder.";
+}
+
+std::string NotArchivedMessageText(const std::vector<std::string> &paths, std::size_t listed)
+{
+    std::string text = std::to_string(paths.size()) + " files could not be archived:\n";
+    const std::size_t shown = paths.size() < listed ? paths.size() : listed;
+    for (std::size_t i = 0; i < shown; ++i)
+        text += paths[i] + "\n";
+    if (paths.size() > shown)
+        text += "...\n";
+    return text;
 }
 
 } // namespace kelvane

@@ -6,7 +6,7 @@
 
 namespace kelvane {
 
-void CreateTargetPath(RunWindow &window, const std::string &targetPath)
+std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
 {
     using platform::IsSeparator;
     const std::size_t size = targetPath.size();
@@ -29,19 +29,24 @@ void CreateTargetPath(RunWindow &window, const std::string &targetPath)
             if (!platform::CreateDirectoryLevel(built)
                 && platform::SearchFolder(built, "*.*").empty()) {
                 window.ShowMessage(platform::JoinPath(built, "*.*"), kNoSubfolderCaption);
-                return;
+                return built;
             }
             built += platform::kNativeSeparator;
         }
         pos = end + 1;
     }
+    return {};
 }
 
 std::string MakeRunStamp()
 {
-    const std::time_t now = std::time(nullptr);
+    return MakeRunStamp(std::time(nullptr));
+}
+
+std::string MakeRunStamp(std::time_t when)
+{
     std::tm local {};
-    localtime_r(&now, &local);
+    localtime_r(&when, &local);
     char buffer[32];
     const std::size_t length = std::strftime(buffer, sizeof buffer, "_%Y%m%d_%H%M%S", &local);
     return std::string(buffer, length);

@@ -12,6 +12,15 @@ namespace {
 
 using kelvane::test::CountOf;
 
+RunReport Ended(long long counted, long long done, bool stopped = false)
+{
+    RunReport report;
+    report.filesCounted = counted;
+    report.filesDone = done;
+    report.stopped = stopped;
+    return report;
+}
+
 // A window whose time stands still until the test moves it.
 struct Fixture
 {
@@ -19,15 +28,15 @@ struct Fixture
     {
         window.SetClock([this] { return now; });
     }
-    // What the run does at its end: the reset, then the summary.
-    void EndRun()
+    // What the run does at its end: the reset; then the batch program hands the report on.
+    void EndRun(const RunReport &report)
     {
         window.StopAnimation();
         window.CloseAnimation();
         window.RepaintAnimation();
         window.SetPos(0);
         window.SetStartCaption("START");
-        window.Finish();
+        window.Finish(report);
     }
     std::ostringstream err;
     double now = 100.0;
@@ -65,10 +74,8 @@ TEST(TerminalWindow, SummaryIsOneLineAtStartAndOneAtEnd)
     f.window.SetStep(1);
     for (int i = 0; i < 3; ++i)
         f.window.StepIt();
-    f.EndRun();
+    f.EndRun(Ended(3, 3));
     EXPECT_EQ(f.err.str(), "kelvane-batch: 3 files\nkelvane-batch: done, 3 of 3 files\n");
-    EXPECT_EQ(f.window.FinalPosition(), 3);
-    EXPECT_EQ(f.window.GetPos(), 0); // the reset's position, as the run left it
 }
 
 TEST(TerminalWindow, StoppedRunSaysHowFarItCame)
@@ -77,8 +84,7 @@ TEST(TerminalWindow, StoppedRunSaysHowFarItCame)
     f.window.SetRange(0, 1);
     f.window.SetStep(1);
     f.window.StepIt();
-    f.window.StopRequested() = true;
-    f.EndRun();
+    f.EndRun(Ended(1, 1, true));
     EXPECT_EQ(f.err.str(), "kelvane-batch: 1 file\nkelvane-batch: stopped, 1 of 1 file\n");
 }
 
@@ -93,20 +99,49 @@ TEST(TerminalWindow, PositionFollowsStepsAndStepBack)
     f.window.SetPos(f.window.GetPos() - 1);
     f.window.StepIt();
     EXPECT_EQ(f.window.GetPos(), 2);
-    f.EndRun();
-    EXPECT_EQ(f.window.FinalPosition(), 2);
+    f.EndRun(Ended(4, 2));
     EXPECT_EQ(f.err.str(), "");
 }
 
-TEST(TerminalWindow, MessagesAreCaptionThenTextAndCounted)
+TEST(TerminalWindow, ReportsComeFromTheReportAfterTheProgress)
 {
-    Fixture f(ProgressStyle::None);
-    f.window.ShowMessage("/t/x/*.*", "Unable to create subfolder");
-    f.window.ShowMessage("line one\nline two", "File name conflicts!");
-    EXPECT_EQ(f.err.str(),
-              "kelvane-batch: Unable to create subfolder\n/t/x/*.*\n"
-              "kelvane-batch: File name conflicts!\nline one\nline two\n");
-    EXPECT_EQ(f.window.MessageCount(), 2);
+    RunReport report = Ended(13, 13);
+    report.foldersNotMade = {"/t/x"};
+    report.conflictArchive = "/t/conflict.zip";
+    report.conflictsArchived = 1;
+    for (int i = 10; i < 22; ++i)
+        report.notArchived.push_back("/s/f" + std::to_string(i));
+    report.failure = "The run ended early: std::bad_alloc";
+    std::string reports = "kelvane-batch: Unable to create subfolder\n/t/x\n"
+                          "kelvane-batch: File name conflicts!\n"
+        + ConflictMessageText(1, "/t/conflict.zip")
+        + "\n"
+          "kelvane-batch: Some files were not archived\n12 files could not be archived:\n";
+    // Every file, not just the first ten that a message box has room for.
+    for (const std::string &path : report.notArchived)
+        reports += path + "\n";
+    reports += "kelvane-batch: Archive run failed\nThe run ended early: std::bad_alloc\n";
+
+    // The window's message boxes print nothing while the run goes on.
+    Fixture summary(ProgressStyle::Summary);
+    summary.window.SetRange(0, 13);
+    summary.window.ShowMessage("text", "Caption");
+    summary.EndRun(report);
+    EXPECT_EQ(summary.err.str(),
+              "kelvane-batch: 13 files\n" + reports + "kelvane-batch: done, 13 of 13 files\n");
+
+    // On a terminal the bar's line is closed first.
+    Fixture bar(ProgressStyle::Bar);
+    bar.window.SetRange(0, 13);
+    bar.EndRun(report);
+    const std::string out = bar.err.str();
+    const std::string end = "] 13/13 100%\n" + reports;
+    ASSERT_GT(out.size(), end.size());
+    EXPECT_EQ(out.substr(out.size() - end.size()), end);
+
+    Fixture quiet(ProgressStyle::None);
+    quiet.EndRun(report);
+    EXPECT_EQ(quiet.err.str(), reports);
 }
 
 TEST(TerminalWindow, BarIsRedrawnAtMostTenTimesASecond)
@@ -127,7 +162,7 @@ TEST(TerminalWindow, BarIsRedrawnAtMostTenTimesASecond)
     EXPECT_NE(f.err.str().find(" 52/100  52%"), std::string::npos);
 
     f.now += 0.01;
-    f.EndRun();
+    f.EndRun(Ended(100, 52));
     // The end always shows the last state, then closes the line; no summary on a terminal.
     const std::string out = f.err.str();
     EXPECT_EQ(CountOf(out, "\r"), 3);
@@ -135,18 +170,6 @@ TEST(TerminalWindow, BarIsRedrawnAtMostTenTimesASecond)
     EXPECT_NE(out.find(" 52/100  52%", out.rfind('\r')), std::string::npos);
     EXPECT_EQ(out.back(), '\n');
     EXPECT_EQ(out.find("done"), std::string::npos);
-}
-
-TEST(TerminalWindow, MessageOnTheBarClearsTheLineAndRedrawsTheBar)
-{
-    Fixture f(ProgressStyle::Bar);
-    f.window.SetRange(0, 2);
-    const std::string before = f.err.str();
-    f.window.ShowMessage("text", "Caption");
-    const std::string after = f.err.str().substr(before.size());
-    // Wipe the bar, then the message on lines of its own, then the bar again.
-    const std::string blank = "\r" + std::string(before.size() - 1, ' ') + "\r";
-    EXPECT_EQ(after.rfind(blank + "kelvane-batch: Caption\ntext\n\r[", 0), 0u) << after;
 }
 
 TEST(TerminalWindow, ShorterBarLineWipesTheLongerOneBefore)
@@ -157,8 +180,11 @@ TEST(TerminalWindow, ShorterBarLineWipesTheLongerOneBefore)
     f.now += 1;
     f.window.StepIt(); // with a speed and time left: long
     const std::size_t longLine = f.err.str().size() - f.err.str().rfind('\r');
+    for (int i = 0; i < 8; ++i)
+        f.window.StepIt();
     f.now += 1;
-    f.window.SetPos(0); // no speed any more: short text, padded to the long one
+    f.window.StepIt(); // all done, no time left: short text, padded to the long one
+    EXPECT_NE(f.err.str().find("10/10 100%", f.err.str().rfind('\r')), std::string::npos);
     const std::size_t shortLine = f.err.str().size() - f.err.str().rfind('\r');
     EXPECT_EQ(shortLine, longLine);
 }
@@ -170,7 +196,7 @@ TEST(TerminalWindow, PerFileStyleWritesALineForEveryStep)
     f.window.SetStep(1);
     f.window.StepIt();
     f.window.StepIt();
-    f.EndRun();
+    f.EndRun(Ended(2, 2));
     EXPECT_EQ(f.err.str(),
               "kelvane-batch: 2 files\n"
               "kelvane-batch: file 1 of 2\n"

@@ -1,7 +1,11 @@
 #include "tests/engine/RunTestSupport.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <new>
 #include <regex>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -273,6 +277,69 @@ TEST_F(ArchiveRunTest, WithoutStampsTheSingleArchiveIsReplaced)
     EXPECT_TRUE(second.Messages().empty());
 }
 
+TEST_F(ArchiveRunTest, StoppedOrEmptyArchivesNeverReplaceAnEarlierFile)
+{
+    for (const char *name : {"a.txt", "b.txt", "x.zip", "y.zip"})
+        Source(name);
+    // Each run meets an earlier single and conflict archive, and zip files whose copies
+    // are conflicts.
+    const auto runWith = [&](const std::function<void(FakeWindow &)> &prepare) {
+        MakeDirs(out);
+        for (const char *name : {"Clips.zip", "conflict.zip", "x.zip", "y.zip"})
+            WriteFile(out + "/" + name, std::string("earlier ") + name);
+        FakeWindow w;
+        w.settings = window.settings;
+        prepare(w);
+        RunReport report;
+        ArchiveRun(w, report);
+        EXPECT_EQ(ReadFile(out + "/conflict.zip"), "earlier conflict.zip");
+        EXPECT_EQ(ListDir(out),
+                  (std::vector<std::string> {"Clips.zip", "conflict.zip", "x.zip",
+                                             "y.zip"})); // no temporaries
+        return std::make_pair(report, w.Messages());
+    };
+    using Messages = std::vector<std::pair<std::string, std::string>>;
+    const auto notArchived = [&](const std::string &name) {
+        return Messages {{kNotArchivedCaption, NotArchivedMessageText({src + "/" + name})}};
+    };
+
+    // A stop before the first file: the new single archive would hold nothing.
+    auto [report, messages] = runWith([](FakeWindow &w) { w.StopAfter("SetStep", 1); });
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(ReadFile(out + "/Clips.zip"), "earlier Clips.zip");
+    EXPECT_EQ(messages, Messages {});
+
+    // A stop after the first file: what the new archive held is reported.
+    std::tie(report, messages) = runWith([](FakeWindow &w) { w.StopAfter("StepIt", 1); });
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(ReadFile(out + "/Clips.zip"), "earlier Clips.zip");
+    EXPECT_EQ(messages, notArchived("a.txt"));
+
+    // A complete run to whose single archive no file could be added.
+    std::tie(report, messages) = runWith([&](FakeWindow &w) {
+        w.settings.fileMask = "*.txt";
+        // Both files go away after the snapshot, before their adds.
+        w.OnOperation([&](const std::string &op) {
+            if (op == "StepIt" && FileExists(src + "/a.txt")) {
+                std::rename((src + "/a.txt").c_str(), (tmp / "a.txt").c_str());
+                std::rename((src + "/b.txt").c_str(), (tmp / "b.txt").c_str());
+            }
+        });
+    });
+    std::rename((tmp / "a.txt").c_str(), (src + "/a.txt").c_str());
+    std::rename((tmp / "b.txt").c_str(), (src + "/b.txt").c_str());
+    EXPECT_FALSE(report.stopped);
+    EXPECT_EQ(ReadFile(out + "/Clips.zip"), "earlier Clips.zip");
+    EXPECT_EQ(report.notArchived, (std::vector<std::string> {src + "/a.txt", src + "/b.txt"}));
+
+    // A stop in the conflict pass, after x.zip went in (steps: a.txt, b.txt, the two
+    // copies, x.zip's add). The single archive was complete before it, and replaces.
+    std::tie(report, messages) = runWith([](FakeWindow &w) { w.StopAfter("StepIt", 5); });
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt", "b.txt"}));
+    EXPECT_EQ(messages, notArchived("x.zip"));
+}
+
 TEST_F(ArchiveRunTest, StopDuringTheEnumeration)
 {
     for (const char *name : {"a.txt", "b.txt", "c.txt"})
@@ -341,6 +408,71 @@ TEST_F(ArchiveRunTest, StopDuringTheConflictPass)
     Run();
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"x.zip"}));
+}
+
+TEST_F(ArchiveRunTest, ExceptionEndsTheRunWithAMessageAndTheReset)
+{
+    MakeDirs(out);
+    WriteFile(out + "/Clips.zip", "earlier");
+    Source("a.txt");
+    Source("b.txt");
+    bool thrown = false;
+    window.OnOperation([&](const std::string &op) {
+        if (op == "StepIt" && !thrown) {
+            thrown = true;
+            throw std::bad_alloc();
+        }
+    });
+    RunReport report;
+    EXPECT_EQ(ArchiveRun(window, report), 0);
+
+    const std::string text = "The run ended early: " + std::string(std::bad_alloc().what());
+    Ops ops = {"Settings", "Stamp " + window.Stamp(),           "SetRange 0 2", "SetStep 1",
+               "StepIt",   "Message Archive run failed|" + text};
+    for (const std::string &op : Reset())
+        ops.push_back(op);
+    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_FALSE(window.Running());
+    EXPECT_EQ(report.failure, text);
+    // The archive broken off is not put in place, nor left behind.
+    EXPECT_EQ(ListDir(out), std::vector<std::string> {"Clips.zip"});
+    EXPECT_EQ(ReadFile(out + "/Clips.zip"), "earlier");
+}
+
+TEST_F(ArchiveRunTest, ReportSaysWhatTheRunDid)
+{
+    window.settings.keepIndividual = 1;
+    MakeDirs(out);
+    WriteFile(out + "/a.zip", "earlier a");
+    WriteFile(out + "/n.zip", "earlier n");
+    for (const char *name : {"a.doc", "a.txt", "b.txt", "m.zip", "n.zip"})
+        Source(name);
+    RunReport report;
+    ArchiveRun(window, report);
+    EXPECT_EQ(report.filesCounted, 5);
+    EXPECT_EQ(report.filesDone, 5);
+    EXPECT_FALSE(report.stopped);
+    using V = std::vector<std::string>;
+    EXPECT_EQ(report.copiesPlaced, V {out + "/m.zip"});
+    EXPECT_EQ(report.archivesPlaced, (V {out + "/b.zip", out + "/conflict.zip"}));
+    EXPECT_EQ(report.conflicts, (V {src + "/n.zip", src + "/a.doc", src + "/a.txt"}));
+    EXPECT_EQ(report.conflictArchive, out + "/conflict.zip");
+    EXPECT_EQ(report.conflictsArchived, 3u);
+    EXPECT_EQ(report.notArchived, V {});
+    EXPECT_TRUE(report.HasReports());
+
+    // Stopped after the first file (m.zip's copy, which now conflicts as well).
+    FakeWindow second;
+    second.settings = window.settings;
+    second.StopAfter("StepIt", 1);
+    RunReport stopped;
+    ArchiveRun(second, stopped);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.filesCounted, 5);
+    EXPECT_EQ(stopped.filesDone, 0); // stepped back for the conflict pass that never came
+    EXPECT_EQ(stopped.conflicts, V {src + "/m.zip"});
+    EXPECT_EQ(stopped.archivesPlaced, V {});
+    EXPECT_FALSE(stopped.HasReports());
 }
 
 TEST_F(ArchiveRunTest, NothingToDo)

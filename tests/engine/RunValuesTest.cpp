@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <regex>
 
@@ -51,15 +52,28 @@ TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
     EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
 }
 
-TEST(RunPathsTest, SourceNameIsTheLastLevel)
+TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
 {
     EXPECT_EQ(SourceNameOf("C:\\Video\\Clips"), "Clips");
     EXPECT_EQ(SourceNameOf("/video/clips"), "clips");
     EXPECT_EQ(SourceNameOf("a/b\\c"), "c");
     EXPECT_EQ(SourceNameOf("Clips"), "Clips");
-    EXPECT_EQ(SourceNameOf("Clips\\"), "");
-    EXPECT_EQ(SourceNameOf("Clips/"), "");
+    EXPECT_EQ(SourceNameOf("Clips\\"), "Clips");
+    EXPECT_EQ(SourceNameOf("D:\\Clips\\"), "Clips");
+    EXPECT_EQ(SourceNameOf("/home/u/Clips//"), "Clips");
+    EXPECT_EQ(SourceNameOf("/"), "");
+    EXPECT_EQ(SourceNameOf("\\/\\"), "");
     EXPECT_EQ(SourceNameOf(""), "");
+
+    // The sub folder and the single archive take their names from it.
+    JobSettings s;
+    s.sourceFolder = "/home/u/Clips/";
+    s.targetFolder = "/backup";
+    s.createSubFolder = 1;
+    s.useTimestamps = 0;
+    const RunPaths p = DeriveRunPaths(s, "_x");
+    EXPECT_EQ(p.outputFolder, "/backup/Clips");
+    EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
 }
 
 TEST(FileNameTest, SplitsAtTheLastDot)
@@ -91,9 +105,11 @@ TEST(FileNameTest, LongBaseNamesAreCutWithoutBreakingACharacter)
               std::string(253, 'a'));
     EXPECT_EQ(CutAtCharBoundary(std::string(252, 'a') + "\xE2\x82\xAC" + "x", 255),
               std::string(252, 'a') + "\xE2\x82\xAC");
-    // A 4-byte character straddling the cut.
+    // A 4-byte character straddling the cut, after its second or its third byte.
     EXPECT_EQ(CutAtCharBoundary(std::string(253, 'a') + "\xF0\x9F\x98\x80", 255),
               std::string(253, 'a'));
+    EXPECT_EQ(CutAtCharBoundary(std::string(252, 'a') + "\xF0\x9F\x98\x80" + "x", 255),
+              std::string(252, 'a'));
     // Bytes that are not UTF-8 at all are cut plainly.
     EXPECT_EQ(CutAtCharBoundary(std::string(300, '\x80'), 255).size(), 255u);
     EXPECT_EQ(CutAtCharBoundary("short", 255), "short");
@@ -126,24 +142,49 @@ TEST(ConflictMessageTest, ExactText)
               "copied to\n/t/conflict.zip\n\nAvoid this by copying to a clean target folder.");
 }
 
-std::string LocalStampNow()
+// Sets the time zone for one test (POSIX form: "XYZ-2" is two hours east of UTC).
+class ScopedTimeZone
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    localtime_r(&now, &local);
-    char buffer[32];
-    return std::string(buffer, std::strftime(buffer, sizeof buffer, "_%Y%m%d_%H%M%S", &local));
-}
+public:
+    explicit ScopedTimeZone(const char *zone)
+    {
+        if (const char *old = std::getenv("TZ"))
+            previous_ = old;
+        had_ = std::getenv("TZ") != nullptr;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (had_)
+            setenv("TZ", previous_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
 
-TEST(RunStampTest, LocalTimeInFixedForm)
+private:
+    std::string previous_;
+    bool had_ = false;
+};
+
+TEST(RunStampTest, LocalDateAndTimeInFixedForm)
 {
-    const std::string before = LocalStampNow();
-    const std::string stamp = MakeRunStamp();
-    const std::string after = LocalStampNow();
-    EXPECT_EQ(stamp.size(), 16u);
-    EXPECT_TRUE(std::regex_match(stamp, std::regex("_[0-9]{8}_[0-9]{6}"))) << stamp;
-    // Made between the two readings (a clock change in between aside).
-    EXPECT_TRUE(stamp == before || stamp == after) << before << " " << stamp << " " << after;
+    // 15 March 2004, 9:30:00 UTC.
+    constexpr std::time_t kMoment = 1079343000;
+    {
+        ScopedTimeZone utc("UTC0");
+        EXPECT_EQ(MakeRunStamp(kMoment), "_20040315_093000");
+        EXPECT_EQ(MakeRunStamp(kMoment + 14 * 3600 + 29 * 60 + 59), "_20040315_235959");
+    }
+    {
+        // Local time, not UTC: two hours east the same moment reads 11:30, and a moment
+        // late in the evening is already the next day.
+        ScopedTimeZone east("XYZ-2");
+        EXPECT_EQ(MakeRunStamp(kMoment), "_20040315_113000");
+        EXPECT_EQ(MakeRunStamp(kMoment + 14 * 3600 + 29 * 60 + 59), "_20040316_015959");
+    }
+    EXPECT_TRUE(std::regex_match(MakeRunStamp(), std::regex("_[0-9]{8}_[0-9]{6}")));
 }
 
 } // namespace
