@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -97,8 +98,10 @@ bool ResolveLinks(std::string &path)
             }
             target.resize(target.size() * 2); // the link grew since lstat
         }
-        if (target.empty())
+        if (target.empty()) {
+            errno = ENOENT;
             return false;
+        }
         if (target[0] == '/') {
             path = target;
         } else {
@@ -106,6 +109,7 @@ bool ResolveLinks(std::string &path)
             path = slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
         }
     }
+    errno = ELOOP;
     return false;
 }
 
@@ -173,7 +177,34 @@ void SyncFolderOf(const std::string &path)
     }
 }
 
+// A failed save's reason, for the user; always false.
+bool Failed(std::string *why, const std::string &reason)
+{
+    if (why != nullptr)
+        *why = reason;
+    return false;
+}
+
+bool Failed(std::string *why, int error)
+{
+    return Failed(why, std::strerror(error));
+}
+
 } // namespace
+
+const char *UnstorableField(const JobSettings &settings)
+{
+    // A line break would end the value's line, and the rest would be read as other keys.
+    const auto holdsBreak
+        = [](const std::string &value) { return value.find_first_of("\r\n") != std::string::npos; };
+    if (holdsBreak(settings.fileMask))
+        return "file name mask";
+    if (holdsBreak(settings.sourceFolder))
+        return "source folder";
+    if (holdsBreak(settings.targetFolder))
+        return "target folder";
+    return nullptr;
+}
 
 void ApplySettingsText(std::string_view fileBytes, JobSettings &settings)
 {
@@ -265,26 +296,33 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings)
     return true;
 }
 
-bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
+bool SaveSettingsFile(const std::string &path, const JobSettings &settings, std::string *why)
 {
+    if (const char *field = UnstorableField(settings))
+        return Failed(why,
+                      std::string("The ") + field
+                          + " contains a line break, which the settings file cannot hold.");
+
     // Writing through a link is what saving over it would do; the link itself stays.
     std::string target = path;
     if (!ResolveLinks(target))
-        return false;
+        return Failed(why, errno);
 
     struct stat old;
     const bool existed = io::Stat(target.c_str(), &old) == 0;
     if (existed) {
         // Only a regular file is replaced, and only one the user may write: a settings
         // file made read-only stays as it is.
-        if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-            return false;
+        if (!S_ISREG(old.st_mode))
+            return Failed(why, "It is not a regular file.");
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return Failed(why, errno);
     }
 
     std::string tempPath;
     int fd = CreateTempBeside(target, tempPath);
     if (fd < 0)
-        return false;
+        return Failed(why, errno);
 
     bool ok = true;
     if (existed) {
@@ -297,11 +335,12 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
     ok = ok && WriteAll(fd, FormatSettings(settings)) && io::Fsync(fd) == 0;
     // fd keeps the lock until the file has its name or is gone; the data is synced.
     ok = ok && io::Rename(tempPath.c_str(), target.c_str()) == 0;
+    const int error = errno;
     if (!ok)
         io::Unlink(tempPath.c_str());
     io::Close(fd);
     if (!ok)
-        return false;
+        return Failed(why, error);
     SyncFolderOf(target);
     return true;
 }
@@ -311,9 +350,9 @@ void LoadSettings(JobSettings &settings)
     LoadSettingsFile(kSettingsFileName, settings);
 }
 
-void SaveSettings(const JobSettings &settings)
+bool SaveSettings(const JobSettings &settings, std::string *why)
 {
-    SaveSettingsFile(kSettingsFileName, settings);
+    return SaveSettingsFile(kSettingsFileName, settings, why);
 }
 
 } // namespace kelvane

@@ -34,7 +34,13 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings);
 // the file is always either the old one or the new one. A symbolic link at path is
 // followed and its final target replaced; the link stays. An existing file keeps its
 // permission bits; a file that exists but may not be written is left alone. False on any
-// failure, with no temporary file left behind.
-bool SaveSettingsFile(const std::string &path, const JobSettings &settings);
+// failure, with no temporary file left behind and the reason, for the user, in why.
+// A record that the file cannot hold (see UnstorableField) is refused: nothing is written.
+bool SaveSettingsFile(const std::string &path, const JobSettings &settings,
+                      std::string *why = nullptr);
+
+// The field of the record whose value the file cannot hold (a line break in a mask or a
+// folder), named for the user; null when every value can be saved.
+const char *UnstorableField(const JobSettings &settings);
 
 } // namespace kelvane
