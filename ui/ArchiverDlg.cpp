@@ -10,6 +10,7 @@
 #include "ui/GuiThread.h"
 #include "ui/MessageBox.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -280,7 +281,7 @@ void CArchiverDlg::OnWorkerEnded()
     if (pendingResult) {
         const int result = *pendingResult;
         pendingResult.reset();
-        QDialog::done(result);
+        End(result);
     }
 }
 
@@ -299,7 +300,20 @@ void CArchiverDlg::done(int result)
         AskWorkerToStop();
         return;
     }
+    End(result);
+}
+
+void CArchiverDlg::End(int result)
+{
     QDialog::done(result);
+    // The browsers have no owner, so they would outlive the dialog; they go with it, as if
+    // cancelled.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *browser = qobject_cast<FolderBrowseDialog *>(w);
+            browser && browser->isVisible()) {
+            browser->reject();
+        }
+    }
 }
 
 void CArchiverDlg::Browse(std::string JobSettings::*folder, const char *prompt)

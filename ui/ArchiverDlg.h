@@ -89,6 +89,8 @@ private:
     void ShowSystemMenu(const QPoint &globalPos);
     void AskWorkerToStop();
     void OnWorkerEnded();
+    // Ends the dialog and closes the folder browsers still open.
+    void End(int result);
     void Browse(std::string JobSettings::*folder, const char *prompt);
 
     BuiltDialog built;

@@ -106,6 +106,21 @@ TEST_F(BrowseTest, WhileBrowsersShowTheDialogStaysLive)
     EXPECT_EQ(Edit(res::IDC_TARGET_FOLDER)->text(), Native(dir.path()));
 }
 
+TEST_F(BrowseTest, ABrowserStillOpenClosesWithTheDialog)
+{
+    bool outlived = false;
+    test::ScopedHook<Script> script(FolderBrowseDialog::ScriptHook(), [&](FolderBrowseDialog &b) {
+        dlg.reject();
+        outlived = b.isVisible();
+        b.PressCancel();
+    });
+    QTimer::singleShot(0, &dlg, [&] {
+        qobject_cast<QPushButton *>(dlg.Control(res::IDC_BROWSE_TARGET))->click();
+    });
+    EXPECT_EQ(dlg.exec(), QDialog::Rejected);
+    EXPECT_FALSE(outlived);
+}
+
 TEST_F(BrowseTest, ChoosingReplacesOnlyTheFieldOfItsButton)
 {
     dlg.show();
