@@ -56,14 +56,58 @@ bool IsPlain(std::string_view path)
     return true;
 }
 
+// Where the file's own name begins: after the last "/" (on Windows, "\\" ends the folder
+// part too). In the own name a "\\" is an ordinary character.
+std::size_t OwnNameStart(std::string_view path)
+{
+#ifdef _WIN32
+    const std::size_t last = path.find_last_of("/\\");
+#else
+    const std::size_t last = path.rfind('/');
+#endif
+    return last == std::string_view::npos ? 0 : last + 1;
+}
+
+std::string OwnName(std::string_view own)
+{
+    std::string text(own);
+    for (char &c : text) {
+        if (c == '\\')
+            c = '_';
+    }
+    return text;
+}
+
 std::string Normalised(std::string_view path)
 {
-    std::string text(path);
+    const std::size_t cut = OwnNameStart(path);
+    std::string text(path.substr(0, cut));
     for (char &c : text) {
         if (c == '\\')
             c = '/';
     }
-    return text;
+    return text + OwnName(path.substr(cut));
+}
+
+// The levels kept of a path: those of its folder part that are not special, then its own
+// name unless that is special (or the whole path is a lone drive).
+std::vector<std::string> KeptLevels(std::string_view path)
+{
+    const std::size_t cut = OwnNameStart(path);
+    std::string_view folder = path.substr(0, cut);
+    const std::string_view own = path.substr(cut);
+    if (HasLoneDrive(folder))
+        folder.remove_prefix(2);
+    std::vector<std::string> kept;
+    if (!folder.empty()) {
+        for (std::string_view level : Split(folder)) {
+            if (!IsSpecialLevel(level))
+                kept.emplace_back(level);
+        }
+    }
+    if (!IsSpecialLevel(own) && !(cut == 0 && own.size() == 2 && HasDrive(own)))
+        kept.push_back(OwnName(own));
+    return kept;
 }
 
 // The properties every stored name has, whatever it was made from.
@@ -107,26 +151,17 @@ std::string CheckEntryName(const std::uint8_t *data, std::size_t size)
         return "plain: stored " + Printable(stored) + context;
 
     // Levels kept are the given levels minus the special ones, in order; only when none is
-    // left does the disk path's last level stand in.
+    // left does the disk path's last kept level stand in.
     std::string kept;
-    std::string_view rest = given;
-    if (HasLoneDrive(rest))
-        rest.remove_prefix(2);
-    for (std::string_view level : Split(rest)) {
-        if (IsSpecialLevel(level))
-            continue;
+    for (const std::string &level : KeptLevels(given)) {
         if (!kept.empty())
             kept += '/';
         kept += level;
     }
     if (kept.empty()) {
-        std::string_view diskRest = diskPath;
-        if (HasLoneDrive(diskRest))
-            diskRest.remove_prefix(2);
-        for (std::string_view level : Split(diskRest)) {
-            if (!IsSpecialLevel(level))
-                kept = std::string(level);
-        }
+        const std::vector<std::string> diskLevels = KeptLevels(diskPath);
+        if (!diskLevels.empty())
+            kept = diskLevels.back();
     }
     // A first level that reads as a drive keeps its letter, with "_" for the colon.
     if (HasDrive(kept))

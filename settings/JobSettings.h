@@ -25,8 +25,8 @@ inline constexpr const char *kSettingsFileName = "kelvane.ini";
 // opened changes nothing. Never reports anything.
 void LoadSettings(JobSettings &settings);
 
-// Writes "kelvane.ini" in the current directory. Silent on failure; an existing file is
-// replaced only once the new one is complete.
-void SaveSettings(const JobSettings &settings);
+// Writes "kelvane.ini" in the current directory; an existing file is replaced only once
+// the new one is complete. False on failure, with the reason, for the user, in why.
+bool SaveSettings(const JobSettings &settings, std::string *why = nullptr);
 
 } // namespace kelvane

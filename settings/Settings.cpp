@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -72,7 +73,29 @@ void ApplyLine(std::string_view line, std::string_view (&values)[kSlotCount])
     }
 }
 
+// A failed save's reason, for the user; always false.
+bool Failed(std::string *why, const std::string &reason)
+{
+    if (why != nullptr)
+        *why = reason;
+    return false;
+}
+
 } // namespace
+
+const char *UnstorableField(const JobSettings &settings)
+{
+    // A line break would end the value's line, and the rest would be read as other keys.
+    const auto holdsBreak
+        = [](const std::string &value) { return value.find_first_of("\r\n") != std::string::npos; };
+    if (holdsBreak(settings.fileMask))
+        return "file name mask";
+    if (holdsBreak(settings.sourceFolder))
+        return "source folder";
+    if (holdsBreak(settings.targetFolder))
+        return "target folder";
+    return nullptr;
+}
 
 void ApplySettingsText(std::string_view fileBytes, JobSettings &settings)
 {
@@ -164,9 +187,15 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings)
     return true;
 }
 
-bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
+bool SaveSettingsFile(const std::string &path, const JobSettings &settings, std::string *why)
 {
-    return !placement::SaveFile(path, FormatSettings(settings));
+    if (const char *field = UnstorableField(settings))
+        return Failed(why,
+                      std::string("The ") + field
+                          + " contains a line break, which the settings file cannot hold.");
+    if (const std::error_code error = placement::SaveFile(path, FormatSettings(settings)))
+        return Failed(why, error.message());
+    return true;
 }
 
 void LoadSettings(JobSettings &settings)
@@ -174,9 +203,9 @@ void LoadSettings(JobSettings &settings)
     LoadSettingsFile(kSettingsFileName, settings);
 }
 
-void SaveSettings(const JobSettings &settings)
+bool SaveSettings(const JobSettings &settings, std::string *why)
 {
-    SaveSettingsFile(kSettingsFileName, settings);
+    return SaveSettingsFile(kSettingsFileName, settings, why);
 }
 
 } // namespace kelvane

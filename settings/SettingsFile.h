@@ -30,7 +30,14 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings);
 // does: atomically through a temporary file in the same folder, which keeps an existing
 // file's permissions; a link is followed and its target written; a file that may not be
 // written is left alone; in a folder where no temporary can be made, a file that may be
-// written is written in place. False on any failure, with no temporary left behind.
-bool SaveSettingsFile(const std::string &path, const JobSettings &settings);
+// written is written in place. False on any failure, with no temporary left behind and
+// the reason, for the user, in why. A record that the file cannot hold (see
+// UnstorableField) is refused: nothing is written.
+bool SaveSettingsFile(const std::string &path, const JobSettings &settings,
+                      std::string *why = nullptr);
+
+// The field of the record whose value the file cannot hold (a line break in a mask or a
+// folder), named for the user; null when every value can be saved.
+const char *UnstorableField(const JobSettings &settings);
 
 } // namespace kelvane

@@ -34,11 +34,46 @@ std::vector<std::string> CleanLevels(const std::string &path)
     return levels;
 }
 
+namespace {
+
+// Where the file's own name begins. On POSIX "\" is an ordinary character of a file name,
+// so only "/" ends the folder part; on Windows both end it.
+std::string::size_type OwnNameStart(const std::string &path)
+{
+#ifdef _WIN32
+    const std::string::size_type last = path.find_last_of("/\\");
+#else
+    const std::string::size_type last = path.rfind('/');
+#endif
+    return last == std::string::npos ? 0 : last + 1;
+}
+
+// The levels to store for path: its folder part cleaned as CleanLevels does, then the
+// file's own name with each "\" in it stored as "_", so that it neither becomes a folder
+// level nor climbs out ("..\x" is ".._x", never "x").
+std::vector<std::string> NameLevels(const std::string &path)
+{
+    const std::string::size_type cut = OwnNameStart(path);
+    std::vector<std::string> levels = CleanLevels(path.substr(0, cut));
+    std::string own = path.substr(cut);
+    const bool loneDrive = cut == 0 && own.size() == 2 && StartsWithDrive(own);
+    if (own.empty() || own == "." || own == ".." || loneDrive)
+        return levels;
+    for (char &c : own) {
+        if (c == '\\')
+            c = '_';
+    }
+    levels.push_back(std::move(own));
+    return levels;
+}
+
+} // namespace
+
 std::string StoredName(const char *diskPath, const char *entryName)
 {
     if (!diskPath)
         return {};
-    const std::vector<std::string> levels = CleanLevels(entryName ? entryName : diskPath);
+    const std::vector<std::string> levels = NameLevels(entryName ? entryName : diskPath);
     std::string name;
     for (const std::string &level : levels) {
         if (!name.empty())
@@ -46,7 +81,7 @@ std::string StoredName(const char *diskPath, const char *entryName)
         name += level;
     }
     if (name.empty()) {
-        const std::vector<std::string> diskLevels = CleanLevels(diskPath);
+        const std::vector<std::string> diskLevels = NameLevels(diskPath);
         if (!diskLevels.empty())
             name = diskLevels.back();
     }
@@ -54,6 +89,23 @@ std::string StoredName(const char *diskPath, const char *entryName)
     if (StartsWithDrive(name))
         name[1] = '_';
     return name;
+}
+
+std::string StoredNames::Unique(const std::string &name) const
+{
+    if (taken_.count(name) == 0)
+        return name;
+    // " (2)" goes before the extension of the last level, if it has one.
+    const std::string::size_type levelStart = name.rfind('/') + 1; // npos + 1 == 0
+    std::string::size_type dot = name.rfind('.');
+    if (dot == std::string::npos || dot <= levelStart)
+        dot = name.size();
+    for (unsigned long n = 2;; ++n) {
+        std::string candidate
+            = name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+        if (taken_.count(candidate) == 0)
+            return candidate;
+    }
 }
 
 bool NeedsUtf8Flag(const std::string &name)

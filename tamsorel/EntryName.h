@@ -4,6 +4,7 @@
 // "/" between levels that cannot climb out of the folder it is extracted to.
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tamsorel {
@@ -17,8 +18,24 @@ std::vector<std::string> CleanLevels(const std::string &path);
 
 // The name to store for the file at diskPath: entryName (or diskPath itself when
 // entryName is null) cleaned and joined with "/"; when that leaves nothing, the bare
-// name of diskPath. Empty when there is no usable name at all.
+// name of diskPath. The folder part (up to the last "/") is cleaned as CleanLevels does;
+// in the file's own name a "\" is an ordinary character and is stored as "_". Empty when
+// there is no usable name at all.
 std::string StoredName(const char *diskPath, const char *entryName);
+
+// The names stored in one archive so far. Cleaning can give two files one name ("a\b" and
+// "a_b"); the second then gets " (2)" (" (3)", ...) before its extension, so that
+// extracting one never overwrites the other.
+class StoredNames
+{
+public:
+    // name itself when it is still free, else the first free numbered form of it.
+    std::string Unique(const std::string &name) const;
+    void Take(const std::string &name) { taken_.insert(name); }
+
+private:
+    std::unordered_set<std::string> taken_;
+};
 
 // True for a well-formed UTF-8 string that holds at least one non-ASCII character: only
 // such names get the UTF-8 flag, other bytes are stored as they are with the flag clear.

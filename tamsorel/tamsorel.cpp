@@ -21,6 +21,7 @@ struct TamsorelArchive
     kelvane::placement::FileIdentity identity; // of file, so that it is never added to itself
     int mode = 0;
     bool failed = false;
+    tamsorel::StoredNames names; // of the entries added, so that no name is stored twice
     std::unique_ptr<tamsorel::ArchivePipeline> pipeline;
 
     ~TamsorelArchive()
@@ -38,7 +39,7 @@ bool AddFile(TamsorelArchive &archive, const char *diskPath, const struct tm *ti
              const char *entryName)
 {
     tamsorel::EntryInfo info;
-    info.name = tamsorel::StoredName(diskPath, entryName);
+    info.name = archive.names.Unique(tamsorel::StoredName(diskPath, entryName));
     if (info.name.empty())
         return false;
     tamsorel::FileSource source;
@@ -56,6 +57,7 @@ bool AddFile(TamsorelArchive &archive, const char *diskPath, const struct tm *ti
     switch (
         archive.pipeline->Add(info, source, static_cast<std::uint64_t>(source.Status().st_size))) {
     case tamsorel::ZipWriter::AddResult::Added:
+        archive.names.Take(info.name);
         return true;
     case tamsorel::ZipWriter::AddResult::SourceFailed:
         return false;

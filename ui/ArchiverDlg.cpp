@@ -10,9 +10,11 @@
 #include "ui/GuiThread.h"
 #include "ui/MessageBox.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,6 +57,9 @@ CArchiverDlg::CArchiverDlg(QWidget *parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
+    // Run with exec(), yet blocking no other window: with no parent, window-modal is modal
+    // to nothing, so the folder browsers, which have no owner, stay usable beside it.
+    setWindowModality(Qt::WindowModal);
     built = BuildDialog(*this, res::MainDialogTemplate());
     setAccessibleName(windowTitle());
     startButton = qobject_cast<QPushButton *>(Control(res::IDC_START));
@@ -218,16 +223,28 @@ void CArchiverDlg::OnStart()
         worker.join();
     }
     try {
-        worker = std::thread([this] {
+        worker = StartWorker([this] {
             ArchiveRun(*this);
             // The last thing the worker does with the dialog: tell its thread it is done.
             QMetaObject::invokeMethod(
                 this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
         });
-        workerActive = true;
-    } catch (const std::system_error &) {
-        // Not reported: the next click tries again.
+    } catch (const std::system_error &error) {
+        // Nothing runs: the window stays idle and says why, rather than looping the clip.
+        running = false;
+        if (animationCtrl != nullptr) {
+            animationCtrl->Close();
+        }
+        if (startButton != nullptr) {
+            startButton->setText(QString::fromLatin1(kStart));
+        }
+        ShowMessageBox(this,
+                       QStringLiteral("The archive run could not be started.\n")
+                           + QString::fromLocal8Bit(error.code().message().c_str()),
+                       QStringLiteral("Unable to start the run"));
+        return;
     }
+    workerActive = true;
     if (startButton != nullptr) {
         startButton->setText(QString::fromLatin1(kStop));
     }
@@ -235,6 +252,11 @@ void CArchiverDlg::OnStart()
         animationCtrl->Open(res::ClipData());
         animationCtrl->Play();
     }
+}
+
+std::thread CArchiverDlg::StartWorker(std::function<void()> body)
+{
+    return std::thread(std::move(body));
 }
 
 void CArchiverDlg::AskWorkerToStop()
@@ -259,7 +281,7 @@ void CArchiverDlg::OnWorkerEnded()
     if (pendingResult) {
         const int result = *pendingResult;
         pendingResult.reset();
-        QDialog::done(result);
+        End(result);
     }
 }
 
@@ -278,21 +300,43 @@ void CArchiverDlg::done(int result)
         AskWorkerToStop();
         return;
     }
+    End(result);
+}
+
+void CArchiverDlg::End(int result)
+{
     QDialog::done(result);
+    // The browsers have no owner, so they would outlive the dialog; they go with it, as if
+    // cancelled.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *browser = qobject_cast<FolderBrowseDialog *>(w);
+            browser && browser->isVisible()) {
+            browser->reject();
+        }
+    }
 }
 
 void CArchiverDlg::Browse(std::string JobSettings::*folder, const char *prompt)
 {
     ControlsToSettings();
+    bool chosen = false;
+    std::string path;
     {
-        // Owned by the dialog so that it opens over it; it is modal like every dialog here.
-        CFolderBrowser browser(this, 0);
+        // Owned by nobody: the dialog stays live while the browser shows (STOP keeps
+        // working during a run), and every "..." click opens a browser of its own.
+        CFolderBrowser browser(nullptr, 0);
         browser.SetInitialFolder(settings.*folder);
         browser.SetTitle(std::string(prompt));
         browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
-        if (browser.Browse()) {
-            settings.*folder = browser.GetFolderPath();
+        chosen = browser.Browse();
+        if (chosen) {
+            path = browser.GetFolderPath();
         }
+    }
+    // What was typed, or chosen in another browser, while this one showed is kept.
+    ControlsToSettings();
+    if (chosen) {
+        settings.*folder = path;
     }
     SettingsToControls();
 }
@@ -310,7 +354,17 @@ void CArchiverDlg::OnBrowseTarget()
 void CArchiverDlg::OnSaveSettings()
 {
     ControlsToSettings();
-    SaveSettings(settings);
+    std::string why;
+    if (SaveSettings(settings, &why)) {
+        return;
+    }
+    // Said, so that nobody believes the settings were kept; the file stays as it was.
+    const QString folder = QDir::currentPath();
+    const QString file = QString::fromLatin1(kSettingsFileName);
+    ShowMessageBox(this,
+                   (folder.isEmpty() ? file : QDir(folder).filePath(file)) + QLatin1Char('\n')
+                       + FromBytes(why),
+                   QStringLiteral("Unable to save settings"));
 }
 
 void CArchiverDlg::keyPressEvent(QKeyEvent *event)

@@ -14,6 +14,7 @@
 #include <QPoint>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -77,6 +78,8 @@ public slots:
 protected:
     // The dialog initialisation, once, when the window first shows.
     virtual void OnInitDialog();
+    // Starts the run's worker thread; throws std::system_error when no thread can be made.
+    virtual std::thread StartWorker(std::function<void()> body);
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -86,6 +89,8 @@ private:
     void ShowSystemMenu(const QPoint &globalPos);
     void AskWorkerToStop();
     void OnWorkerEnded();
+    // Ends the dialog and closes the folder browsers still open.
+    void End(int result);
     void Browse(std::string JobSettings::*folder, const char *prompt);
 
     BuiltDialog built;

@@ -66,13 +66,13 @@ QWidget *CreateControl(const res::ControlTemplate &c, QDialog &dialog)
         // default just by taking the focus.
         button->setAutoDefault(false);
         button->setDefault((low & 0xFu) == res::style::BS_DEFPUSHBUTTON);
-        button->setAccessibleName(AccessibleCaption(text));
+        // No accessible name of its own: a button is then named by its caption, "&"
+        // stripped, whatever the caption says now (the start button's changes during a run).
         return button;
     }
     case res::ControlKind::CheckBox: {
-        auto *box = new QCheckBox(text, &dialog);
-        box->setAccessibleName(AccessibleCaption(text));
-        return box;
+        // Named by its caption, as a push button is.
+        return new QCheckBox(text, &dialog);
     }
     case res::ControlKind::Animation: {
         auto *animation = new AnimationControl(&dialog);

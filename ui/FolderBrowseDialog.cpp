@@ -1,6 +1,7 @@
 #include "ui/FolderBrowseDialog.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
@@ -83,7 +84,17 @@ int FolderBrowseDialog::Run()
             }
         });
     }
-    return exec();
+    // Not modal: the window it was opened from keeps working meanwhile (the main dialog's
+    // STOP included). The call still returns only when this dialog closes, from a loop of
+    // its own.
+    setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    if (isVisible()) {
+        loop.exec(QEventLoop::DialogExec);
+    }
+    return result();
 }
 
 void FolderBrowseDialog::showEvent(QShowEvent *event)

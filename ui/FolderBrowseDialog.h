@@ -35,7 +35,8 @@ public:
     FolderBrowseDialog(QWidget *owner, const QString &rootPath, const QString &prompt,
                        unsigned flags, Callback callback);
 
-    // Runs the dialog modally; Accepted when the user chose the highlighted item.
+    // Shows the dialog and returns when it closes, without blocking any other window;
+    // Accepted when the user chose the highlighted item.
     int Run();
 
     // Requests of the callback.

@@ -194,10 +194,11 @@ TEST(ArchiveApiTest, StoredNamesAreRelativeAndNeverClimbOut)
     EXPECT_TRUE(ArchiveClose(&h));
 
     const std::string absolute = (dir / "top.txt").substr(1);
+    // A "\" in a file's own name is a character; a name cleaning makes twice is numbered.
     const std::vector<std::string> expected
         = {absolute,         "top.txt",      "sub/deep.txt",  "sub/sub/deep.txt",
-           "back/slash.txt", "C_/drive.txt", "abs/given.txt", "up.txt",
-           "x/y.txt",        "top.txt",      "top.txt"};
+           "back_slash.txt", "C_/drive.txt", "abs/given.txt", ".._.._up.txt",
+           "C__x__y.txt",    "top (2).txt",  "top (3).txt"};
     const auto names = ZipNames(archive);
     EXPECT_EQ(names, expected);
     for (const std::string &name : names) {

@@ -17,15 +17,20 @@ TEST(StoredNameTest, DerivedFromDiskPathIsRelativeAndNeverClimbsOut)
         {"../../etc/passwd", "etc/passwd"},
         {"a/../../b/./c.txt", "a/b/c.txt"},
         {"./x.txt", "x.txt"},
-        {"C:\\Video\\Clips\\take1.avi", "Video/Clips/take1.avi"},
+        // The folder part takes both separators; in the file's own name (after the last
+        // "/") a "\" is a character, stored as "_", never a level nor a way up.
+        {"D:\\Orvel\\AVIs/take1.avi", "Orvel/AVIs/take1.avi"},
+        {"/src/..\\evil.txt", "src/.._evil.txt"},
+        {"/src/a\\b.txt", "src/a_b.txt"},
+        {"C:\\Video\\take1.avi", "C__Video_take1.avi"},
         {"c:/Video/take1.avi", "Video/take1.avi"},
         // A colon that would make a drive-relative name is neutralised, not dropped, so
         // "c:d.txt" can never collide with "d.txt".
         {"C:take1.avi", "C_take1.avi"},
-        {"\\C:\\Windows\\x", "C_/Windows/x"},
+        {"\\C:/Windows/x", "C_/Windows/x"},
         {"../C:/x", "C_/x"},
         {"C:C:x", "C_C:x"},
-        {"\\\\host\\share\\f.txt", "host/share/f.txt"},
+        {"\\\\host\\share/f.txt", "host/share/f.txt"},
         {"//a///b\\\\c//", "a/b/c"},
         {"mixed\\sep/name.txt", "mixed/sep/name.txt"},
         {"dir/a:b.txt", "dir/a:b.txt"}, // a colon past the first level is an ordinary byte
@@ -39,8 +44,8 @@ TEST(StoredNameTest, GivenEntryNameIsCleanedTheSameWay)
 {
     EXPECT_EQ(StoredName("/src/take1.avi", "take1.avi"), "take1.avi");
     EXPECT_EQ(StoredName("/src/take1.avi", "/abs/name.avi"), "abs/name.avi");
-    EXPECT_EQ(StoredName("/src/take1.avi", "..\\..\\up.avi"), "up.avi");
-    EXPECT_EQ(StoredName("/src/take1.avi", "D:\\x\\\\y.avi"), "x/y.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "../..\\up.avi"), ".._up.avi");
+    EXPECT_EQ(StoredName("/src/take1.avi", "D:\\x\\\\y/z.avi"), "x/y/z.avi");
     EXPECT_EQ(StoredName("/src/take1.avi", "sub/./name.avi/"), "sub/name.avi");
 }
 
@@ -49,7 +54,8 @@ TEST(StoredNameTest, FallsBackToTheBareNameAndFailsWhenThereIsNone)
     // An entry name that cleans to nothing falls back to the file's own bare name.
     EXPECT_EQ(StoredName("/src/take1.avi", ""), "take1.avi");
     EXPECT_EQ(StoredName("/src/take1.avi", "../.."), "take1.avi");
-    EXPECT_EQ(StoredName("C:\\src\\take1.avi", "/"), "take1.avi");
+    EXPECT_EQ(StoredName("C:\\src/take1.avi", "/"), "take1.avi");
+    EXPECT_EQ(StoredName("/src/a\\b.txt", ".."), "a_b.txt");
     // No usable name anywhere: the add must fail rather than store an empty name.
     EXPECT_EQ(StoredName("/", nullptr), "");
     EXPECT_EQ(StoredName("../..", ".."), "");

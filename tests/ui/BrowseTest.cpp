@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,82 @@ protected:
     CArchiverDlg dlg;
 };
 
+// A click as the window system delivers it: a window blocked by a modal one never sees it.
+void ClickThroughTheWindow(QWidget *button)
+{
+    QWidget *top = button->window();
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {},
+                      button->mapTo(top, button->rect().center()));
+}
+
 } // namespace
+
+TEST_F(BrowseTest, WhileBrowsersShowTheDialogStaysLive)
+{
+    const std::string out = dir / "out";
+    test::MakeDirs(out);
+    test::WriteFile(first + "/take1.txt", "take");
+
+    int opened = 0;
+    bool started = false;
+    FolderBrowseDialog *outer = nullptr;
+    test::ScopedHook<Script> script(FolderBrowseDialog::ScriptHook(), [&](FolderBrowseDialog &b) {
+        if (++opened == 1) {
+            outer = &b;
+            ClickThroughTheWindow(dlg.Control(res::IDC_START));
+            started = dlg.WorkerActive();
+            EXPECT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+            // A second browser beside the first; it closes the first before itself.
+            ClickThroughTheWindow(dlg.Control(res::IDC_BROWSE_TARGET));
+            if (b.isVisible()) {
+                b.PressCancel(); // the second never opened
+            }
+        } else {
+            outer->HighlightPath(QString::fromStdString(second));
+            outer->PressOk();
+            b.HighlightPath(QString::fromStdString(dir.path()));
+            // The user's own click: a browser beside a modal main dialog would not take it.
+            for (auto *button : b.findChildren<QPushButton *>()) {
+                if (button->text() == QStringLiteral("OK")) {
+                    ClickThroughTheWindow(button);
+                }
+            }
+            if (b.isVisible()) {
+                b.PressCancel();
+            }
+        }
+    });
+    // Run as the program runs it: the main dialog under exec().
+    QTimer::singleShot(0, &dlg, [&] {
+        Edit(res::IDC_FILE_MASK)->setText(QStringLiteral("*.txt"));
+        Edit(res::IDC_SOURCE_FOLDER)->setText(QString::fromStdString(first));
+        Edit(res::IDC_TARGET_FOLDER)->setText(QString::fromStdString(out));
+        ClickThroughTheWindow(dlg.Control(res::IDC_BROWSE_SOURCE));
+        dlg.reject();
+    });
+    dlg.exec();
+
+    EXPECT_TRUE(started) << "a click on START with a browser open starts a run";
+    EXPECT_EQ(test::ListDir(out + "/first"), std::vector<std::string> {"take1.zip"});
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(Edit(res::IDC_SOURCE_FOLDER)->text(), Native(second));
+    EXPECT_EQ(Edit(res::IDC_TARGET_FOLDER)->text(), Native(dir.path()));
+}
+
+TEST_F(BrowseTest, ABrowserStillOpenClosesWithTheDialog)
+{
+    bool outlived = false;
+    test::ScopedHook<Script> script(FolderBrowseDialog::ScriptHook(), [&](FolderBrowseDialog &b) {
+        dlg.reject();
+        outlived = b.isVisible();
+        b.PressCancel();
+    });
+    QTimer::singleShot(0, &dlg, [&] {
+        qobject_cast<QPushButton *>(dlg.Control(res::IDC_BROWSE_TARGET))->click();
+    });
+    EXPECT_EQ(dlg.exec(), QDialog::Rejected);
+    EXPECT_FALSE(outlived);
+}
 
 TEST_F(BrowseTest, ChoosingReplacesOnlyTheFieldOfItsButton)
 {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <system_error>
 
 using namespace kelvane;
 using namespace kelvane::ui;
@@ -99,6 +100,30 @@ protected:
 };
 
 } // namespace
+
+// A worker thread that cannot be made: said, and the window stays idle.
+TEST_F(RunTest, AWorkerThatCannotStartIsReportedAndLeavesTheWindowIdle)
+{
+    class NoThreadDlg : public CArchiverDlg
+    {
+    protected:
+        std::thread StartWorker(std::function<void()>) override
+        {
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+    };
+    MakeFiles(1);
+    NoThreadDlg dlg;
+    Prepare(dlg, target);
+    Start(dlg)->click();
+    EXPECT_EQ(messages, std::vector<QString> {QStringLiteral("Unable to start the run")});
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
+    EXPECT_FALSE(dlg.Animation()->IsOpen());
+    EXPECT_FALSE(dlg.Running().load());
+    EXPECT_FALSE(dlg.WorkerActive());
+    EXPECT_TRUE(test::ListDir(target).empty());
+}
 
 TEST_F(RunTest, StartToEndArchivesEveryFileAndResetsTheWindow)
 {
