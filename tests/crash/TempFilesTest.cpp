@@ -182,10 +182,9 @@ TEST(RemoveLeftoverTemps, WritersOnOtherThreadsNeverLoseTheirFiles)
         content += "line " + std::to_string(i * 7919 % 100003) + "\n";
     WriteFile(tmp / "src/file.txt", content);
     std::atomic<bool> done {false};
-    std::atomic<int> removed {0};
     std::thread cleaner([&] {
         while (!done.load())
-            removed += RemoveLeftoverTemps(tmp / "out");
+            RemoveLeftoverTemps(tmp / "out");
     });
     constexpr int kRounds = 40;
     for (int i = 0; i < kRounds; ++i) {
@@ -201,8 +200,8 @@ TEST(RemoveLeftoverTemps, WritersOnOtherThreadsNeverLoseTheirFiles)
     done = true;
     cleaner.join();
     // The cleaner may have taken a new file in the instant between its creation and its
-    // lock (an empty one: the writer then makes another), but no writer lost anything.
-    EXPECT_LE(removed.load(), kRounds);
+    // lock (an empty one: the writer then makes another; on a busy machine, many times in
+    // a round), but no writer lost anything.
     const std::vector<std::string> names = ListDir(tmp / "out");
     EXPECT_EQ(names.size(), 2u * kRounds);
     for (const std::string &name : names) {

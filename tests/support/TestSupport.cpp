@@ -6,14 +6,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
 #include <ftw.h>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kelvane::test {
@@ -129,6 +132,64 @@ void MakeDirs(const std::string &path)
         if (!built.empty())
             ::mkdir(built.c_str(), 0777);
     }
+}
+
+bool IsTempName(const std::string &name)
+{
+    return name.rfind(kTempPrefix, 0) == 0;
+}
+
+std::vector<std::string> TempLeftovers(const std::string &folder)
+{
+    std::vector<std::string> found;
+    for (const std::string &name : ListDir(folder)) {
+        const std::string path = folder + "/" + name;
+        if (IsTempName(name))
+            found.push_back(path);
+        if (IsDirectory(path)) {
+            const std::vector<std::string> below = TempLeftovers(path);
+            found.insert(found.end(), below.begin(), below.end());
+        }
+    }
+    return found;
+}
+
+std::string RunCommand(const std::string &command, int *status)
+{
+    std::string output;
+    std::FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        *status = -1;
+        return output;
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    const int rc = ::pclose(pipe);
+    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return output;
+}
+
+std::string ShellQuote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char &c : bytes)
+        c = static_cast<char>(generator() & 0xFF);
+    return bytes;
 }
 
 ZipContents ReadZip(const std::string &path, bool withData)

@@ -14,31 +14,12 @@ namespace kelvane::test {
 
 namespace {
 
-std::string Quoted(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
 // Runs a shell command; returns its exit status and puts stdout and stderr in output.
 int Shell(const std::string &command, std::string &output)
 {
-    output.clear();
-    FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = -1;
+    output = RunCommand(command + " 2>&1", &status);
+    return status;
 }
 
 std::string Verdict(const std::string &command)
@@ -170,24 +151,24 @@ bool HaveAllReaders()
 bool HaveTool(const std::string &program)
 {
     std::string output;
-    return Shell("command -v " + Quoted(program), output) == 0;
+    return Shell("command -v " + ShellQuote(program), output) == 0;
 }
 
 std::string SevenZipTest(const std::string &zip)
 {
-    return Verdict("7zz t -bd -- " + Quoted(zip));
+    return Verdict("7zz t -bd -- " + ShellQuote(zip));
 }
 
 std::string UnzipTest(const std::string &zip)
 {
-    return Verdict("unzip -tq " + Quoted(zip));
+    return Verdict("unzip -tq " + ShellQuote(zip));
 }
 
 PythonView PythonRead(const std::string &zip)
 {
     PythonView view;
     std::string output;
-    if (Shell("python3 -c " + Quoted(kPythonReader) + " " + Quoted(zip), output) != 0) {
+    if (Shell("python3 -c " + ShellQuote(kPythonReader) + " " + ShellQuote(zip), output) != 0) {
         view.error = output;
         return view;
     }
@@ -240,9 +221,9 @@ std::vector<ReaderReport> ReadWithAllReaders(const std::vector<std::string> &zip
     if (zips.empty() || !HaveAllReaders())
         return reports;
     std::string command
-        = "python3 -c " + Quoted(kAllReaders) + " " + std::to_string(kReaderDataLimit);
+        = "python3 -c " + ShellQuote(kAllReaders) + " " + std::to_string(kReaderDataLimit);
     for (const std::string &zip : zips)
-        command += " " + Quoted(zip);
+        command += " " + ShellQuote(zip);
     std::string output;
     const int status = Shell(command, output);
     std::istringstream lines(output);
