@@ -40,8 +40,7 @@ namespace {
 
 bool LongRun()
 {
-    const char *value = std::getenv("KELVANE_CRASH_LONG");
-    return value && *value && std::string(value) != "0";
+    return EnvFlag("KELVANE_CRASH_LONG");
 }
 
 // Kills per mode: 25 + 25 in the full set, 6 + 6 in every test run.

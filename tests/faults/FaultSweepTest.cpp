@@ -22,8 +22,7 @@ namespace {
 
 bool LongRun()
 {
-    const char *value = std::getenv("KELVANE_FAULTS_LONG");
-    return value != nullptr && *value != '\0' && *value != '0';
+    return EnvFlag("KELVANE_FAULTS_LONG");
 }
 
 struct FaultKind

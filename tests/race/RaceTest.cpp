@@ -38,8 +38,7 @@ namespace {
 
 bool LongRun()
 {
-    const char *value = std::getenv("KELVANE_RACE_LONG");
-    return value && *value && std::string(value) != "0";
+    return EnvFlag("KELVANE_RACE_LONG");
 }
 
 int ThreadTrials()

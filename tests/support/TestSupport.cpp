@@ -134,6 +134,12 @@ void MakeDirs(const std::string &path)
     }
 }
 
+bool EnvFlag(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
 bool IsTempName(const std::string &name)
 {
     return name.rfind(kTempPrefix, 0) == 0;

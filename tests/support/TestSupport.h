@@ -62,6 +62,10 @@ std::string RunCommand(const std::string &command, int *status);
 // A word quoted for the shell.
 std::string ShellQuote(const std::string &text);
 
+// Whether the environment variable is set to something other than "" or "0" (the full,
+// long versions of the sweeps are asked for this way).
+bool EnvFlag(const char *name);
+
 // size bytes of seeded noise (which no compressor can shrink).
 std::string RandomBytes(std::size_t size, unsigned seed);
 
