@@ -62,6 +62,9 @@ std::string RunCommand(const std::string &command, int *status);
 // A word quoted for the shell.
 std::string ShellQuote(const std::string &text);
 
+// True for well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool IsValidUtf8(const std::string &text);
+
 // Whether the environment variable is set to something other than "" or "0" (the full,
 // long versions of the sweeps are asked for this way).
 bool EnvFlag(const char *name);

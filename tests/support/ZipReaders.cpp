@@ -324,42 +324,4 @@ std::size_t ExpectFolderReadsAlike(const std::string &folder, std::size_t limit)
     return ExpectArchivesReadAlike(ZipsIn(folder, limit)).size();
 }
 
-bool IsValidUtf8(const std::string &text)
-{
-    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        std::size_t length;
-        unsigned long cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            length = 2;
-            cp = c & 0x1Fu;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3;
-            cp = c & 0x0Fu;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4;
-            cp = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3Fu);
-        }
-        static const unsigned long shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 } // namespace kelvane::test

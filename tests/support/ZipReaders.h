@@ -74,7 +74,4 @@ std::vector<ReaderReport> ExpectArchivesReadAlike(const std::vector<std::string>
 // number of archives checked.
 std::size_t ExpectFolderReadsAlike(const std::string &folder, std::size_t limit = 20);
 
-// True for well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-bool IsValidUtf8(const std::string &text);
-
 } // namespace kelvane::test
