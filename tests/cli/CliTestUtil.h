@@ -38,9 +38,6 @@ inline JobSettings PlainJob(const TempDir &dir, bool keepIndividual)
     return s;
 }
 
-// True when no leftover of an unfinished write (".kelvane-tmp-...") is anywhere below dir.
-bool NoTempLeftovers(const std::string &dir);
-
 // Counts occurrences of needle in text.
 inline int CountOf(const std::string &text, const std::string &needle)
 {

@@ -197,9 +197,9 @@ TEST(RemoveLeftoverTemps, WritersOnOtherThreadsNeverLoseTheirFiles)
     }
     done = true;
     cleaner.join();
-    // The cleaner may take a new file in the instant between its creation and its lock (an
-    // empty one: the writer then makes another), as often as the scheduler lets it; but no
-    // writer loses anything.
+    // The cleaner may have taken a new file in the instant between its creation and its
+    // lock (an empty one: the writer then makes another; on a busy machine, many times in
+    // a round), but no writer lost anything.
     const std::vector<std::string> names = ListDir(tmp / "out");
     EXPECT_EQ(names.size(), 2u * kRounds);
     for (const std::string &name : names) {

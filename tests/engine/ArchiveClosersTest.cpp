@@ -37,12 +37,6 @@ void ExpectArchiveHolds(const std::string &path, const std::string &text)
     EXPECT_EQ(zip.entries[0].data, text) << path;
 }
 
-void ExpectNoTemporaries(const std::string &folder)
-{
-    for (const std::string &name : test::ListDir(folder))
-        EXPECT_NE(name.rfind(".kelvane-tmp-", 0), 0u) << name;
-}
-
 TEST(ArchiveClosers, EveryOutcomeReachesItsTicketWhateverTheOrderOfTheCloses)
 {
     TempDir dir;
@@ -76,7 +70,7 @@ TEST(ArchiveClosers, EveryOutcomeReachesItsTicketWhateverTheOrderOfTheCloses)
         else
             ExpectArchiveHolds(paths[i], "text " + std::to_string(i));
     }
-    ExpectNoTemporaries(dir / "out");
+    EXPECT_EQ(test::TempLeftovers(dir / "out"), std::vector<std::string> {});
 }
 
 TEST(ArchiveClosers, ArchivesNeverWaitedForAreClosedWhenTheClosersGo)
@@ -96,7 +90,7 @@ TEST(ArchiveClosers, ArchivesNeverWaitedForAreClosedWhenTheClosersGo)
     }
     for (std::size_t i = 0; i < paths.size(); ++i)
         ExpectArchiveHolds(paths[i], "b" + std::to_string(i));
-    ExpectNoTemporaries(dir / "out");
+    EXPECT_EQ(test::TempLeftovers(dir / "out"), std::vector<std::string> {});
 }
 
 } // namespace

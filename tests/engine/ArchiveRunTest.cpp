@@ -1,4 +1,4 @@
-#include "tests/engine/RunTestSupport.h"
+#include "tests/support/RunFixture.h"
 
 #include <algorithm>
 #include <cstdio>

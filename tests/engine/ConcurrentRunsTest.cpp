@@ -4,7 +4,7 @@
 
 #include "engine/OutputPlacement.h"
 #include "platform/FileSystem.h"
-#include "tests/engine/RunTestSupport.h"
+#include "tests/support/RunFixture.h"
 
 #include <cstdio>
 
@@ -37,15 +37,7 @@ protected:
         ASSERT_EQ(std::rename((out + "/other-run.part").c_str(), path.c_str()), 0);
     }
 
-    std::vector<std::string> Temporaries() const
-    {
-        std::vector<std::string> found;
-        for (const std::string &name : ListDir(out)) {
-            if (name.rfind(platform::kTempPrefix, 0) == 0)
-                found.push_back(name);
-        }
-        return found;
-    }
+    std::vector<std::string> Temporaries() const { return TempLeftovers(out); }
 
     // Settings: per-name mode; sources a.doc, a.txt, b.txt and n.zip, whose copy meets
     // an earlier n.zip and so is the first conflict.

@@ -1,6 +1,6 @@
 // Files that could not be archived are reported, never passed over in silence.
 
-#include "tests/engine/RunTestSupport.h"
+#include "tests/support/RunFixture.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 #include "engine/ArchiveRun.h"
-#include "tests/engine/FakeWindow.h"
+#include "tests/support/FakeWindow.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // What a run writes must satisfy independent zip tools, not only our own reader.
 
-#include "tests/engine/RunTestSupport.h"
+#include "tests/support/RunFixture.h"
 
 #include <cstdlib>
 

@@ -3,11 +3,12 @@
 #include "engine/ArchiveRun.h"
 #include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
+#include "tests/support/RunInvariants.h"
 #include "tests/support/ZipReaders.h"
 
 #include <algorithm>
 #include <climits>
-#include <random>
+#include <map>
 
 #include <unistd.h>
 
@@ -15,23 +16,12 @@ namespace kelvane::test {
 
 namespace {
 
-constexpr char kTempPrefix[] = ".kelvane-tmp-";
-
 std::string Text(const std::string &name, int lines)
 {
     std::string text;
     for (int i = 0; i < lines; ++i)
         text += "line " + std::to_string(i) + " of " + name + ", compressible\n";
     return text;
-}
-
-std::string Random(unsigned seed, std::size_t size)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char &c : bytes)
-        c = static_cast<char>(generator() & 0xFF);
-    return bytes;
 }
 
 // A valid archive with one entry that no source file has, for the earlier archives in
@@ -49,35 +39,6 @@ const std::string &EarlierArchive()
     return bytes;
 }
 
-// An archive with no entries is its end record alone, which libarchive refuses to read.
-bool IsEmptyArchive(const std::string &bytes)
-{
-    return bytes.size() == 22 && bytes.compare(0, 4, "PK\x05\x06") == 0
-        && std::all_of(bytes.begin() + 4, bytes.end(), [](char c) { return c == 0; });
-}
-
-bool StartsWith(const std::string &text, const std::string &prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string BaseName(const std::string &path)
-{
-    return path.substr(path.rfind('/') + 1);
-}
-
-// Every temporary file under folder, at any depth.
-void FindTemporaries(const std::string &folder, std::vector<std::string> &found)
-{
-    for (const std::string &name : ListDir(folder)) {
-        const std::string path = folder + "/" + name;
-        if (StartsWith(name, kTempPrefix))
-            found.push_back(path);
-        if (IsDirectory(path))
-            FindTemporaries(path, found);
-    }
-}
-
 } // namespace
 
 std::vector<Scenario> Scenarios()
@@ -88,9 +49,9 @@ std::vector<Scenario> Scenarios()
     single.name = "Single";
     single.subFolder = true;
     single.sources = {{"a.txt", Text("a.txt", 400)},
-                      {"b.bin", Random(1, 30000)},
+                      {"b.bin", RandomBytes(30000, 1)},
                       {"c.txt", ""},
-                      {"d.zip", Random(2, 5000)},
+                      {"d.zip", RandomBytes(5000, 2)},
                       {"e.txt", "short"}};
     scenarios.push_back(single);
 
@@ -99,7 +60,7 @@ std::vector<Scenario> Scenarios()
     perName.perName = true;
     perName.sources = {{"a.txt", Text("a.txt", 300)},
                        {"a.doc", Text("a.doc", 10)},
-                       {"b.bin", Random(3, 30000)},
+                       {"b.bin", RandomBytes(30000, 3)},
                        {"c.txt", ""},
                        {"d.txt", "short"}};
     perName.earlier = {{"keep.txt", "not the run's"}};
@@ -108,9 +69,9 @@ std::vector<Scenario> Scenarios()
     Scenario conflicts;
     conflicts.name = "PerNameConflicts";
     conflicts.perName = true;
-    conflicts.sources = {{"a.txt", Text("a.txt", 200)}, {"old.txt", Text("old.txt", 50)},
-                         {"old.doc", "old document"},   {"z1.zip", Random(4, 6000)},
-                         {"z2.zip", Random(5, 3000)},   {"b.bin", Random(6, 20000)}};
+    conflicts.sources = {{"a.txt", Text("a.txt", 200)},    {"old.txt", Text("old.txt", 50)},
+                         {"old.doc", "old document"},      {"z1.zip", RandomBytes(6000, 4)},
+                         {"z2.zip", RandomBytes(3000, 5)}, {"b.bin", RandomBytes(20000, 6)}};
     conflicts.earlier = {{"old.zip", EarlierArchive()},
                          {"z2.zip", "an earlier copy"},
                          {"conflict.zip", EarlierArchive()},
@@ -120,9 +81,9 @@ std::vector<Scenario> Scenarios()
     Scenario replacing;
     replacing.name = "SingleConflicts";
     replacing.sources = {{"a.txt", Text("a.txt", 200)},
-                         {"b.bin", Random(7, 20000)},
-                         {"z1.zip", Random(8, 4000)},
-                         {"z2.zip", Random(9, 3000)}};
+                         {"b.bin", RandomBytes(20000, 7)},
+                         {"z1.zip", RandomBytes(4000, 8)},
+                         {"z2.zip", RandomBytes(3000, 9)}};
     replacing.earlier = {{"src.zip", EarlierArchive()},
                          {"z2.zip", "an earlier copy"},
                          {"conflict.zip", EarlierArchive()}};
@@ -135,8 +96,8 @@ std::vector<Scenario> Scenarios()
     skipping.storePath = true;
     skipping.sources = {{"a.txt", Text("a.txt", 200)},
                         {"old.txt", Text("old.txt", 50)},
-                        {"z1.zip", Random(10, 4000)},
-                        {"z2.zip", Random(11, 3000)}};
+                        {"z1.zip", RandomBytes(4000, 10)},
+                        {"z2.zip", RandomBytes(3000, 11)}};
     skipping.earlier = {{"old.zip", EarlierArchive()}, {"z2.zip", "an earlier copy"}};
     skipping.conflicting = {"old.txt", "z2.zip"};
     scenarios.push_back(skipping);
@@ -145,11 +106,11 @@ std::vector<Scenario> Scenarios()
     // next files are being read, so failed writes surface in a later add or the close.
     Scenario batches;
     batches.name = "SingleBatches";
-    batches.sources = {{"a.bin", Random(12, 700000)},
+    batches.sources = {{"a.bin", RandomBytes(700000, 12)},
                        {"b.txt", Text("b.txt", 20000)},
-                       {"c.bin", Random(13, 700000)},
+                       {"c.bin", RandomBytes(700000, 13)},
                        {"d.txt", "short"},
-                       {"e.bin", Random(14, 400000)}};
+                       {"e.bin", RandomBytes(400000, 14)}};
     scenarios.push_back(batches);
     return scenarios;
 }
@@ -164,22 +125,38 @@ std::string Describe(const TracedCall &call)
     return std::string(io::CallName(call.call)) + (call.path.empty() ? "" : " " + call.path);
 }
 
-namespace {
-
-TracedCall Traced(const io::CallInfo &info)
+TracedCall SweepHook::Traced(const io::CallInfo &info)
 {
     TracedCall traced {info.call, info.path ? info.path : "", io::ChangesStorage(info)};
-    if (info.call == io::Call::Read && info.fd >= 0) {
+    if (info.fd >= 0 && (traced.path.empty() || info.call == io::Call::Read)) {
         char buffer[PATH_MAX];
         const std::string link = "/proc/self/fd/" + std::to_string(info.fd);
         const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
         if (length > 0)
             traced.path.assign(buffer, static_cast<std::size_t>(length));
     }
+    const int number = TemporaryNumber(traced.path);
+    if (number > 0)
+        traced.path = "temporary " + std::to_string(number);
+    if (info.target)
+        TemporaryNumber(info.target);
     return traced;
 }
 
-} // namespace
+int SweepHook::TemporaryNumber(const std::string &path)
+{
+    // By name: the run names a file relative to its folder, a descriptor shows it whole
+    // (and marked when it has been removed).
+    std::string name = path.substr(path.rfind('/') + 1);
+    const std::string removed = " (deleted)";
+    if (name.size() > removed.size()
+        && name.compare(name.size() - removed.size(), removed.size(), removed) == 0)
+        name.resize(name.size() - removed.size());
+    if (!IsTempName(name))
+        return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return temporaries_.emplace(name, static_cast<int>(temporaries_.size()) + 1).first->second;
+}
 
 bool SameCall(const TracedCall &a, const TracedCall &b)
 {
@@ -188,33 +165,44 @@ bool SameCall(const TracedCall &a, const TracedCall &b)
     return a.call == b.call && baseName(a.path) == baseName(b.path);
 }
 
+long Occurrence(const std::vector<TracedCall> &trace, std::size_t index)
+{
+    return std::count_if(trace.begin(), trace.begin() + static_cast<long>(index) + 1,
+                         [&](const TracedCall &call) { return SameCall(call, trace[index]); });
+}
+
 int SweepHook::Before(const io::CallInfo &info)
 {
-    const long n = ++calls_;
-    if (trace) {
-        TracedCall traced = Traced(info);
-        std::lock_guard<std::mutex> lock(mutex_);
-        trace_.push_back(std::move(traced));
+    ++calls_;
+    if (fired_.load())
+        return AfterTheFault(info);
+    if (!trace && (!at || info.call != at->call)) {
+        // Temporaries are numbered as the run names them, whichever calls are traced: a
+        // rename's new name too, before a descriptor shows it.
+        if (info.path)
+            TemporaryNumber(info.path);
+        if (info.target)
+            TemporaryNumber(info.target);
+        return 0;
     }
-    if (action && actionAt) {
-        if (fired_.load() || !SameCall(Traced(info), *actionAt) || ++matched_ != occurrence)
-            return 0;
-        fired_ = true;
+    const TracedCall traced = Traced(info);
+    if (trace) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        trace_.push_back(traced);
+    }
+    if (!at || !SameCall(traced, *at) || ++matched_ != occurrence || fired_.exchange(true))
+        return 0;
+    if (action) {
         action();
         return 0;
     }
-    if (target == 0 || n < target)
-        return 0;
-    if (n == target) {
-        fired_ = true;
-        if (action) {
-            action();
-            return 0;
-        }
-        if (info.call == io::Call::Unlink)
-            removalFailed_ = true;
-        return error;
-    }
+    if (info.call == io::Call::Unlink)
+        removalFailed_ = true;
+    return error;
+}
+
+int SweepHook::AfterTheFault(const io::CallInfo &info)
+{
     if (!persistent || action || !io::ChangesStorage(info))
         return 0;
     if (info.call == io::Call::Unlink && spareRemoval)
@@ -277,168 +265,44 @@ void FaultRun::Run(io::FaultHook *hook)
 
 std::vector<std::string> FaultRun::Check(bool externalReaders, bool removalFailed) const
 {
-    std::vector<std::string> broken;
-    const auto isVersion = [&](const std::string &name, const std::string &data) {
-        const auto found = versions_.find(name);
-        return found != versions_.end()
-            && std::find(found->second.begin(), found->second.end(), data) != found->second.end();
-    };
+    RunExpectations expected;
+    expected.source = src_;
+    expected.output = output_;
+    expected.tree = tmp_.path();
+    expected.sources = versions_;
+    expected.removed = removed_;
+    expected.earlier = scenario_.earlier;
+    expected.perName = scenario_.perName;
+    expected.singleArchive = "src.zip";
+    expected.storePath = scenario_.storePath;
+    expected.storedFolder = "src";
+    if (scenario_.skipConflicts)
+        expected.skipped = scenario_.conflicting;
+    expected.removalFailed = removalFailed;
+    RunFindings found = CheckFolders(expected);
+    CheckAccounted(expected, {ReadRunMessages(window_.Messages())}, true, found);
+    outputs_ = static_cast<int>(found.outputs.size());
 
-    // I1
-    for (const auto &[name, contents] : versions_) {
-        if (removed_.count(name))
-            continue;
-        if (!FileExists(SourcePath(name)))
-            broken.push_back("I1: source " + name + " is gone");
-        else if (ReadFile(SourcePath(name)) != contents.back())
-            broken.push_back("I1: source " + name + " changed");
-    }
-
-    // I4
-    std::vector<std::string> temporaries;
-    FindTemporaries(tmp_.path(), temporaries);
-    for (const std::string &path : temporaries) {
-        // A temporary that could not be removed must at least be a leftover that the next
-        // run in its folder removes: not held by a writer any more.
-        if (removalFailed)
-            platform::RemoveLeftoverTemps(path.substr(0, path.rfind('/')));
-        if (FileExists(path))
-            broken.push_back("I4: temporary left: " + path);
-    }
-
-    // I2 and I3: what the output folder holds.
-    std::set<std::string> placed; // source names found in outputs
-    std::map<std::string, std::size_t> entriesOf; // output name -> entries
-    const auto checkArchive = [&](const std::string &name) {
+    for (const auto &[name, files] : found.outputs) {
+        if (!externalReaders || files == 0 || scenario_.sources.count(name))
+            continue; // the copies of source zip files are not archives
         const std::string path = output_ + "/" + name;
-        const std::string bytes = ReadFile(path);
-        if (IsEmptyArchive(bytes)) {
-            entriesOf[name] = 0;
-            return;
-        }
-        const ZipContents zip = ReadZip(path);
-        if (!zip.ok) {
-            broken.push_back("I2: " + name + " is not a valid archive: " + zip.error);
-            return;
-        }
-        entriesOf[name] = zip.entries.size();
+        const std::string seven = SevenZipTest(path);
+        if (!seven.empty())
+            found.broken.push_back("I2: 7zz refuses " + name + ": " + seven);
+        const std::string unzip = UnzipTest(path);
+        if (!unzip.empty())
+            found.broken.push_back("I2: unzip refuses " + name + ": " + unzip);
         std::vector<std::pair<std::string, std::string>> entries;
-        for (const ZipEntry &entry : zip.entries) {
+        for (const ZipEntry &entry : ReadZip(path).entries)
             entries.emplace_back(entry.name, entry.data);
-            const std::string base = scenario_.storePath ? BaseName(entry.name) : entry.name;
-            if (scenario_.storePath && entry.name != "src/" + base)
-                broken.push_back("I2: " + name + " holds " + entry.name + ", not under src/");
-            if (!isVersion(base, entry.data)) {
-                broken.push_back("I2: " + name + " holds " + entry.name
-                                 + " that is no version of a source file");
-                continue;
-            }
-            if (!placed.insert(base).second)
-                broken.push_back("I2: " + base + " is in two outputs");
-        }
-        if (externalReaders) {
-            const std::string seven = SevenZipTest(path);
-            if (!seven.empty())
-                broken.push_back("I2: 7zz refuses " + name + ": " + seven);
-            const std::string unzip = UnzipTest(path);
-            if (!unzip.empty())
-                broken.push_back("I2: unzip refuses " + name + ": " + unzip);
-            const PythonView python = PythonRead(path);
-            if (!python.error.empty() || python.entries != entries)
-                broken.push_back("I2: Python reads " + name + " otherwise: " + python.error);
-        }
-    };
-    const std::vector<std::string> present
-        = IsDirectory(output_) ? ListDir(output_) : std::vector<std::string>();
-    std::set<std::string> replaceable {"conflict.zip"};
-    if (!scenario_.perName)
-        replaceable.insert("src.zip");
-    for (const std::string &name : present) {
-        if (StartsWith(name, kTempPrefix))
-            continue; // counted under I4
-        const auto earlier = scenario_.earlier.find(name);
-        if (earlier != scenario_.earlier.end()) {
-            if (ReadFile(output_ + "/" + name) == earlier->second)
-                continue;
-            if (replaceable.count(name))
-                checkArchive(name);
-            else
-                broken.push_back("I3: earlier file " + name + " changed");
-        } else if (scenario_.sources.count(name)) {
-            // A copy of a source zip file.
-            if (!isVersion(name, ReadFile(output_ + "/" + name)))
-                broken.push_back("I2: copy " + name + " differs from its source");
-            else if (!placed.insert(name).second)
-                broken.push_back("I2: " + name + " is in two outputs");
-            entriesOf[name] = 1;
-        } else if (name.size() > 4 && name.substr(name.size() - 4) == ".zip"
-                   && !IsDirectory(output_ + "/" + name)) {
-            checkArchive(name);
-        } else {
-            broken.push_back("I2: unexpected entry " + name + " in the output folder");
-        }
-    }
-    for (const auto &[name, content] : scenario_.earlier) {
-        if (std::find(present.begin(), present.end(), name) == present.end())
-            broken.push_back("I3: earlier file " + name + " is gone");
-    }
-    outputs_ = static_cast<int>(entriesOf.size());
-
-    // I5: what the window was told.
-    std::set<std::string> reported;
-    bool toldAll = false;
-    for (const auto &[caption, text] : window_.Messages()) {
-        if (caption == kNotArchivedCaption) {
-            std::size_t start = text.find('\n');
-            const long count = std::strtol(text.c_str(), nullptr, 10);
-            long listed = 0;
-            while (start != std::string::npos && start + 1 < text.size()) {
-                const std::size_t end = text.find('\n', start + 1);
-                const std::string line = text.substr(start + 1, end - start - 1);
-                if (line == "...")
-                    broken.push_back("I5: the report left files out");
-                else
-                    reported.insert(BaseName(line));
-                ++listed;
-                start = end;
-            }
-            if (count != listed)
-                broken.push_back("I5: the report counts " + std::to_string(count) + " but lists "
-                                 + std::to_string(listed));
-        } else if (caption == kConflictCaption) {
-            const std::string head = "files were copied to\n";
-            const std::size_t at = text.find(head);
-            const std::size_t end = text.find("\n\n", at);
-            if (at == std::string::npos || end == std::string::npos) {
-                broken.push_back("I5: conflict message without its archive: " + text);
-                continue;
-            }
-            const std::size_t digits = text.rfind(' ', at - 2);
-            const long count = std::strtol(text.c_str() + digits + 1, nullptr, 10);
-            const std::string name
-                = BaseName(text.substr(at + head.size(), end - at - head.size()));
-            const auto entries = entriesOf.find(name);
-            if (entries == entriesOf.end())
-                broken.push_back("I5: the conflict message names " + name
-                                 + ", which holds no files of this run");
-            else if (static_cast<long>(entries->second) != count)
-                broken.push_back("I5: the conflict message counts " + std::to_string(count)
-                                 + " files, " + name + " holds " + std::to_string(entries->second));
-        } else if (caption == kNoSubfolderCaption || caption == kUnreadableSourceCaption
-                   || caption == "Archive run failed") {
-            toldAll = true;
-        } else {
-            broken.push_back("I5: unexpected message " + caption + "|" + text);
-        }
-    }
-    for (const auto &[name, content] : scenario_.sources) {
-        const bool skipped = scenario_.skipConflicts && scenario_.conflicting.count(name);
-        if (!placed.count(name) && !reported.count(name) && !toldAll && !skipped)
-            broken.push_back("I5: " + name + " is in no output and was not reported");
+        const PythonView python = PythonRead(path);
+        if (!python.error.empty() || python.entries != entries)
+            found.broken.push_back("I2: Python reads " + name + " otherwise: " + python.error);
     }
     if (window_.Caption() != "START" || const_cast<FakeWindow &>(window_).Running().load())
-        broken.push_back("the window was not put back after the run");
-    return broken;
+        found.broken.push_back("the window was not put back after the run");
+    return found.broken;
 }
 
 } // namespace kelvane::test

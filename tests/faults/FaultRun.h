@@ -2,18 +2,11 @@
 
 // Whole runs with the I/O seam's hook installed: a scenario is a source folder and a
 // target holding some earlier files; each run starts from fresh folders, and afterwards
-// the invariants are checked:
-//   I1 every source file is as it was (or as the test itself changed it);
-//   I2 every file at a final name in the output folder is a complete archive whose entries
-//      are source files, or a complete copy of a source zip file;
-//   I3 every earlier target file is unchanged, but for the single and the conflict
-//      archive, which the run may replace;
-//   I4 no temporary file is left anywhere;
-//   I5 every source file is in an archive or a copy, or named in a message of the run, and
-//      the conflict message names an archive holding exactly the files it counts.
+// the invariants of tests/support/RunInvariants.h are checked, with exact counts in the
+// conflict message.
 
 #include "io/IoTesting.h"
-#include "tests/engine/FakeWindow.h"
+#include "tests/support/FakeWindow.h"
 #include "tests/support/TestSupport.h"
 
 #include <atomic>
@@ -57,30 +50,32 @@ void PrintTo(const Scenario &scenario, std::ostream *out);
 struct TracedCall
 {
     io::Call call;
-    std::string path; // of a read: the file behind the descriptor
+    // The file's path (for a call on a descriptor, the file behind it); a temporary, whose
+    // name is random, as "temporary <n>" in the order the run first touched them.
+    std::string path;
     bool changesStorage;
 };
 std::string Describe(const TracedCall &call);
 // The same call on the same file (by name), in another run.
 bool SameCall(const TracedCall &a, const TracedCall &b);
+// How many calls of the trace up to and including index are the same call as that one.
+long Occurrence(const std::vector<TracedCall> &trace, std::size_t index);
 
-// Counts every call; fails the target-th (1-based) with error and, when persistent, every
-// later call that changes what is stored; or runs action just before the target-th call.
+// Counts every call. Given a point (a call, and which time this call on this file comes),
+// it fails that call with error and, when persistent, every later call that changes what
+// is stored; or runs action just before it. Archives close on threads of their own, so the
+// call with a given number is not always the same call: a point is named by what it is.
 class SweepHook : public io::FaultHook
 {
 public:
     bool trace = false; // keep a TracedCall of every call
-    long target = 0; // 0: fail nothing
+    std::optional<TracedCall> at; // none: fail nothing
+    long occurrence = 1;
     int error = 0;
     bool persistent = false;
     // A full disk still lets files be removed; a broken one may not.
     bool spareRemoval = false;
     std::function<void()> action; // instead of a failure, when set
-    // With an action: it runs before the occurrence-th call of this kind on this file
-    // (target is then ignored). Archives close on threads of their own, so the call with a
-    // given number is not always the same call.
-    std::optional<TracedCall> actionAt;
-    long occurrence = 1;
 
     int Before(const io::CallInfo &info) override;
 
@@ -91,12 +86,18 @@ public:
     std::vector<TracedCall> Trace() const;
 
 private:
+    TracedCall Traced(const io::CallInfo &info);
+    // A temporary's number, given when the run first names it; 0 for other files.
+    int TemporaryNumber(const std::string &path);
+    int AfterTheFault(const io::CallInfo &info);
+
     std::atomic<long> calls_ {0};
     std::atomic<bool> fired_ {false};
     std::atomic<long> matched_ {0};
     std::atomic<bool> removalFailed_ {false};
     mutable std::mutex mutex_;
     std::vector<TracedCall> trace_;
+    std::map<std::string, int> temporaries_; // name -> its number
 };
 
 class ScopedHook

@@ -5,8 +5,8 @@
 #include "placement/Placement.h"
 #include "platform/FolderSearch.h"
 #include "tamsorel/tamsorel.h"
-#include "tests/engine/RunTestSupport.h"
 #include "tests/faults/FaultRun.h"
+#include "tests/support/RunFixture.h"
 
 #include <cerrno>
 #include <functional>
@@ -28,11 +28,6 @@ public:
 private:
     std::function<int(const io::CallInfo &)> decide_;
 };
-
-bool IsTemporary(const std::string &name)
-{
-    return name.rfind(platform::kTempPrefix, 0) == 0;
-}
 
 // Fails the first folder read after the nth opening of folder.
 Decide FailListing(const std::string &folder, int nthOpen, int error)
@@ -120,7 +115,7 @@ Decide FailFirstTempCheck()
         if (info.call != io::Call::Stat || !info.path || *failed)
             return 0;
         const std::string path = info.path;
-        if (!IsTemporary(path.substr(path.rfind('/') + 1)))
+        if (!IsTempName(path.substr(path.rfind('/') + 1)))
             return 0;
         *failed = true;
         return EIO;

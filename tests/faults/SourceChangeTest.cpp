@@ -103,11 +103,8 @@ TEST_P(SourceChanges, JustBeforeOpenAndRead)
             const std::string shrunk = original.substr(0, original.size() / 2);
             const std::string grown = original + "grown while the run was at it\n";
             SweepHook hook;
-            hook.target = point.call;
-            hook.actionAt = trace[static_cast<std::size_t>(point.call - 1)];
-            hook.occurrence = std::count_if(
-                trace.begin(), trace.begin() + point.call,
-                [&](const TracedCall &call) { return SameCall(call, *hook.actionAt); });
+            hook.at = trace[static_cast<std::size_t>(point.call - 1)];
+            hook.occurrence = Occurrence(trace, static_cast<std::size_t>(point.call - 1));
             hook.action = [&] {
                 switch (change) {
                 case Change::Remove:
@@ -127,7 +124,7 @@ TEST_P(SourceChanges, JustBeforeOpenAndRead)
                 run.AddVersion(point.name, change == Change::Shrink ? shrunk : grown);
             run.Run(&hook);
             ++runs;
-            ASSERT_TRUE(hook.Fired());
+            ASSERT_TRUE(hook.Fired()) << Describe(*hook.at) << " #" << hook.occurrence;
             const std::vector<std::string> broken = run.Check();
             std::string text;
             for (const std::string &line : broken)

@@ -37,8 +37,8 @@ std::string Must(const std::string &command)
 // DESTDIR=...` does, and returns the installed tree.
 std::string InstallInto(const TempDir &dir)
 {
-    Must("DESTDIR=" + Quoted(dir / "stage") + " " + Quoted(KELVANE_CMAKE) + " --install "
-         + Quoted(KELVANE_BUILD_DIR) + " --prefix /opt/kelvane");
+    Must("DESTDIR=" + ShellQuote(dir / "stage") + " " + ShellQuote(KELVANE_CMAKE) + " --install "
+         + ShellQuote(KELVANE_BUILD_DIR) + " --prefix /opt/kelvane");
     return dir / "stage/opt/kelvane";
 }
 
@@ -83,7 +83,7 @@ TEST(InstalledTree, MovedElsewhereItFindsItsBackEndAndArchivesAFolder)
     const std::string batch = moved + "/bin/kelvane-batch";
 
     // The back end that loads is the one in the moved tree, not one in the build folder.
-    const std::string ldd = Must("env -u LD_LIBRARY_PATH ldd " + Quoted(batch));
+    const std::string ldd = Must("env -u LD_LIBRARY_PATH ldd " + ShellQuote(batch));
     EXPECT_NE(ldd.find("libtamsorel.so.1 => " + fs::canonical(moved).string() + "/"),
               std::string::npos)
         << ldd;
@@ -100,8 +100,8 @@ TEST(InstalledTree, MovedElsewhereItFindsItsBackEndAndArchivesAFolder)
     WriteFile(dir / "job.ini", kelvane::FormatSettings(job));
 
     std::string output;
-    const int status = Shell("env -u LD_LIBRARY_PATH " + Quoted(batch) + " --quiet --settings "
-                                 + Quoted(dir / "job.ini"),
+    const int status = Shell("env -u LD_LIBRARY_PATH " + ShellQuote(batch) + " --quiet --settings "
+                                 + ShellQuote(dir / "job.ini"),
                              output);
     EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(ListDir(dir / "dst"), (std::vector<std::string> {"take1.zip", "take2.zip"}));
@@ -121,10 +121,10 @@ TEST(InstalledTree, DesktopEntryMetainfoAndIconsValidate)
     ASSERT_EQ(entries.size(), 1u);
     const std::string entry = share + "/applications/" + entries[0];
     // Not even a hint: a category without its main category leaves the entry out of menus.
-    EXPECT_EQ(Must("desktop-file-validate " + Quoted(entry)), "");
+    EXPECT_EQ(Must("desktop-file-validate " + ShellQuote(entry)), "");
     const std::vector<std::string> metainfo = ListDir(share + "/metainfo");
     ASSERT_EQ(metainfo.size(), 1u);
-    Must("appstreamcli validate --no-net " + Quoted(share + "/metainfo/" + metainfo[0]));
+    Must("appstreamcli validate --no-net " + ShellQuote(share + "/metainfo/" + metainfo[0]));
 
     // The icon the entry names is in the theme at the usual sizes, each a PNG as large as
     // its folder says.
@@ -146,7 +146,7 @@ TEST(InstalledTree, DesktopEntryMetainfoAndIconsValidate)
 TEST(ManualPage, ListsTheOptionsOfHelpAsTheCompletionDoes)
 {
     std::string help;
-    ASSERT_EQ(Shell(Quoted(KELVANE_BATCH_BINARY) + " --help", help), 0);
+    ASSERT_EQ(Shell(ShellQuote(KELVANE_BATCH_BINARY) + " --help", help), 0);
     std::vector<std::string> helpLines;
     for (const std::string &line : Lines(help))
         if (std::regex_search(line, std::regex("^ +-")))
@@ -189,8 +189,8 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
         if (!HaveTool(tool))
             GTEST_SKIP() << tool << " is not installed (scripts/bootstrap package)";
     TempDir dir;
-    Must(Quoted(KELVANE_CPACK) + " --config " + Quoted(KELVANE_BUILD_DIR "/CPackConfig.cmake")
-         + " -G DEB -B " + Quoted(dir / "out"));
+    Must(ShellQuote(KELVANE_CPACK) + " --config " + ShellQuote(KELVANE_BUILD_DIR "/CPackConfig.cmake")
+         + " -G DEB -B " + ShellQuote(dir / "out"));
     std::vector<std::string> debs;
     for (const std::string &name : ListDir(dir / "out"))
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".deb") == 0)
@@ -203,7 +203,7 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
     // nothing of the tests or benchmarks.
     std::set<std::string> files;
     for (const std::string &line :
-         Lines(Must("dpkg-deb --fsys-tarfile " + Quoted(deb) + " | tar -t")))
+         Lines(Must("dpkg-deb --fsys-tarfile " + ShellQuote(deb) + " | tar -t")))
         if (line.back() != '/')
             files.insert(line);
     std::set<std::string> expected = {
@@ -226,18 +226,18 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
     EXPECT_EQ(files, expected);
 
     // Its dependencies were worked out from the binaries.
-    const std::string depends = Must("dpkg-deb -f " + Quoted(deb) + " Depends");
+    const std::string depends = Must("dpkg-deb -f " + ShellQuote(deb) + " Depends");
     EXPECT_NE(depends.find("libc6"), std::string::npos) << depends;
     EXPECT_NE(depends.find("zlib1g"), std::string::npos) << depends;
 
     // Unpacked anywhere, its batch program runs with its own back end.
-    Must("dpkg-deb -x " + Quoted(deb) + " " + Quoted(dir / "root"));
+    Must("dpkg-deb -x " + ShellQuote(deb) + " " + ShellQuote(dir / "root"));
     EXPECT_EQ(
-        Must("env -u LD_LIBRARY_PATH " + Quoted(dir / "root/usr/bin/kelvane-batch") + " --version"),
+        Must("env -u LD_LIBRARY_PATH " + ShellQuote(dir / "root/usr/bin/kelvane-batch") + " --version"),
         "kelvane-batch " KELVANE_VERSION "\n");
 
     std::string lintian;
-    const int status = Shell("lintian --fail-on error " + Quoted(deb), lintian);
+    const int status = Shell("lintian --fail-on error " + ShellQuote(deb), lintian);
     EXPECT_EQ(status, 0) << lintian;
     std::cout << lintian; // the warnings, for the log
 }

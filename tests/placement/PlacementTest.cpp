@@ -7,7 +7,7 @@
 #include "io/IoTesting.h"
 #include "settings/SettingsFile.h"
 #include "tamsorel/tamsorel.h"
-#include "tests/engine/RunTestSupport.h"
+#include "tests/support/RunFixture.h"
 #include "tests/support/IoTrace.h"
 #include "tests/support/TestSupport.h"
 

@@ -197,18 +197,18 @@ TEST(CopyFileNoReplace, RelativePathsInTheCurrentFolder)
 
 TEST(CopyFileNoReplace, UnwritableTargetFolderLeavesNothing)
 {
-    if (!test::PermissionsApply())
-        GTEST_SKIP() << "running as root";
     test::TempDir dir;
     test::WriteFile(dir / "a.zip", "content");
     test::MakeDirs(dir / "locked");
     ASSERT_EQ(chmod((dir / "locked").c_str(), 0555), 0);
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "locked/a.zip"));
-    EXPECT_EQ(test::ListDir(dir / "locked"), std::vector<std::string> {});
     test::WriteFile(dir / "secret.zip", "secret");
     ASSERT_EQ(chmod((dir / "secret.zip").c_str(), 0), 0);
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "secret.zip", dir / "copy.zip"));
-    EXPECT_FALSE(test::FileExists(dir / "copy.zip"));
+    test::RunUnprivileged(dir.path(), [&] {
+        EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "locked/a.zip"));
+        EXPECT_EQ(test::ListDir(dir / "locked"), std::vector<std::string> {});
+        EXPECT_FALSE(platform::CopyFileNoReplace(dir / "secret.zip", dir / "copy.zip"));
+        EXPECT_FALSE(test::FileExists(dir / "copy.zip"));
+    });
 }
 
 TEST(CopyFileNoReplace, RacingCopiesToOneNameLeaveOneWholeFile)
@@ -260,12 +260,11 @@ TEST(CanOpenForReading, FilesFoldersAndSpecialFiles)
 
 TEST(CanOpenForReading, UnreadableFile)
 {
-    if (!test::PermissionsApply())
-        GTEST_SKIP() << "running as root";
     test::TempDir dir;
     test::WriteFile(dir / "secret", "x");
     ASSERT_EQ(chmod((dir / "secret").c_str(), 0200), 0);
-    EXPECT_FALSE(platform::CanOpenForReading(dir / "secret"));
+    test::RunUnprivileged(dir.path(),
+                          [&] { EXPECT_FALSE(platform::CanOpenForReading(dir / "secret")); });
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 #include <cstring>
 #include <string>
@@ -40,22 +41,6 @@ inline bool MakeSocketFile(const std::string &path)
 inline bool MakeSymlink(const std::string &target, const std::string &link)
 {
     return symlink(target.c_str(), link.c_str()) == 0;
-}
-
-// Root ignores permission bits, so tests that rely on them skip.
-inline bool PermissionsApply()
-{
-    return geteuid() != 0;
-}
-
-// Names in folder that carry the temporary-file prefix.
-inline std::vector<std::string> TempLeftovers(const std::string &folder)
-{
-    std::vector<std::string> found;
-    for (const std::string &name : ListDir(folder))
-        if (name.rfind(platform::kTempPrefix, 0) == 0)
-            found.push_back(name);
-    return found;
 }
 
 } // namespace kelvane::test

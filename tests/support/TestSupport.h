@@ -3,6 +3,7 @@
 // Helpers shared by the tests: temporary folders, small file utilities and an independent
 // zip reader (libarchive) to check what the back end wrote.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,29 @@ bool IsDirectory(const std::string &path);
 // Names in a folder (not "." and ".."), sorted.
 std::vector<std::string> ListDir(const std::string &path);
 void MakeDirs(const std::string &path);
+
+// The prefix of the files written before they are put in place under their final names.
+// Spelt out here rather than taken from the code, so that a changed prefix shows.
+constexpr char kTempPrefix[] = ".kelvane-tmp-";
+bool IsTempName(const std::string &name);
+// Paths of the temporary files in folder and in every folder below it, sorted.
+std::vector<std::string> TempLeftovers(const std::string &folder);
+
+// Runs a shell command; its standard output, and its exit status in *status (-1 when it
+// did not exit).
+std::string RunCommand(const std::string &command, int *status);
+// A word quoted for the shell.
+std::string ShellQuote(const std::string &text);
+
+// True for well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool IsValidUtf8(const std::string &text);
+
+// Whether the environment variable is set to something other than "" or "0" (the full,
+// long versions of the sweeps are asked for this way).
+bool EnvFlag(const char *name);
+
+// size bytes of seeded noise (which no compressor can shrink).
+std::string RandomBytes(std::size_t size, unsigned seed);
 
 struct ZipEntry
 {

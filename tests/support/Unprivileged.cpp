@@ -1,5 +1,8 @@
 #include "tests/support/Unprivileged.h"
 
+#include <gtest/gtest.h>
+
+#include <ftw.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
@@ -9,43 +12,44 @@ namespace kelvane::test {
 
 namespace {
 
-const passwd *Nobody()
+uid_t newOwner;
+gid_t newGroup;
+
+int HandOver(const char *path, const struct stat *, int, struct FTW *)
 {
-    return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+    return ::lchown(path, newOwner, newGroup) == 0 ? 0 : 1;
 }
 
 } // namespace
 
-int AsUnprivilegedUser(const std::function<int()> &body)
+void RunUnprivileged(const std::string &folder, const std::function<void()> &check)
 {
-    if (::geteuid() != 0)
-        return body();
-    const passwd *nobody = Nobody();
-    if (nobody == nullptr)
-        return -1;
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
+    if (::geteuid() != 0) {
+        check();
+        return;
+    }
+    const passwd *nobody = ::getpwnam("nobody");
+    if (nobody == nullptr || nobody->pw_uid == 0)
+        GTEST_SKIP() << "running as root, and there is no user to drop to";
+    newOwner = nobody->pw_uid;
+    newGroup = nobody->pw_gid;
+    ASSERT_EQ(::nftw(folder.c_str(), HandOver, 64, FTW_PHYS), 0) << "cannot hand over " << folder;
+    std::fflush(nullptr);
     const pid_t child = ::fork();
-    if (child < 0)
-        return -1;
+    ASSERT_GE(child, 0);
     if (child == 0) {
-        // Groups first: once the user is given up, they can no longer be.
-        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-            ::_exit(255);
-        ::_exit(body() & 0xFF);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(newGroup) != 0 || ::setuid(newOwner) != 0
+            || ::geteuid() == 0)
+            ::_exit(2);
+        check();
+        std::fflush(nullptr);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-bool GiveToUnprivilegedUser(const std::string &path)
-{
-    if (::geteuid() != 0)
-        return true;
-    const passwd *nobody = Nobody();
-    return nobody != nullptr && ::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid) == 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFEXITED(status) && WEXITSTATUS(status) == 2 ? "could not drop to nobody"
+                                                          : "the check failed as nobody");
 }
 
 } // namespace kelvane::test

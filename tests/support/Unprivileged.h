@@ -1,21 +1,17 @@
 #pragma once
 
-// Permission tests as a user that permissions bind: the suite often runs as root (CI),
-// which may write anything. There, the body runs in a child process that has given up
-// root for the user "nobody"; otherwise it runs in this process.
+// Checks that need permission bits to apply. Root ignores them, and CI runs as root: there
+// the check runs in a child process that has given up root for the user "nobody".
 
 #include <functional>
 #include <string>
 
 namespace kelvane::test {
 
-// Runs body as an unprivileged user and returns what it returned (0 to 255), or -1 when
-// no such user could be had. The body of a child must not use gtest assertions: it
-// reports through its result, and the caller checks the files afterwards.
-int AsUnprivilegedUser(const std::function<int()> &body);
-
-// Makes path belong to the user AsUnprivilegedUser runs as (nothing to do when that is
-// this process's own user). False when it could not.
-bool GiveToUnprivilegedUser(const std::string &path);
+// Runs check as a user that permission bits apply to: in this process when it is not
+// root; as root, in a forked child running as "nobody", with folder and everything in it
+// handed to that user first (permission bits are kept). The child's failures are shown in
+// its output and fail the calling test. Skips the test when there is no such user.
+void RunUnprivileged(const std::string &folder, const std::function<void()> &check);
 
 } // namespace kelvane::test

@@ -12,31 +12,11 @@
 
 namespace kelvane::test {
 
-std::string Quoted(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
-// Runs a shell command; returns its exit status and puts stdout and stderr in output.
 int Shell(const std::string &command, std::string &output)
 {
-    output.clear();
-    FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = -1;
+    output = RunCommand(command + " 2>&1", &status);
+    return status;
 }
 
 namespace {
@@ -170,24 +150,24 @@ bool HaveAllReaders()
 bool HaveTool(const std::string &program)
 {
     std::string output;
-    return Shell("command -v " + Quoted(program), output) == 0;
+    return Shell("command -v " + ShellQuote(program), output) == 0;
 }
 
 std::string SevenZipTest(const std::string &zip)
 {
-    return Verdict("7zz t -bd -- " + Quoted(zip));
+    return Verdict("7zz t -bd -- " + ShellQuote(zip));
 }
 
 std::string UnzipTest(const std::string &zip)
 {
-    return Verdict("unzip -tq " + Quoted(zip));
+    return Verdict("unzip -tq " + ShellQuote(zip));
 }
 
 PythonView PythonRead(const std::string &zip)
 {
     PythonView view;
     std::string output;
-    if (Shell("python3 -c " + Quoted(kPythonReader) + " " + Quoted(zip), output) != 0) {
+    if (Shell("python3 -c " + ShellQuote(kPythonReader) + " " + ShellQuote(zip), output) != 0) {
         view.error = output;
         return view;
     }
@@ -240,9 +220,9 @@ std::vector<ReaderReport> ReadWithAllReaders(const std::vector<std::string> &zip
     if (zips.empty() || !HaveAllReaders())
         return reports;
     std::string command
-        = "python3 -c " + Quoted(kAllReaders) + " " + std::to_string(kReaderDataLimit);
+        = "python3 -c " + ShellQuote(kAllReaders) + " " + std::to_string(kReaderDataLimit);
     for (const std::string &zip : zips)
-        command += " " + Quoted(zip);
+        command += " " + ShellQuote(zip);
     std::string output;
     const int status = Shell(command, output);
     std::istringstream lines(output);
@@ -341,44 +321,6 @@ std::vector<ReaderReport> ExpectArchivesReadAlike(const std::vector<std::string>
 std::size_t ExpectFolderReadsAlike(const std::string &folder, std::size_t limit)
 {
     return ExpectArchivesReadAlike(ZipsIn(folder, limit)).size();
-}
-
-bool IsValidUtf8(const std::string &text)
-{
-    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        std::size_t length;
-        unsigned long cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            length = 2;
-            cp = c & 0x1Fu;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3;
-            cp = c & 0x0Fu;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4;
-            cp = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3Fu);
-        }
-        static const unsigned long shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 } // namespace kelvane::test

@@ -12,8 +12,6 @@
 
 namespace kelvane::test {
 
-// The text in single quotes for the shell, quotes inside it escaped.
-std::string Quoted(const std::string &text);
 // Runs a shell command; returns its exit status (-1 when it did not exit) and puts its
 // standard output and standard error in output.
 int Shell(const std::string &command, std::string &output);
@@ -79,8 +77,5 @@ std::vector<ReaderReport> ExpectArchivesReadAlike(const std::vector<std::string>
 // The same for the archives in a folder (a sample of up to limit of them); returns the
 // number of archives checked.
 std::size_t ExpectFolderReadsAlike(const std::string &folder, std::size_t limit = 20);
-
-// True for well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-bool IsValidUtf8(const std::string &text);
 
 } // namespace kelvane::test

@@ -12,44 +12,33 @@
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using kelvane::test::ExpectArchivesReadAlike;
 using kelvane::test::FileExists;
+using kelvane::test::IsTempName;
 using kelvane::test::ListDir;
 using kelvane::test::MakeDirs;
+using kelvane::test::RandomBytes;
 using kelvane::test::ReadFile;
 using kelvane::test::ReadZip;
+using kelvane::test::RunCommand;
 using kelvane::test::ScopedCurrentDir;
+using kelvane::test::ShellQuote;
 using kelvane::test::TempDir;
+using kelvane::test::TempLeftovers;
 using kelvane::test::WriteFile;
 using kelvane::test::ZipNames;
 using tamsorel::test::LittleEndian;
 using tamsorel::test::ReadRawZip;
-using tamsorel::test::RunCommand;
-using tamsorel::test::ShellQuote;
 
 namespace {
 
-constexpr const char *kTempPrefix = ".kelvane-tmp-";
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
-
 bool HasTempFile(const std::string &dir)
 {
-    const auto names = ListDir(dir);
-    return std::any_of(names.begin(), names.end(),
-                       [](const std::string &n) { return n.rfind(kTempPrefix, 0) == 0; });
+    return !TempLeftovers(dir).empty();
 }
 
 // Archives the given files under their given names (null: derived) and closes.
@@ -362,7 +351,7 @@ TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
     // Its own temporary file would grow as fast as it is read.
     std::string temp;
     for (const std::string &name : ListDir(dir.path()))
-        if (name.rfind(kTempPrefix, 0) == 0)
+        if (IsTempName(name))
             temp = dir / name;
     ASSERT_FALSE(temp.empty());
     EXPECT_FALSE(ArchiveAddFile(h, temp.c_str(), nullptr, 0, "itself"));

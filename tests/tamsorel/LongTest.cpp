@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 using kelvane::test::ReadZip;
+using kelvane::test::RunCommand;
+using kelvane::test::ShellQuote;
 using kelvane::test::TempDir;
 using kelvane::test::WriteFile;
 using tamsorel::test::FreeBytes;
@@ -20,8 +22,6 @@ using tamsorel::test::kFourGiB;
 using tamsorel::test::kOverflow;
 using tamsorel::test::LittleEndian;
 using tamsorel::test::ReadRawZip;
-using tamsorel::test::RunCommand;
-using tamsorel::test::ShellQuote;
 using tamsorel::test::WriteBigThenText;
 
 namespace {

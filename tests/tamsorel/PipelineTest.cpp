@@ -5,6 +5,7 @@
 #include "tamsorel/Pipeline.h"
 #include "RawZip.h"
 #include "tamsorel/tamsorel.h"
+#include "tests/support/StringSource.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
 
@@ -17,8 +18,12 @@
 #include <unistd.h>
 
 using kelvane::test::ListDir;
+using kelvane::test::RandomBytes;
 using kelvane::test::ReadFile;
 using kelvane::test::ReadZip;
+using kelvane::test::RunCommand;
+using kelvane::test::ShellQuote;
+using kelvane::test::StringSource;
 using kelvane::test::TempDir;
 using kelvane::test::WriteFile;
 using kelvane::test::ZipNames;
@@ -27,21 +32,10 @@ using tamsorel::ByteSource;
 using tamsorel::EntryInfo;
 using tamsorel::PipelineLimits;
 using tamsorel::test::ReadRawZip;
-using tamsorel::test::RunCommand;
-using tamsorel::test::ShellQuote;
 
 namespace {
 
 using AddResult = ArchivePipeline::AddResult;
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 // Text that deflates well but not trivially: words and numbers at random, in a block of up
 // to 256 KiB that repeats (farther apart than deflate can see).
@@ -70,30 +64,6 @@ EntryInfo Info(const std::string &name)
     tamsorel::SetEntryTime(info, 1100000000);
     return info;
 }
-
-// Serves a string in pieces, then ends, or fails where asked.
-class StringSource : public ByteSource
-{
-public:
-    explicit StringSource(std::string data, std::size_t failAt = std::string::npos)
-        : data_(std::move(data)), failAt_(failAt)
-    { }
-    std::int64_t Read(unsigned char *buffer, std::size_t size) override
-    {
-        if (pos_ >= failAt_)
-            return -1;
-        const std::size_t end = std::min(data_.size(), failAt_);
-        const std::size_t n = std::min({size, std::size_t {300000}, end - pos_});
-        std::copy_n(data_.data() + pos_, n, buffer);
-        pos_ += n;
-        return static_cast<std::int64_t>(n);
-    }
-
-private:
-    std::string data_;
-    std::size_t failAt_;
-    std::size_t pos_ = 0;
-};
 
 struct Input
 {

@@ -1,8 +1,5 @@
 #include "RawZip.h"
 
-#include <cstdio>
-#include <sys/wait.h>
-
 namespace tamsorel::test {
 
 namespace {
@@ -165,35 +162,6 @@ RawZip ReadRawZip(const std::string &path)
     }
     zip.ok = true;
     return zip;
-}
-
-std::string RunCommand(const std::string &command, int *status)
-{
-    std::string output;
-    std::FILE *pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        *status = -1;
-        return output;
-    }
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        output.append(buf, n);
-    const int rc = ::pclose(pipe);
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return output;
-}
-
-std::string ShellQuote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
 }
 
 } // namespace tamsorel::test

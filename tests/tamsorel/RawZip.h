@@ -51,10 +51,4 @@ RawZip ReadRawZip(const std::string &path);
 // Little-endian field of an extra field's data.
 std::uint64_t LittleEndian(const std::string &data, std::size_t offset, std::size_t width);
 
-// Runs a shell command; its standard output, and its exit status in *status.
-std::string RunCommand(const std::string &command, int *status);
-
-// A file name quoted for the shell.
-std::string ShellQuote(const std::string &text);
-
 } // namespace tamsorel::test

@@ -3,6 +3,7 @@
 
 #include "tamsorel/ZipWriter.h"
 #include "RawZip.h"
+#include "tests/support/StringSource.h"
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
@@ -11,8 +12,10 @@
 #include <random>
 #include <unistd.h>
 
+using kelvane::test::RandomBytes;
 using kelvane::test::ReadFile;
 using kelvane::test::ReadZip;
+using kelvane::test::StringSource;
 using kelvane::test::TempDir;
 using kelvane::test::WriteFile;
 using tamsorel::ByteSource;
@@ -23,15 +26,6 @@ using tamsorel::test::ReadRawZip;
 
 namespace {
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
-
 EntryInfo Info(const std::string &name)
 {
     EntryInfo info;
@@ -39,30 +33,6 @@ EntryInfo Info(const std::string &name)
     tamsorel::SetEntryTime(info, 1000000000);
     return info;
 }
-
-// Serves a string, then either ends or fails, in pieces of at most `piece` bytes.
-class StringSource : public ByteSource
-{
-public:
-    StringSource(std::string data, bool failAtEnd, std::size_t piece = 1 << 20)
-        : data_(std::move(data)), failAtEnd_(failAtEnd), piece_(piece)
-    { }
-    std::int64_t Read(unsigned char *buffer, std::size_t size) override
-    {
-        if (pos_ == data_.size())
-            return failAtEnd_ ? -1 : 0;
-        const std::size_t n = std::min({size, piece_, data_.size() - pos_});
-        std::copy_n(data_.data() + pos_, n, buffer);
-        pos_ += n;
-        return static_cast<std::int64_t>(n);
-    }
-
-private:
-    std::string data_;
-    bool failAtEnd_;
-    std::size_t piece_;
-    std::size_t pos_ = 0;
-};
 
 // Reads a real file and runs an action on it once the first chunk has been read: the file
 // changes under the reader exactly as another program writing to it would make it.
@@ -148,9 +118,9 @@ TEST(ZipWriterTest, SourceFailingPartWayDropsOnlyThatEntry)
     ASSERT_GE(fd, 0);
     {
         ZipWriter writer(fd);
-        StringSource first(before, false);
-        StringSource failing(RandomBytes(5 << 20, 4), true); // fails after 5 MiB of data
-        StringSource last(after, false, 3); // dribbles in tiny pieces
+        StringSource first(before);
+        StringSource failing(RandomBytes(5 << 20, 4), 5 << 20); // fails after 5 MiB of data
+        StringSource last(after, std::string::npos, 3); // dribbles in tiny pieces
         EXPECT_EQ(writer.AddEntry(Info("first"), first), ZipWriter::AddResult::Added);
         EXPECT_EQ(writer.AddEntry(Info("failing"), failing), ZipWriter::AddResult::SourceFailed);
         EXPECT_FALSE(writer.Failed());
@@ -171,8 +141,7 @@ TEST(ZipWriterTest, SourceFailingPartWayDropsOnlyThatEntry)
     // its two entries need.
     EXPECT_LT(ReadFile(dir / "out.zip").size(), before.size() + 1000);
     int status = 0;
-    tamsorel::test::RunCommand("unzip -tqq " + tamsorel::test::ShellQuote(dir / "out.zip"),
-                               &status);
+    kelvane::test::RunCommand("unzip -tqq " + kelvane::test::ShellQuote(dir / "out.zip"), &status);
     EXPECT_EQ(status, 0);
 }
 
@@ -183,17 +152,17 @@ TEST(ZipWriterTest, WriteErrorFailsTheEntryAndEverythingAfter)
         GTEST_SKIP() << "no /dev/full";
     {
         ZipWriter writer(fd);
-        StringSource big(RandomBytes(3 << 20, 5), false);
+        StringSource big(RandomBytes(3 << 20, 5));
         EXPECT_EQ(writer.AddEntry(Info("big"), big), ZipWriter::AddResult::WriteFailed);
         EXPECT_TRUE(writer.Failed());
-        StringSource small("x", false);
+        StringSource small("x");
         EXPECT_EQ(writer.AddEntry(Info("small"), small), ZipWriter::AddResult::WriteFailed);
         EXPECT_FALSE(writer.Finish());
     }
     {
         // A small entry fits in the buffer; the full disk shows when the archive is finished.
         ZipWriter writer(fd);
-        StringSource small("x", false);
+        StringSource small("x");
         EXPECT_EQ(writer.AddEntry(Info("small"), small), ZipWriter::AddResult::Added);
         EXPECT_FALSE(writer.Finish());
     }
@@ -207,8 +176,8 @@ TEST(ZipWriterTest, EmptyEntryIsStoredWithoutDeflateStream)
     ASSERT_GE(fd, 0);
     {
         ZipWriter writer(fd);
-        StringSource empty("", false);
-        StringSource text("text", false);
+        StringSource empty("");
+        StringSource text("text");
         EXPECT_EQ(writer.AddEntry(Info("empty"), empty), ZipWriter::AddResult::Added);
         // Four bytes would be stored if left to the sample; deflate is asked for here.
         EntryInfo deflated = Info("text");

@@ -348,6 +348,5 @@ TEST_F(RunTest, DestroyingTheDialogDuringARunWaitsForTheWorker)
     for (const std::string &z : zips) {
         EXPECT_TRUE(test::ReadZip(target + "/" + z).ok) << z;
     }
-    for (const std::string &name : test::ListDir(target))
-        EXPECT_NE(name.rfind(".kelvane-tmp-", 0), 0u) << name;
+    EXPECT_EQ(test::TempLeftovers(target), std::vector<std::string> {});
 }

@@ -1,4 +1,4 @@
-#include "tests/engine/FakeWindow.h"
+#include "tests/support/FakeWindow.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-// A fixture for whole runs: a source folder "Clips" and a target folder "out" in a fresh
-// temporary folder, and a fake window whose settings point at them.
+// A fixture for whole runs: a source folder ("Clips" unless named) and a target folder
+// "out" in a fresh temporary folder, and a fake window whose settings point at them.
 
 #include "engine/ArchiveRun.h"
-#include "tests/engine/FakeWindow.h"
+#include "tests/support/FakeWindow.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
 
@@ -19,8 +19,10 @@ namespace kelvane::test {
 class RunFixture : public ::testing::Test
 {
 protected:
+    explicit RunFixture(const std::string &sourceName = "Clips") : src(tmp / sourceName) { }
+
     TempDir tmp;
-    std::string src = tmp / "Clips";
+    std::string src;
     std::string out = tmp / "out";
     FakeWindow window;
 

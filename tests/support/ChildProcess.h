@@ -1,6 +1,7 @@
 #pragma once
 
-// Runs the batch program as a child process with its output read through pipes.
+// Runs a program (the batch program, mostly) as a child process with its output read
+// through pipes. POSIX only: it forks.
 
 #include <string>
 #include <sys/types.h>
@@ -22,9 +23,12 @@ class ChildProcess
 public:
     // Starts program with args in folder cwd; stdin is /dev/null. With a nonzero
     // errPipeSize the standard error pipe is shrunk to (about) that size. With
-    // errOnTerminal standard error is a pseudo terminal instead of a pipe.
+    // errOnTerminal standard error is a pseudo terminal instead of a pipe. With a gate, the
+    // child reads one byte from it before it starts the program, so that several children
+    // can be let go at once.
     ChildProcess(const std::string &program, const std::vector<std::string> &args,
-                 const std::string &cwd, int errPipeSize = 0, bool errOnTerminal = false);
+                 const std::string &cwd, int errPipeSize = 0, bool errOnTerminal = false,
+                 int gate = -1);
     ~ChildProcess();
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;

@@ -1,4 +1,4 @@
-#include "tests/cli/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -30,7 +30,7 @@ void ReadAvailable(int &fd, std::string &into)
 } // namespace
 
 ChildProcess::ChildProcess(const std::string &program, const std::vector<std::string> &args,
-                           const std::string &cwd, int errPipeSize, bool errOnTerminal)
+                           const std::string &cwd, int errPipeSize, bool errOnTerminal, int gate)
 {
     int outPipe[2];
     int errPipe[2];
@@ -73,6 +73,8 @@ ChildProcess::ChildProcess(const std::string &program, const std::vector<std::st
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
             ::signal(sig, SIG_DFL);
+        char byte;
+        while (gate >= 0 && ::read(gate, &byte, 1) < 0 && errno == EINTR) { }
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
