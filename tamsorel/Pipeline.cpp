@@ -1,9 +1,11 @@
 #include "tamsorel/Pipeline.h"
 
+#include "tamsorel/Deflate.h"
+#include "tamsorel/FileSink.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <libdeflate.h>
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -17,11 +19,9 @@ namespace {
 // Large buffers are mapped directly, so that their pages go back to the system when they
 // are freed: heap arenas of several threads would keep them and let the process grow.
 constexpr std::size_t kMapFrom = std::size_t {1} << 20;
-constexpr int kDeflateLevel = 6;
-constexpr std::size_t kSampleFrom = std::size_t {64} << 10;
-// Large entries are deflated in chunks of this size, primed with the deflate window's worth
-// of the chunk before.
-constexpr std::size_t kChunkSize = ZipWriter::kReadChunk;
+// Large entries are read and deflated in chunks of this size, each primed with the deflate
+// window's worth of the chunk before.
+constexpr std::size_t kChunkSize = std::size_t {1} << 20;
 constexpr std::size_t kWindowSize = std::size_t {32} << 10;
 constexpr std::size_t kChunkRoom = 2 * kChunkSize + kWindowSize;
 // Chunks of a large entry in flight at most: enough to keep two workers busy; all of them
@@ -32,28 +32,13 @@ constexpr std::size_t kChunkPoolSize = kChunksInFlight + 1;
 // a byte boundary without being marked final.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
 
-struct CompressorDeleter
-{
-    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
-};
-
-libdeflate_compressor *ThreadCompressor()
-{
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(kDeflateLevel));
-    if (!compressor)
-        throw std::bad_alloc();
-    return compressor.get();
-}
-
 // Raw deflate at zip's default level, one per thread, for chunks of large entries.
 z_stream &ThreadChunkStream()
 {
     struct Stream
     {
         z_stream z {};
-        bool ok = deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY)
-            == Z_OK;
+        bool ok = deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
         ~Stream()
         {
             if (ok)
@@ -64,21 +49,6 @@ z_stream &ThreadChunkStream()
     if (!stream.ok)
         throw std::bad_alloc();
     return stream.z;
-}
-
-// Fills buffer from source as far as it goes: the count, short only at the end; -1 on error.
-std::int64_t ReadFull(ByteSource &source, unsigned char *buffer, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const std::int64_t n = source.Read(buffer + done, size - done);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
 }
 
 // The bytes read before the file turned out too large for a buffer, then the rest of it.
@@ -185,7 +155,11 @@ struct ArchivePipeline::Job
 };
 
 ArchivePipeline::ArchivePipeline(int fd, const PipelineLimits &limits)
-    : limits_(limits), writer_(fd)
+    : fileSink_(std::make_unique<FileSink>(fd)), limits_(limits), writer_(*fileSink_)
+{ }
+
+ArchivePipeline::ArchivePipeline(OutputSink &sink, const PipelineLimits &limits)
+    : limits_(limits), writer_(sink)
 { }
 
 ArchivePipeline::~ArchivePipeline()
@@ -332,17 +306,12 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
         return AddResult::SourceFailed;
     first.size = static_cast<std::size_t>(n);
     if (n > 0) {
-        const bool store = info.compression == Compression::Store
-            || (info.compression == Compression::Auto
-                && LooksIncompressible(first.input.Data(), first.size));
+        const bool deflate = DeflateStream(info.compression, first.input.Data(), first.size);
         firstHeld = false;
-        return StreamInChunks(info, source, first, !store);
+        return StreamInChunks(info, source, first, deflate);
     }
-    // Empty after all: stored, as the writer does it.
-    EntryInfo settled = info;
-    settled.compression = Compression::Store;
-    PrefixSource whole(first.input.Data(), first.size, source);
-    const AddResult result = writer_.AddEntry(settled, whole);
+    // Empty after all: stored, as every empty entry is.
+    const AddResult result = writer_.AddPrepared(info, PreparedData());
     if (result == AddResult::WriteFailed)
         failed_ = true;
     return result;
@@ -366,7 +335,7 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
         std::vector<unsigned char> window;
         Item item = std::move(first);
         for (;;) {
-            crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, item.input.Data(), item.size));
+            crc = Crc32(crc, item.input.Data(), item.size);
             total += item.size;
             item.chunk = true;
             item.stored = !deflate;
@@ -519,28 +488,15 @@ void ArchivePipeline::Compress(Item &item)
         return;
     }
     item.prepared.originalSize = size;
-    item.prepared.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, in, size));
+    item.prepared.crc = Crc32(0, in, size);
     item.prepared.data = in;
     item.prepared.size = size;
     item.prepared.deflated = false;
-    if (size == 0)
-        return;
-    if (item.info.compression == Compression::Store)
-        return;
-    const bool forced = item.info.compression == Compression::Deflate;
-    // A small file is simply deflated in full: its sample would be the whole of it.
-    if (!forced && size > kSampleFrom && LooksIncompressible(in, size))
-        return;
-    libdeflate_compressor *compressor = ThreadCompressor();
-    // Room for less than the input: deflate output that would not be smaller does not fit,
-    // and the entry is stored instead.
-    const std::size_t room
-        = forced ? libdeflate_deflate_compress_bound(compressor, size) : size - 1;
+    const std::size_t room = WholeDeflateRoom(item.info.compression, in, size);
     if (room == 0)
         return;
     item.output = Buffer(room);
-    const std::size_t n
-        = libdeflate_deflate_compress(compressor, in, size, item.output.Data(), room);
+    const std::size_t n = DeflateWhole(kDeflateLevel, in, size, item.output.Data(), room);
     if (n == 0) {
         item.output = Buffer();
         return;

@@ -3,13 +3,14 @@
 // The archive's entries on two cores. An add reads its file on the caller's thread, so a
 // file that cannot be read fails its add at once and leaves nothing behind; worker threads
 // then compress the data and write the entries in the order in which they were added.
-// Files up to a limit are read whole and deflated in one call (libdeflate), small ones
+// Files up to a limit are read whole and deflated in one call (Deflate.h), small ones
 // handed over in batches. Larger files are read in 1 MiB chunks after everything before them
 // has been written; the workers deflate the chunks in parallel (zlib, each chunk primed with
 // the end of the one before, as pigz does), or, when the first chunk shows the data will not
 // shrink, the caller stores it directly. Data that deflate would not shrink is stored. The
 // bytes held in buffers at any time are bounded, whatever the sizes of the files.
 
+#include "tamsorel/OutputSink.h"
 #include "tamsorel/ZipWriter.h"
 
 #include <atomic>
@@ -51,6 +52,8 @@ public:
     // Writes to fd from its start; the descriptor stays the caller's, and must stay open
     // until Finish has returned or the pipeline is destroyed.
     explicit ArchivePipeline(int fd, const PipelineLimits &limits = PipelineLimits());
+    // Writes to the sink from its start, under the same terms.
+    explicit ArchivePipeline(OutputSink &sink, const PipelineLimits &limits = PipelineLimits());
     ~ArchivePipeline();
     ArchivePipeline(const ArchivePipeline &) = delete;
     ArchivePipeline &operator=(const ArchivePipeline &) = delete;
@@ -99,6 +102,7 @@ private:
     void WriteReady(std::unique_lock<std::mutex> &lock);
     void Write(Job &job);
 
+    std::unique_ptr<OutputSink> fileSink_; // when given a descriptor
     PipelineLimits limits_;
     ZipWriter writer_;
     std::atomic<bool> failed_ {false};

@@ -3,7 +3,6 @@
 
 #include "LongTestSupport.h"
 #include "RawZip.h"
-#include "tamsorel/ZipWriter.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 
@@ -144,8 +143,8 @@ TEST(TamsorelLongTest, CompressedSizeAndOffsetPast4GiB)
     const std::string archive = dir / "noise.zip";
     // Left to itself the writer would store noise; deflated, it grows past 4 GiB.
     NoiseSource noiseData(size);
-    ASSERT_TRUE(
-        WriteBigThenText(archive, "noise.bin", tamsorel::Compression::Deflate, noiseData, after));
+    ASSERT_TRUE(WriteBigThenText(archive, "noise.bin", tamsorel::Compression::Deflate, noiseData,
+                                 size, after));
 
     const auto raw = ReadRawZip(archive);
     ASSERT_TRUE(raw.ok) << raw.error;

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/resource.h>
@@ -114,6 +115,29 @@ void ExpectContents(const std::string &archive, const std::vector<Input> &inputs
         }
     }
 }
+
+// Reads a real file and runs an action on it once the first piece has been read: the file
+// changes under the reader exactly as another program writing to it would make it.
+class ChangingSource : public ByteSource
+{
+public:
+    ChangingSource(ByteSource &file, std::function<void()> change)
+        : file_(file), change_(std::move(change))
+    { }
+    std::int64_t Read(unsigned char *buffer, std::size_t size) override
+    {
+        const std::int64_t n = file_.Read(buffer, std::min(size, std::size_t {300000}));
+        if (change_) {
+            change_();
+            change_ = nullptr;
+        }
+        return n;
+    }
+
+private:
+    ByteSource &file_;
+    std::function<void()> change_;
+};
 
 PipelineLimits SmallLimits()
 {
@@ -246,6 +270,100 @@ TEST(PipelineTest, ManyFilesThroughTheInterfaceKeepTheirOrder)
     }
     ASSERT_TRUE(ArchiveClose(&h));
     ExpectContents(dir / "many.zip", expected);
+}
+
+// A file that shrinks or grows while it is read: what goes in is the bytes actually read,
+// on the whole-buffer path (grown past the limit, too) and on the streaming path.
+TEST(PipelineTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
+{
+    TempDir dir;
+    const std::string original = RandomBytes(3 << 20, 1);
+    const std::string extra = RandomBytes(1 << 20, 2);
+    const std::string archive = dir / "out.zip";
+    PipelineLimits limits;
+    limits.wholeBufferLimit = 2 << 20;
+    std::vector<Input> expected;
+    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    {
+        ArchivePipeline pipeline(fd, limits);
+        for (const std::uint64_t hint : {std::uint64_t {1} << 20, std::uint64_t {3} << 20}) {
+            const std::string tag = std::to_string(hint);
+            WriteFile(dir / "shrinks", original);
+            tamsorel::FileSource shrinking;
+            ASSERT_TRUE(shrinking.Open((dir / "shrinks").c_str()));
+            ChangingSource shrink(shrinking, [&] {
+                ASSERT_EQ(::truncate((dir / "shrinks").c_str(), (3 << 20) / 2), 0);
+            });
+            EXPECT_EQ(pipeline.Add(Info("shrinks" + tag), shrink, hint), AddResult::Added);
+            expected.push_back({"shrinks" + tag, original.substr(0, (3 << 20) / 2), hint});
+
+            WriteFile(dir / "grows", original);
+            tamsorel::FileSource growing;
+            ASSERT_TRUE(growing.Open((dir / "grows").c_str()));
+            ChangingSource grow(growing, [&] {
+                const int g = ::open((dir / "grows").c_str(), O_WRONLY | O_APPEND);
+                ASSERT_GE(g, 0);
+                ASSERT_EQ(::write(g, extra.data(), extra.size()),
+                          static_cast<ssize_t>(extra.size()));
+                ::close(g);
+            });
+            EXPECT_EQ(pipeline.Add(Info("grows" + tag), grow, hint), AddResult::Added);
+            expected.push_back({"grows" + tag, original + extra, hint});
+        }
+        EXPECT_TRUE(pipeline.Finish());
+    }
+    ::close(fd);
+    ExpectContents(archive, expected);
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(raw.entries[i].local.size32, expected[i].data.size()) << expected[i].name;
+        EXPECT_EQ(raw.entries[i].local.crc, raw.entries[i].central.crc) << expected[i].name;
+    }
+}
+
+// An empty entry is stored with no deflate stream, also when deflate is asked for and when
+// the file was expected to be large; a tiny entry is deflated when asked.
+TEST(PipelineTest, EmptyEntryIsStoredWithoutDeflateStream)
+{
+    TempDir dir;
+    const std::string archive = dir / "out.zip";
+    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    {
+        ArchivePipeline pipeline(fd, SmallLimits());
+        EntryInfo deflated = Info("empty-deflated");
+        deflated.compression = tamsorel::Compression::Deflate;
+        StringSource empty1(""), empty2(""), empty3("");
+        EXPECT_EQ(pipeline.Add(Info("empty"), empty1, 0), AddResult::Added);
+        EXPECT_EQ(pipeline.Add(deflated, empty2, 0), AddResult::Added);
+        EXPECT_EQ(pipeline.Add(Info("was-large"), empty3, 10 << 20), AddResult::Added);
+        deflated.name = "text";
+        StringSource text("text");
+        EXPECT_EQ(pipeline.Add(deflated, text, 4), AddResult::Added);
+        EXPECT_TRUE(pipeline.Finish());
+    }
+    ::close(fd);
+    const auto raw = ReadRawZip(archive);
+    ASSERT_TRUE(raw.ok) << raw.error;
+    ASSERT_EQ(raw.entries.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto &entry = raw.entries[i];
+        EXPECT_EQ(entry.central.method, 0) << entry.central.name;
+        EXPECT_EQ(entry.local.method, 0) << entry.central.name;
+        EXPECT_EQ(entry.central.compressedSize32, 0u) << entry.central.name;
+        // The next entry starts right after this one's header: no stray bytes.
+        std::size_t extraSize = 0;
+        for (const auto &field : entry.local.extra)
+            extraSize += 4 + field.second.size();
+        EXPECT_EQ(raw.entries[i + 1].offset,
+                  entry.offset + 30 + entry.local.name.size() + extraSize);
+    }
+    EXPECT_EQ(raw.entries[3].central.method, 8);
+    ExpectContents(
+        archive,
+        {{"empty", "", 0}, {"empty-deflated", "", 0}, {"was-large", "", 0}, {"text", "text", 0}});
 }
 
 TEST(PipelineTest, ReadFailureFailsItsAddAtOnceAndLeavesNothing)

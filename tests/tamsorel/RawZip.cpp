@@ -57,13 +57,30 @@ std::uint64_t LittleEndian(const std::string &data, std::size_t offset, std::siz
 
 RawZip ReadRawZip(const std::string &path)
 {
-    RawZip zip;
     File file(path);
     if (!file.ok()) {
+        RawZip zip;
         zip.error = "cannot open";
         return zip;
     }
-    const std::int64_t size = file.size();
+    return ReadRawZip(static_cast<std::uint64_t>(file.size()),
+                      [&](std::uint64_t offset, std::size_t n, std::string &out) {
+                          return file.read(static_cast<std::int64_t>(offset), n, out);
+                      });
+}
+
+RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
+{
+    RawZip zip;
+    const auto size = static_cast<std::int64_t>(archiveSize);
+    struct
+    {
+        const ReadAt &readAt;
+        bool read(std::int64_t offset, std::size_t n, std::string &out) const
+        {
+            return offset >= 0 && readAt(static_cast<std::uint64_t>(offset), n, out);
+        }
+    } file {readAt};
     std::string buf;
     // No archive comment is written, so the end record is the last 22 bytes.
     if (size < 22 || !file.read(size - 22, 22, buf) || LittleEndian(buf, 0, 4) != 0x06054b50) {

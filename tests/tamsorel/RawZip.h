@@ -5,6 +5,7 @@
 // records. Deliberately written from the format description, independent of the writer.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ struct RawZip
 // Reads the central directory from the end records, then each entry's local header. Holds
 // only headers in memory, so it suits archives of any size.
 RawZip ReadRawZip(const std::string &path);
+// The same over any bytes: readAt fills out with n bytes from offset, false past the end.
+using ReadAt = std::function<bool(std::uint64_t offset, std::size_t n, std::string &out)>;
+RawZip ReadRawZip(std::uint64_t size, const ReadAt &readAt);
 
 // Little-endian field of an extra field's data.
 std::uint64_t LittleEndian(const std::string &data, std::size_t offset, std::size_t width);

@@ -1,0 +1,64 @@
+#include "tamsorel/EntrySource.h"
+
+#include "io/Io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+
+namespace tamsorel {
+
+FileSource::~FileSource()
+{
+    if (fd_ >= 0)
+        kelvane::io::Close(fd_);
+}
+
+bool FileSource::Open(const char *path)
+{
+    if (fd_ >= 0) {
+        kelvane::io::Close(fd_);
+        fd_ = -1;
+    }
+    // O_NONBLOCK: opening a FIFO without a writer must not hang the run.
+    const int fd = kelvane::io::Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (kelvane::io::Fstat(fd, &status_) != 0 || !S_ISREG(status_.st_mode)) {
+        kelvane::io::Close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    fd_ = fd;
+    return true;
+}
+
+std::int64_t FileSource::Read(unsigned char *buffer, std::size_t size)
+{
+    if (fd_ < 0)
+        return -1;
+    for (;;) {
+        const ssize_t n = kelvane::io::Read(fd_, buffer, size);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+std::int64_t ReadFull(ByteSource &source, unsigned char *buffer, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t n = source.Read(buffer + done, size - done);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+} // namespace tamsorel
