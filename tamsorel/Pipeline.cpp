@@ -1,14 +1,20 @@
 #include "tamsorel/Pipeline.h"
 
+#include "tamsorel/WholeDeflate.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <libdeflate.h>
 #include <new>
 #include <stdexcept>
-#include <sys/mman.h>
 #include <system_error>
 #include <zlib.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
 
 namespace tamsorel {
 
@@ -32,18 +38,29 @@ constexpr std::size_t kChunkPoolSize = kChunksInFlight + 1;
 // a byte boundary without being marked final.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
 
-struct CompressorDeleter
+// Pages straight from the system, given back when they are freed.
+void *MapPages(std::size_t size)
 {
-    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
-};
-
-libdeflate_compressor *ThreadCompressor()
-{
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(kDeflateLevel));
-    if (!compressor)
+#ifdef _WIN32
+    void *p = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (p == nullptr)
         throw std::bad_alloc();
-    return compressor.get();
+#else
+    void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+#endif
+    return p;
+}
+
+void UnmapPages(void *p, std::size_t size)
+{
+#ifdef _WIN32
+    (void)size;
+    ::VirtualFree(p, 0, MEM_RELEASE);
+#else
+    ::munmap(p, size);
+#endif
 }
 
 // Raw deflate at zip's default level, one per thread, for chunks of large entries.
@@ -114,11 +131,7 @@ public:
     explicit Buffer(std::size_t capacity) : capacity_(capacity)
     {
         if (capacity_ >= kMapFrom) {
-            void *p = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p == MAP_FAILED)
-                throw std::bad_alloc();
-            data_ = static_cast<unsigned char *>(p);
+            data_ = static_cast<unsigned char *>(MapPages(capacity_));
         } else {
             data_ = static_cast<unsigned char *>(std::malloc(capacity_ ? capacity_ : 1));
             if (!data_)
@@ -150,7 +163,7 @@ private:
         if (!data_)
             return;
         if (capacity_ >= kMapFrom)
-            ::munmap(data_, capacity_);
+            UnmapPages(data_, capacity_);
         else
             std::free(data_);
         data_ = nullptr;
@@ -366,7 +379,7 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
         std::vector<unsigned char> window;
         Item item = std::move(first);
         for (;;) {
-            crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, item.input.Data(), item.size));
+            crc = Crc32(crc, item.input.Data(), item.size);
             total += item.size;
             item.chunk = true;
             item.stored = !deflate;
@@ -519,7 +532,7 @@ void ArchivePipeline::Compress(Item &item)
         return;
     }
     item.prepared.originalSize = size;
-    item.prepared.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, in, size));
+    item.prepared.crc = Crc32(0, in, size);
     item.prepared.data = in;
     item.prepared.size = size;
     item.prepared.deflated = false;
@@ -531,16 +544,13 @@ void ArchivePipeline::Compress(Item &item)
     // A small file is simply deflated in full: its sample would be the whole of it.
     if (!forced && size > kSampleFrom && LooksIncompressible(in, size))
         return;
-    libdeflate_compressor *compressor = ThreadCompressor();
     // Room for less than the input: deflate output that would not be smaller does not fit,
     // and the entry is stored instead.
-    const std::size_t room
-        = forced ? libdeflate_deflate_compress_bound(compressor, size) : size - 1;
+    const std::size_t room = forced ? DeflateWholeBound(kDeflateLevel, size) : size - 1;
     if (room == 0)
         return;
     item.output = Buffer(room);
-    const std::size_t n
-        = libdeflate_deflate_compress(compressor, in, size, item.output.Data(), room);
+    const std::size_t n = DeflateWhole(kDeflateLevel, in, size, item.output.Data(), room);
     if (n == 0) {
         item.output = Buffer();
         return;

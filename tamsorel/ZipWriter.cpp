@@ -2,13 +2,13 @@
 
 #include "io/Io.h"
 #include "tamsorel/EntryName.h"
+#include "tamsorel/WholeDeflate.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <new>
 #include <unistd.h>
 #include <zlib.h>
@@ -147,23 +147,14 @@ std::uint32_t UnixTime32(std::int64_t t)
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(t));
 }
 
-struct CompressorDeleter
-{
-    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
-};
-
 // Deflates sample into at most 97% of its size: the compressed size, or the sample's own
 // size when it does not fit.
 std::size_t SampleCost(const unsigned char *sample, std::size_t size)
 {
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(1));
     thread_local std::vector<unsigned char> output(kSampleSize);
-    if (!compressor)
-        throw std::bad_alloc();
     const std::size_t room = size * kSamplePercentKept / 100;
-    const std::size_t n = libdeflate_deflate_compress(compressor.get(), sample, size, output.data(),
-                                                      std::min(room, output.size()));
+    const std::size_t n
+        = DeflateWhole(1, sample, size, output.data(), std::min(room, output.size()));
     return n == 0 ? size : n;
 }
 
@@ -482,7 +473,7 @@ ZipWriter::AddResult ZipWriter::AddEntry(const EntryInfo &info, ByteSource &sour
         // the rest is like.
         if (e.size == 0 && info.compression == Compression::Auto)
             store = LooksIncompressible(input_.data(), count);
-        crc = libdeflate_crc32(crc, input_.data(), count);
+        crc = Crc32(crc, input_.data(), count);
         e.size += count;
         if (store ? !out_.Write(input_.data(), count)
                   : !deflater_->Run(input_.data(), count, Z_NO_FLUSH, output_, out_))
