@@ -1,9 +1,11 @@
 # The two set-up commands of the README: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-windows
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap configure build test test-long test-sanitize run clean format
+.PHONY: all bootstrap configure build test test-long test-sanitize run clean format \
+        bootstrap-windows windows test-windows
 
 all: build
 
@@ -30,6 +32,21 @@ test-sanitize: bootstrap
 	cmake --build $(ASAN_BUILD)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j2 -LE long
 
+# Windows (x64): cross-built with mingw-w64, tested under Wine.
+bootstrap-windows:
+	@scripts/bootstrap --windows
+
+$(WIN_BUILD)/build.ninja: | bootstrap-windows
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_ARGS)
+
+windows: bootstrap-windows $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD) --target windows-dist
+
+test-windows: bootstrap-windows $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD)
+	ctest --test-dir $(WIN_BUILD) --output-on-failure -j2 -LE long
+
 run: build
 	@scripts/run-window $(BUILD)
 
@@ -37,4 +54,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)

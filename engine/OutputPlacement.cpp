@@ -18,7 +18,7 @@ namespace {
 
 std::string FolderOf(const std::string &path)
 {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(io::kPathSeparators);
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
@@ -82,7 +82,7 @@ FileIdentity IdentityOf(const std::string &path)
 
 std::string AlternativeName(const std::string &path, int n)
 {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(io::kPathSeparators);
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < nameStart)

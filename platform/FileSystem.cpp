@@ -11,12 +11,17 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+#ifdef _WIN32
+#include "io/Win32.h"
+#include <random>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace kelvane::platform {
 
@@ -59,6 +64,19 @@ std::size_t CharLength(std::string_view s, std::size_t i)
             return 1;
     }
     return length;
+}
+
+// Letter case counts in names where the file system's does: not on Windows (whose search
+// folds every letter; here, for the masks matched in the program, the ASCII ones).
+bool SameByte(char a, char b)
+{
+#ifdef _WIN32
+    const auto lower
+        = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+#else
+    return a == b;
+#endif
 }
 
 // Runs the mask as a set of states over the name, one name position at a time. "?" and a
@@ -104,7 +122,7 @@ bool MatchWildcards(std::string_view mask, std::string_view name)
             } else if (pattern[m] == '?') {
                 afterCharacter[m + 1] = 1;
                 anyCharacter = true;
-            } else if (pattern[m] == name[n]) {
+            } else if (SameByte(pattern[m], name[n])) {
                 afterByte[m + 1] = 1;
                 anyByte = true;
             }
@@ -119,13 +137,18 @@ bool MatchWildcards(std::string_view mask, std::string_view name)
 
 std::string FolderPrefixOf(const std::string &path)
 {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(io::kPathSeparators);
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 std::string RandomPart()
 {
     unsigned char bytes[8];
+#ifdef _WIN32
+    std::random_device device; // the system's generator there
+    for (unsigned char &b : bytes)
+        b = static_cast<unsigned char>(device());
+#else
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy yet (very early boot): uniqueness is all that matters, and O_EXCL
         // guards against a clash anyway.
@@ -136,6 +159,7 @@ std::string RandomPart()
             ^ (++counter * 0x9E3779B97F4A7C15ULL);
         std::memcpy(bytes, &value, sizeof bytes);
     }
+#endif
     static const char digits[] = "0123456789abcdef";
     std::string text;
     for (unsigned char b : bytes) {
@@ -207,7 +231,7 @@ bool IsSeparator(char c)
 std::string NativeFolder(std::string_view folder)
 {
     std::string native(folder);
-    std::replace(native.begin(), native.end(), '\\', kNativeSeparator);
+    std::replace_if(native.begin(), native.end(), IsSeparator, kNativeSeparator);
     return native;
 }
 
@@ -242,6 +266,7 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
     return SearchFolderChecked(folder, mask).entries;
 }
 
+#ifndef _WIN32 // Windows searches with its own wildcards: FileSystemWin32.cpp
 FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
 {
     FolderSearch search;
@@ -293,6 +318,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
               [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
     return search;
 }
+#endif
 
 bool CreateDirectoryLevel(const std::string &path)
 {
@@ -388,9 +414,15 @@ bool CopyFileNoReplace(const std::string &from, const std::string &to)
     if (ok) {
         // Mode and times are kept where the file system can hold them; a target that cannot
         // (FAT) still gets the complete data.
+#ifdef _WIN32
+        FILETIME created, accessed, written;
+        if (GetFileTime(io::NativeHandle(in), &created, &accessed, &written))
+            SetFileTime(io::NativeHandle(out), &created, &accessed, &written);
+#else
         fchmod(out, source.st_mode & 0777);
         const timespec times[2] = {source.st_atim, source.st_mtim};
         futimens(out, times);
+#endif
         ok = io::Fsync(out) == 0;
     }
     io::Close(in);

@@ -9,7 +9,11 @@
 // semantics of the classic window system mapped onto POSIX.
 namespace kelvane::platform {
 
+#ifdef _WIN32
+inline constexpr char kNativeSeparator = '\\';
+#else
 inline constexpr char kNativeSeparator = '/';
+#endif
 
 // Name prefix of every temporary file the program makes beside a file it is about to put
 // in place (copies, archives, the settings file), so that leftovers are recognisable.

@@ -7,11 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace kelvane::platform {
 
@@ -111,6 +113,11 @@ int RemoveLeftoverTemps(const std::string &folder)
     if (dirFd < 0)
         return 0;
     std::vector<std::string> candidates;
+#ifdef _WIN32
+    for (const DirEntry &entry : SearchFolder(folder, std::string(kTempPrefix) + "*"))
+        if (!entry.isDirectory && HasTempPrefix(entry.name))
+            candidates.push_back(entry.name);
+#else
     const int listFd = dup(dirFd);
     DIR *dir = listFd >= 0 ? io::FdOpenDir(listFd) : nullptr;
     if (dir == nullptr && listFd >= 0)
@@ -123,6 +130,7 @@ int RemoveLeftoverTemps(const std::string &folder)
         }
         io::CloseDir(dir);
     }
+#endif
     int removed = 0;
     for (const std::string &name : candidates)
         removed += RemoveIfLeftover(dirFd, name) ? 1 : 0;

@@ -75,6 +75,7 @@ void ApplyLine(std::string_view line, std::string_view (&values)[kSlotCount])
     }
 }
 
+#ifndef _WIN32
 // Follows symbolic links at path until it names something that is not a link (or
 // nothing yet). False when a link cannot be read or the chain does not end.
 bool ResolveLinks(std::string &path)
@@ -108,6 +109,7 @@ bool ResolveLinks(std::string &path)
     }
     return false;
 }
+#endif
 
 bool WriteAll(int fd, std::string_view bytes)
 {
@@ -140,7 +142,7 @@ bool HoldTemp(int fd, const std::string &tempPath)
 // process's umask applies as to any new file. -1 on failure.
 int CreateTempBeside(const std::string &target, std::string &tempPath)
 {
-    const std::size_t slash = target.rfind('/');
+    const std::size_t slash = target.find_last_of(io::kPathSeparators);
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     static std::atomic<unsigned> counter {0};
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -164,7 +166,7 @@ int CreateTempBeside(const std::string &target, std::string &tempPath)
 // Makes a completed rename durable; a failure here loses nothing that is already written.
 void SyncFolderOf(const std::string &path)
 {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(io::kPathSeparators);
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -269,15 +271,22 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
 {
     // Writing through a link is what saving over it would do; the link itself stays.
     std::string target = path;
+#ifndef _WIN32
     if (!ResolveLinks(target))
         return false;
+#endif
 
     struct stat old;
     const bool existed = io::Stat(target.c_str(), &old) == 0;
     if (existed) {
         // Only a regular file is replaced, and only one the user may write: a settings
         // file made read-only stays as it is.
-        if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+#ifdef _WIN32
+        const bool writable = (old.st_mode & S_IWUSR) != 0; // not marked read-only
+#else
+        const bool writable = ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+#endif
+        if (!S_ISREG(old.st_mode) || !writable)
             return false;
     }
 
@@ -287,6 +296,7 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
         return false;
 
     bool ok = true;
+#ifndef _WIN32 // a new file there has the folder's permissions, as the old one had
     if (existed) {
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
             // Keeps the owner where the process may (as root); otherwise the saver owns it.
@@ -294,6 +304,7 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings)
         }
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
+#endif
     ok = ok && WriteAll(fd, FormatSettings(settings)) && io::Fsync(fd) == 0;
     // fd keeps the lock until the file has its name or is gone; the data is synced.
     ok = ok && io::Rename(tempPath.c_str(), target.c_str()) == 0;

@@ -15,10 +15,12 @@
 #include <new>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/file.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 struct TamsorelArchive
 {
@@ -50,7 +52,12 @@ std::string RandomSuffix()
     static constexpr char kChars[]
         = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     unsigned char bytes[12];
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+#ifdef _WIN32
+    const bool got = false; // std::random_device asks the system there
+#else
+    const bool got = ::getrandom(bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
+#endif
+    if (!got) {
         std::random_device device;
         for (unsigned char &b : bytes)
             b = static_cast<unsigned char>(device());
@@ -64,7 +71,7 @@ std::string RandomSuffix()
 // The folder part of path, with its final "/"; empty for a bare name.
 std::string FolderOf(const std::string &path)
 {
-    const std::string::size_type slash = path.rfind('/');
+    const std::string::size_type slash = path.find_last_of(kelvane::io::kPathSeparators);
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
