@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <regex>
 
+#include <fcntl.h>
+#ifndef _WIN32
+#include <sys/file.h>
+#endif
+
 namespace kelvane::test {
 namespace {
 
