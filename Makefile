@@ -1,12 +1,13 @@
 # The two set-up commands of the README: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-windows
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
 .PHONY: all bootstrap configure build test test-long test-sanitize test-package install package \
-        run clean format
+        run clean format bootstrap-windows windows test-windows
 
 all: build
 
@@ -48,6 +49,21 @@ package: build
 	@scripts/bootstrap package
 	cmake --build $(BUILD) --target package
 
+# Windows (x64): cross-built with mingw-w64, tested under Wine.
+bootstrap-windows:
+	@scripts/bootstrap windows
+
+$(WIN_BUILD)/build.ninja: | bootstrap-windows
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_ARGS)
+
+windows: bootstrap-windows $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD) --target windows-dist
+
+test-windows: bootstrap-windows $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD)
+	ctest --test-dir $(WIN_BUILD) --output-on-failure -j2 -LE long
+
 run: build
 	@scripts/run-window $(BUILD)
 
@@ -55,4 +71,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)

@@ -47,6 +47,7 @@ extern "C" void HandleStopSignal(int)
     errno = savedErrno;
 }
 
+#ifndef _WIN32 // Windows asks through a console control handler: StopSignalsWin32.cpp
 bool InstallStopSignals()
 {
     struct sigaction action = {};
@@ -74,5 +75,6 @@ bool InstallStopSignals()
     ok = sigaction(SIGPIPE, &ignore, nullptr) == 0 && ok;
     return ok;
 }
+#endif
 
 } // namespace kelvane::batch

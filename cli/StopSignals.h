@@ -14,6 +14,7 @@ void SetStopTarget(std::atomic<bool> *flag);
 // whether a line end goes first because a progress bar may hold the line.
 void SetStopNoticeFd(int fd, bool afterBar);
 
+// On Windows: Ctrl+C and Ctrl+Break ask for the stop, through a console control handler.
 // Installs the handler for SIGINT, SIGTERM and SIGHUP (restarting interrupted system
 // calls), except for those that are ignored already (nohup), and ignores SIGPIPE, so that
 // a closed standard error cannot kill a run either.

@@ -1,12 +1,13 @@
 #include "engine/OutputPlacement.h"
 
+#include "io/Io.h"
 #include "placement/Placement.h"
 
 namespace kelvane {
 
 std::string AlternativeName(const std::string &path, int n)
 {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(io::kPathSeparators);
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < nameStart)

@@ -7,11 +7,22 @@
 
 #include <cstddef>
 
+#ifdef _WIN32
+#include "io/PosixNames.h"
+#else
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#endif
 
 namespace kelvane::io {
+
+// The characters that end a folder level in a path: "/", and on Windows "\" too.
+#ifdef _WIN32
+inline constexpr char kPathSeparators[] = "/\\";
+#else
+inline constexpr char kPathSeparators[] = "/";
+#endif
 
 int Open(const char *path, int flags, mode_t mode = 0);
 int OpenAt(int dirFd, const char *path, int flags, mode_t mode = 0);
@@ -40,11 +51,14 @@ int Fstat(int fd, struct stat *status);
 int FstatAt(int dirFd, const char *name, struct stat *status, int flags);
 int Flock(int fd, int operation);
 
+#ifndef _WIN32
+// Windows lists folders with its own search (platform/FileSystemWin32.cpp).
 DIR *OpenDir(const char *path);
 DIR *FdOpenDir(int fd);
 // Null at the end of the folder with errno unchanged, or on an error with errno set:
 // callers that must tell the two apart clear errno first.
 dirent *ReadDir(DIR *dir);
 int CloseDir(DIR *dir);
+#endif
 
 } // namespace kelvane::io

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <vector>
 
+#include <sys/stat.h>
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#endif
 
 namespace kelvane::platform {
 
@@ -27,6 +29,19 @@ std::size_t CharLength(std::string_view s, std::size_t i)
 // inside a character of a broken name and a later star must go on from there: the classic
 // two-pointer match (retry only from the last star) misses those paths. The set keeps
 // every path at once; the work is bounded by mask length times name length.
+// Letter case counts in names where the file system's does: not on Windows (whose own
+// search folds every letter; the masks matched here fold the ASCII ones).
+bool SameByte(char a, char b)
+{
+#ifdef _WIN32
+    const auto lower
+        = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+#else
+    return a == b;
+#endif
+}
+
 bool MatchWildcards(std::string_view mask, std::string_view name)
 {
     // A run of stars takes what one star takes.
@@ -65,7 +80,7 @@ bool MatchWildcards(std::string_view mask, std::string_view name)
             } else if (pattern[m] == '?') {
                 afterCharacter[m + 1] = 1;
                 anyCharacter = true;
-            } else if (pattern[m] == name[n]) {
+            } else if (SameByte(pattern[m], name[n])) {
                 afterByte[m + 1] = 1;
                 anyByte = true;
             }
@@ -100,6 +115,7 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
     return SearchFolderChecked(folder, mask).entries;
 }
 
+#ifndef _WIN32 // Windows searches with its own wildcards: FileSystemWin32.cpp
 FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
 {
     FolderSearch search;
@@ -151,6 +167,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
               [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
     return search;
 }
+#endif
 
 bool CreateDirectoryLevel(const std::string &path)
 {

@@ -27,9 +27,11 @@ bool FileSource::Open(const char *path)
         kelvane::io::Close(fd);
         return false;
     }
+#ifndef _WIN32
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+#endif
     fd_ = fd;
     return true;
 }

@@ -8,9 +8,14 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <sys/mman.h>
 #include <system_error>
 #include <zlib.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
 
 namespace tamsorel {
 
@@ -31,6 +36,31 @@ constexpr std::size_t kChunkPoolSize = kChunksInFlight + 1;
 // A final empty block with fixed codes: ends a deflate stream whose last block was flushed to
 // a byte boundary without being marked final.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
+
+// Pages straight from the system, given back when they are freed.
+void *MapPages(std::size_t size)
+{
+#ifdef _WIN32
+    void *p = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (p == nullptr)
+        throw std::bad_alloc();
+#else
+    void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+#endif
+    return p;
+}
+
+void UnmapPages(void *p, std::size_t size)
+{
+#ifdef _WIN32
+    (void)size;
+    ::VirtualFree(p, 0, MEM_RELEASE);
+#else
+    ::munmap(p, size);
+#endif
+}
 
 // Raw deflate at zip's default level, one per thread, for chunks of large entries.
 z_stream &ThreadChunkStream()
@@ -84,11 +114,7 @@ public:
     explicit Buffer(std::size_t capacity) : capacity_(capacity)
     {
         if (capacity_ >= kMapFrom) {
-            void *p = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p == MAP_FAILED)
-                throw std::bad_alloc();
-            data_ = static_cast<unsigned char *>(p);
+            data_ = static_cast<unsigned char *>(MapPages(capacity_));
         } else {
             data_ = static_cast<unsigned char *>(std::malloc(capacity_ ? capacity_ : 1));
             if (!data_)
@@ -120,7 +146,7 @@ private:
         if (!data_)
             return;
         if (capacity_ >= kMapFrom)
-            ::munmap(data_, capacity_);
+            UnmapPages(data_, capacity_);
         else
             std::free(data_);
         data_ = nullptr;

@@ -10,13 +10,16 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 namespace kelvane::test {
 
+#ifndef _WIN32 // FIFOs, sockets, links and permission bits are POSIX matters
 inline bool MakeFifo(const std::string &path)
 {
     return mkfifo(path.c_str(), 0600) == 0;
@@ -42,5 +45,7 @@ inline bool MakeSymlink(const std::string &target, const std::string &link)
 {
     return symlink(target.c_str(), link.c_str()) == 0;
 }
+
+#endif
 
 } // namespace kelvane::test

@@ -8,7 +8,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#ifdef _WIN32
+#include "tests/support/UnixShell.h"
+#else
 #include <sys/wait.h>
+#endif
 
 namespace kelvane::test {
 

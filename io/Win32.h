@@ -1,0 +1,28 @@
+#pragma once
+
+// Windows only: the conversions at the system call. Inside the program every path is UTF-8
+// with "\" or "/" between levels; the wide-character calls get it as UTF-16, in the "\\?\"
+// form when it is longer than the classic limit of MAX_PATH.
+
+#include <string>
+#include <string_view>
+
+#include <windows.h>
+
+namespace kelvane::io {
+
+std::wstring Wide(std::string_view utf8);
+std::string Utf8(std::wstring_view wide);
+
+// path for a wide-character call: "/" becomes "\"; a path too long for the classic calls
+// is made absolute and given the "\\?\" prefix ("\\?\UNC\" for a UNC path). Drive letters
+// and UNC shares are kept.
+std::wstring WidePath(std::string_view path);
+
+// The errno value closest to a Win32 error code.
+int ErrnoFromWin32(DWORD error);
+
+// The handle behind a descriptor of io/Io.h; INVALID_HANDLE_VALUE when there is none.
+HANDLE NativeHandle(int fd);
+
+} // namespace kelvane::io

@@ -1,0 +1,63 @@
+#include "platform/FileSystem.h"
+#include "platform/FolderSearch.h"
+
+#include "io/Io.h"
+#include "io/Win32.h"
+
+#include <algorithm>
+
+namespace kelvane::platform {
+
+// The one-level search with Windows' own wildcards ("*.*" also takes names without a dot,
+// letter case is the file system's). Links count as what they lead to; one that leads
+// nowhere is left out.
+FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
+{
+    FolderSearch search;
+    // A mask names files of this folder only: no level, no drive, no stream.
+    if (mask.empty() || mask.find_first_of("\\/:") != std::string_view::npos)
+        return search;
+    const std::string pattern = JoinPath(folder, mask);
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileExW(io::WidePath(pattern).c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // Nothing matches, or no such folder: nothing to archive, not a failure.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND
+            && error != ERROR_NO_MORE_FILES && error != ERROR_DIRECTORY)
+            search.error = io::ErrnoFromWin32(error);
+        return search;
+    }
+    do {
+        DirEntry entry {io::Utf8(found.cFileName), false};
+        DWORD attributes = found.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && entry.name != "."
+            && entry.name != "..") {
+            // A link: what it leads to, if anything.
+            const HANDLE target = CreateFileW(
+                io::WidePath(JoinPath(folder, entry.name)).c_str(), FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            BY_HANDLE_FILE_INFORMATION info;
+            const bool reached
+                = target != INVALID_HANDLE_VALUE && GetFileInformationByHandle(target, &info);
+            if (target != INVALID_HANDLE_VALUE)
+                CloseHandle(target);
+            if (!reached)
+                continue;
+            attributes = info.dwFileAttributes;
+        }
+        entry.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        search.entries.push_back(std::move(entry));
+    } while (FindNextFileW(find, &found));
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES)
+        search.error = io::ErrnoFromWin32(error);
+    FindClose(find);
+    std::sort(search.entries.begin(), search.entries.end(),
+              [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
+    return search;
+}
+
+} // namespace kelvane::platform
