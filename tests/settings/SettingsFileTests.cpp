@@ -9,9 +9,7 @@
 #include "tests/support/IoTrace.h"
 #endif
 #include "tests/support/TestSupport.h"
-#ifndef _WIN32
 #include "tests/support/Unprivileged.h"
-#endif
 
 #include <gtest/gtest.h>
 

@@ -275,6 +275,7 @@ TEST(PipelineTest, ManyFilesThroughTheInterfaceKeepTheirOrder)
     ExpectContents(dir / "many.zip", expected);
 }
 
+#ifndef _WIN32 // there a file open for reading is not cut short by another writer
 // A file that shrinks or grows while it is read: what goes in is the bytes actually read,
 // on the whole-buffer path (grown past the limit, too) and on the streaming path.
 TEST(PipelineTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
@@ -286,7 +287,7 @@ TEST(PipelineTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
     PipelineLimits limits;
     limits.wholeBufferLimit = 2 << 20;
     std::vector<Input> expected;
-    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = kelvane::io::Open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     {
         ArchivePipeline pipeline(fd, limits);
@@ -316,7 +317,7 @@ TEST(PipelineTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
         }
         EXPECT_TRUE(pipeline.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
     ExpectContents(archive, expected);
     const auto raw = ReadRawZip(archive);
     ASSERT_TRUE(raw.ok) << raw.error;
@@ -326,13 +327,15 @@ TEST(PipelineTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
     }
 }
 
+#endif
+
 // An empty entry is stored with no deflate stream, also when deflate is asked for and when
 // the file was expected to be large; a tiny entry is deflated when asked.
 TEST(PipelineTest, EmptyEntryIsStoredWithoutDeflateStream)
 {
     TempDir dir;
     const std::string archive = dir / "out.zip";
-    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = kelvane::io::Open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     {
         ArchivePipeline pipeline(fd, SmallLimits());
@@ -347,7 +350,7 @@ TEST(PipelineTest, EmptyEntryIsStoredWithoutDeflateStream)
         EXPECT_EQ(pipeline.Add(deflated, text, 4), AddResult::Added);
         EXPECT_TRUE(pipeline.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
     const auto raw = ReadRawZip(archive);
     ASSERT_TRUE(raw.ok) << raw.error;
     ASSERT_EQ(raw.entries.size(), 4u);
