@@ -1,0 +1,425 @@
+// Before any Windows header: it names IDOK and the style bits, which those make macros.
+#include "resources/Resources.h"
+
+#include "ui/win32/ArchiverDlg.h"
+
+#include "engine/ArchiveRun.h"
+#include "io/Win32.h"
+#include "ui/win32/FolderBrowser.h"
+
+#include <commctrl.h>
+
+#include <system_error>
+
+namespace kelvane::win32 {
+
+namespace {
+
+// The worker's window operations reach the dialog's thread as this message, sent (not
+// posted), so the worker waits until the call has been made: lParam is the call.
+constexpr UINT WM_KELVANE_CALL = WM_APP + 1;
+// Posted by the worker as its very last step.
+constexpr UINT WM_KELVANE_WORKER_ENDED = WM_APP + 2;
+
+const wchar_t *const kStop = L"STOP";
+const wchar_t *const kStopping = L"Stopping....";
+const wchar_t *const kStart = L"START";
+
+HINSTANCE Module()
+{
+    return GetModuleHandleW(nullptr);
+}
+
+std::wstring WindowText(HWND window)
+{
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int got = GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    return text;
+}
+
+INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(window, LOWORD(wParam));
+            return TRUE;
+        }
+        return FALSE;
+    case WM_HELP:
+        ShowHelp(window);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+void BarProgress::SetRange(int lower, int upper)
+{
+    // The 32-bit form: a folder may hold more files than a 16-bit bound counts.
+    SendMessageW(bar_, PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
+}
+
+void BarProgress::SetStep(int step)
+{
+    SendMessageW(bar_, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+}
+
+void BarProgress::StepIt()
+{
+    SendMessageW(bar_, PBM_STEPIT, 0, 0);
+}
+
+int BarProgress::GetPos()
+{
+    return static_cast<int>(SendMessageW(bar_, PBM_GETPOS, 0, 0));
+}
+
+void BarProgress::SetPos(int pos)
+{
+    SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+}
+
+void ShowHelp(HWND owner)
+{
+    // The help text is UTF-8 in the resources; the old help engine is gone from Windows.
+    std::string text;
+    if (HRSRC found = FindResourceA(Module(), res::kHelpTextResource, MAKEINTRESOURCEA(10))) {
+        if (HGLOBAL loaded = LoadResource(Module(), found)) {
+            text.assign(static_cast<const char *>(LockResource(loaded)),
+                        SizeofResource(Module(), found));
+        }
+    }
+    MessageBoxW(owner, io::Wide(text).c_str(), L"Kelvane Help", MB_OK);
+}
+
+void ShowAboutBox(HWND owner)
+{
+    DialogBoxParamW(Module(), MAKEINTRESOURCEW(res::IDD_ABOUTBOX), owner, AboutProc, 0);
+}
+
+CArchiverDlg::CArchiverDlg(HWND parent) : parent_(parent)
+{
+    appIcon = LoadIconW(Module(), MAKEINTRESOURCEW(res::IDR_MAINFRAME));
+}
+
+CArchiverDlg::~CArchiverDlg()
+{
+    // The dialog ends only once its worker has ended (End); this is for a worker whose end
+    // message the dialog did not live to see.
+    if (worker.joinable())
+        worker.join();
+}
+
+INT_PTR CArchiverDlg::DoModal()
+{
+    return DialogBoxParamW(Module(), MAKEINTRESOURCEW(res::IDD_MAIN_DIALOG), parent_, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CArchiverDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        auto *self = reinterpret_cast<CArchiverDlg *>(lParam);
+        self->window_ = window;
+        return self->OnInitDialog();
+    }
+    auto *self = reinterpret_cast<CArchiverDlg *>(GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr)
+        return FALSE;
+    if (message == WM_NCDESTROY)
+        self->window_ = nullptr;
+    return self->OnMessage(message, wParam, lParam);
+}
+
+INT_PTR CArchiverDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SYSCOMMAND:
+        return OnSysCommand(wParam) ? TRUE : FALSE;
+    case WM_PAINT:
+        return OnPaint() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON:
+        // One of the messages whose result a dialog procedure returns directly.
+        return reinterpret_cast<INT_PTR>(appIcon);
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) {
+            OnCommand(LOWORD(wParam));
+            return TRUE;
+        }
+        return FALSE;
+    case WM_HELP:
+        ShowHelp(Window());
+        return TRUE;
+    case WM_KELVANE_CALL:
+        (*reinterpret_cast<const std::function<void()> *>(lParam))();
+        return TRUE;
+    case WM_KELVANE_WORKER_ENDED:
+        OnWorkerEnded();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+HWND CArchiverDlg::Item(int id) const
+{
+    return GetDlgItem(Window(), id);
+}
+
+BOOL CArchiverDlg::OnInitDialog()
+{
+    progressBar.Attach(Item(res::IDC_PROGRESS));
+    animationCtrl = Item(res::IDC_ANIMATION);
+    SettingsToControls();
+    if (HMENU menu = GetSystemMenu(Window(), FALSE)) {
+        const wchar_t *about = nullptr;
+        const int length
+            = LoadStringW(Module(), res::IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&about), 0);
+        if (length > 0 && about != nullptr) {
+            const std::wstring text(about, static_cast<std::size_t>(length));
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu, MF_STRING, res::IDM_ABOUTBOX, text.c_str());
+        }
+    }
+    SendMessageW(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
+    SendMessageW(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
+    running = false;
+    LoadSettings(settings);
+    SettingsToControls();
+    // The system puts the focus on the first tab stop: the source-folder edit.
+    return TRUE;
+}
+
+void CArchiverDlg::SettingsToControls()
+{
+    auto text = [this](int id, const std::string &value, std::string &shown) {
+        SetDlgItemTextW(Window(), id, io::Wide(value).c_str());
+        shown = value;
+    };
+    auto check = [this](int id, std::int32_t value) {
+        CheckDlgButton(Window(), id, value != 0 ? BST_CHECKED : BST_UNCHECKED);
+    };
+    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+}
+
+void CArchiverDlg::ControlsToSettings()
+{
+    auto text = [this](int id, std::string &value, const std::string &shown) {
+        const std::wstring now = WindowText(Item(id));
+        value = now == io::Wide(shown) ? shown : io::Utf8(now);
+    };
+    auto check = [this](int id, std::int32_t &value) {
+        value = IsDlgButtonChecked(Window(), id) == BST_CHECKED ? 1 : 0;
+    };
+    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+}
+
+bool CArchiverDlg::OnSysCommand(WPARAM command)
+{
+    // The low four bits of a system command belong to the system.
+    if ((command & 0xFFF0) == static_cast<WPARAM>(res::IDM_ABOUTBOX)) {
+        ShowAboutBox(Window());
+        return true;
+    }
+    return false;
+}
+
+bool CArchiverDlg::OnPaint()
+{
+    if (!IsIconic(Window()))
+        return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(Window(), &paint);
+    SendMessageW(Window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int cx = GetSystemMetrics(SM_CXICON);
+    const int cy = GetSystemMetrics(SM_CYICON);
+    RECT client;
+    GetClientRect(Window(), &client);
+    // Integer division truncates toward zero, as the classic arithmetic does.
+    const int x = (client.right - client.left - cx + 1) / 2;
+    const int y = (client.bottom - client.top - cy + 1) / 2;
+    DrawIcon(dc, x, y, appIcon);
+    EndPaint(Window(), &paint);
+    return true;
+}
+
+void CArchiverDlg::OnCommand(int id)
+{
+    switch (id) {
+    case res::IDC_START:
+        OnStart();
+        break;
+    case res::IDC_BROWSE_SOURCE:
+        Browse(&JobSettings::sourceFolder, L"Select Source Folder");
+        break;
+    case res::IDC_BROWSE_TARGET:
+        Browse(&JobSettings::targetFolder, L"Select Target Folder");
+        break;
+    case res::IDC_SAVE_SETTINGS:
+        OnSaveSettings();
+        break;
+    case IDOK:
+        // Enter outside a push button: the controls are taken, nothing is saved.
+        ControlsToSettings();
+        End(IDOK);
+        break;
+    case IDCANCEL:
+        End(IDCANCEL);
+        break;
+    default:
+        break;
+    }
+}
+
+void CArchiverDlg::OnStart()
+{
+    ControlsToSettings();
+    // From the start of a worker until this thread has seen its end every click is a stop,
+    // even before the worker has set running: never two workers.
+    if (running || workerActive) {
+        AskWorkerToStop();
+        return;
+    }
+    stopRequested = false;
+    if (worker.joinable())
+        worker.join();
+    try {
+        worker = std::thread([this, window = Window()] {
+            ArchiveRun(*this);
+            // The last thing the worker does with the dialog: tell its thread it is done.
+            PostMessageW(window, WM_KELVANE_WORKER_ENDED, 0, 0);
+        });
+        workerActive = true;
+    } catch (const std::system_error &) {
+        // Not reported: the next click tries again.
+    }
+    SetDlgItemTextW(Window(), res::IDC_START, kStop);
+    SendMessageW(animationCtrl, ACM_OPENW, reinterpret_cast<WPARAM>(Module()),
+                 reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(res::IDR_ANIMATION)));
+    SendMessageW(animationCtrl, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+}
+
+void CArchiverDlg::AskWorkerToStop()
+{
+    stopRequested = true;
+    SetDlgItemTextW(Window(), res::IDC_START, kStopping);
+    InvalidateRect(Item(res::IDC_START), nullptr, TRUE);
+}
+
+void CArchiverDlg::OnWorkerEnded()
+{
+    if (worker.joinable())
+        worker.join();
+    workerActive = false;
+    // A stop asked for after the run's own reset would otherwise leave "Stopping....".
+    SetDlgItemTextW(Window(), res::IDC_START, kStart);
+    if (pendingResult) {
+        const INT_PTR result = *pendingResult;
+        pendingResult.reset();
+        EndDialog(Window(), result);
+    }
+}
+
+void CArchiverDlg::End(INT_PTR result)
+{
+    // Closing during a run waits for the worker to finish the file in hand and close its
+    // archive; the dialog keeps serving it meanwhile, and ends when the worker has ended.
+    if (workerActive) {
+        pendingResult = result;
+        AskWorkerToStop();
+        return;
+    }
+    EndDialog(Window(), result);
+}
+
+void CArchiverDlg::Browse(std::string JobSettings::*folder, const wchar_t *prompt)
+{
+    ControlsToSettings();
+    {
+        // Owned by nobody, so the main dialog stays live (START and STOP keep working).
+        CFolderBrowser browser(nullptr, 0);
+        browser.SetInitialFolder(io::Wide(settings.*folder));
+        browser.SetTitle(std::wstring(prompt));
+        browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
+        if (browser.Browse())
+            settings.*folder = io::Utf8(browser.GetFolderPath());
+    }
+    SettingsToControls();
+}
+
+void CArchiverDlg::OnSaveSettings()
+{
+    ControlsToSettings();
+    SaveSettings(settings);
+}
+
+void CArchiverDlg::CallOnDialogThread(const std::function<void()> &call)
+{
+    SendMessageW(Window(), WM_KELVANE_CALL, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+void CArchiverDlg::StopAnimation()
+{
+    SendMessageW(animationCtrl, ACM_STOP, 0, 0);
+}
+
+void CArchiverDlg::CloseAnimation()
+{
+    SendMessageW(animationCtrl, ACM_OPENW, 0, 0);
+}
+
+void CArchiverDlg::RepaintAnimation()
+{
+    CallOnDialogThread([this] { InvalidateRect(animationCtrl, nullptr, TRUE); });
+}
+
+void CArchiverDlg::SetStartCaption(const std::string &caption)
+{
+    CallOnDialogThread([this, &caption] {
+        SetDlgItemTextW(Window(), res::IDC_START, io::Wide(caption).c_str());
+        InvalidateRect(Item(res::IDC_START), nullptr, TRUE);
+    });
+}
+
+void CArchiverDlg::ShowMessage(const std::string &text, const std::string &caption)
+{
+    CallOnDialogThread([this, &text, &caption] {
+        MessageBoxW(Window(), io::Wide(text).c_str(), io::Wide(caption).c_str(), MB_OK);
+    });
+}
+
+JobSettings CArchiverDlg::CurrentSettings()
+{
+    JobSettings copy;
+    CallOnDialogThread([this, &copy] { copy = settings; });
+    return copy;
+}
+
+void CArchiverDlg::SetRunStamp(const std::string &stamp)
+{
+    CallOnDialogThread([this, &stamp] { runStamp = stamp; });
+}
+
+} // namespace kelvane::win32
