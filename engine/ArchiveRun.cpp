@@ -2,10 +2,9 @@
 
 #include "engine/ArchiveClosers.h"
 #include "engine/OutputPlacement.h"
-#include "io/Io.h"
+#include "placement/Placement.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderSearch.h"
-#include "platform/TempFiles.h"
 #include "tamsorel/tamsorel.h"
 
 #include <algorithm>
@@ -397,9 +396,8 @@ bool Passes::ConflictPass()
     // private name is an empty temporary file's name with ".zip" added; the empty file
     // stays open and locked until the archive has left the private name, so that another
     // run's cleanup of leftovers keeps the finished archive too.
-    std::string reservedPath;
-    const int reserved = platform::OpenTempFileBeside(paths_.conflictArchive, reservedPath);
-    const std::string privatePath = reserved >= 0 ? reservedPath + ".zip" : std::string();
+    placement::TempFile reserved = placement::TempFile::CreateBeside(paths_.conflictArchive);
+    const std::string privatePath = reserved.IsOpen() ? reserved.Path() + ".zip" : std::string();
     archive.Open(privatePath, kReplaceMode); // no name: no archive, every add fails
     const bool completed = FillConflictArchive(archive);
     const std::vector<SourceFile> added = archive.Added();
@@ -407,11 +405,8 @@ bool Passes::ConflictPass()
     if (archive.Close())
         placedAt = PlaceFinishedFile(privatePath, paths_.conflictArchive, olderConflictArchive_);
     else if (!privatePath.empty())
-        io::Unlink(privatePath.c_str());
-    if (reserved >= 0) {
-        io::Unlink(reservedPath.c_str());
-        io::Close(reserved);
-    }
+        placement::RemoveFile(privatePath);
+    reserved.Discard();
     if (placedAt.empty()) {
         for (const SourceFile &file : added)
             notArchived_.Add(file.path);

@@ -1,84 +1,9 @@
 #include "engine/OutputPlacement.h"
 
 #include "io/Io.h"
-#include "platform/FileSystem.h"
-
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "placement/Placement.h"
 
 namespace kelvane {
-
-namespace {
-
-std::string FolderOf(const std::string &path)
-{
-    const std::size_t slash = path.find_last_of(io::kPathSeparators);
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Holds an exclusive advisory lock on a folder while it lives. Every run takes it around
-// its check-and-rename, so two runs never both see the same older file and both replace
-// it. A folder that cannot be locked (some network file systems) is used without the
-// lock: a run then still never replaces a file it saw appear, only the narrow window
-// between the check and the rename stays open. A run holds the lock for a moment only;
-// one held far longer belongs to some other program, and is not waited for without end.
-class FolderLock
-{
-public:
-    explicit FolderLock(const std::string &folder)
-        : fd_(io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    {
-        if (fd_ < 0)
-            return;
-        constexpr int kTries = 2000; // about two seconds
-        for (int attempt = 0; attempt < kTries; ++attempt) {
-            if (io::Flock(fd_, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
-                return;
-            const timespec pause {0, 1000000}; // 1 ms
-            nanosleep(&pause, nullptr);
-        }
-    }
-    ~FolderLock()
-    {
-        if (fd_ >= 0)
-            io::Close(fd_); // releases the lock
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-    // Makes a rename in the folder durable, as the back end does for its own.
-    void Sync()
-    {
-        if (fd_ >= 0)
-            io::Fsync(fd_);
-    }
-
-private:
-    int fd_;
-};
-
-} // namespace
-
-FileIdentity IdentityOf(const std::string &path)
-{
-    FileIdentity identity;
-    struct stat status
-    { };
-    if (io::Lstat(path.c_str(), &status) == 0) {
-        identity.exists = true;
-        identity.device = static_cast<unsigned long long>(status.st_dev);
-        identity.inode = static_cast<unsigned long long>(status.st_ino);
-    }
-    return identity;
-}
 
 std::string AlternativeName(const std::string &path, int n)
 {
@@ -93,17 +18,22 @@ std::string AlternativeName(const std::string &path, int n)
 std::string PlaceFinishedFile(const std::string &from, const std::string &to,
                               const FileIdentity &older)
 {
-    FolderLock lock(FolderOf(to));
+    using placement::Commit;
+    // Every run takes the folder's lock around its check-and-rename, so two runs never
+    // both see the same older file and both replace it. Where the folder cannot be locked
+    // a run still never replaces a file it saw appear; only the window between the check
+    // and the rename stays open.
+    placement::FolderLock lock(placement::FolderOf(to));
     const FileIdentity now = IdentityOf(to);
     if (now.exists && now == older) {
-        if (io::Rename(from.c_str(), to.c_str()) == 0) {
+        if (!placement::Rename(from, to, Commit::Replace)) {
             lock.Sync();
             return to;
         }
-        io::Unlink(from.c_str());
+        placement::RemoveFile(from);
         return {};
     }
-    if (platform::RenameNoReplace(from, to)) {
+    if (!placement::Rename(from, to, Commit::NoReplace)) {
         lock.Sync();
         return to;
     }
@@ -111,7 +41,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
     if (IdentityOf(to).exists) {
         for (int n = 2; n <= kAlternativeNames; ++n) {
             const std::string alternative = AlternativeName(to, n);
-            if (platform::RenameNoReplace(from, alternative)) {
+            if (!placement::Rename(from, alternative, Commit::NoReplace)) {
                 lock.Sync();
                 return alternative;
             }
@@ -119,7 +49,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
                 break; // the rename failed for another reason
         }
     }
-    io::Unlink(from.c_str());
+    placement::RemoveFile(from);
     return {};
 }
 

@@ -3,27 +3,14 @@
 // Putting a finished output at its name when another run may be writing to the same
 // folder at the same time.
 
+#include "placement/Placement.h"
+
 #include <string>
 
 namespace kelvane {
 
-// Which file a name stood for at some moment, so that an older file can be told from one
-// put there since. Directories and links count as files here: any entry takes the name.
-struct FileIdentity
-{
-    bool exists = false;
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-
-    bool operator==(const FileIdentity &other) const
-    {
-        return exists == other.exists && device == other.device && inode == other.inode;
-    }
-    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
-};
-
-// The entry at path now (the link itself, not what it points to).
-FileIdentity IdentityOf(const std::string &path);
+using placement::FileIdentity;
+using placement::IdentityOf;
 
 // "folder/name_2.ext" for n = 2: the alternative name put before the last extension.
 std::string AlternativeName(const std::string &path, int n);

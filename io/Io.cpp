@@ -23,12 +23,13 @@ std::atomic<FaultHook *> g_hook {nullptr};
 
 // 0 when the call may go ahead (always, unless a test installed a hook), else the errno
 // it is to fail with.
-inline int Injected(Call call, const char *path, int fd, int flags = 0)
+inline int Injected(Call call, const char *path, int fd, int flags = 0,
+                    const char *target = nullptr)
 {
     FaultHook *hook = g_hook.load(std::memory_order_acquire);
     if (__builtin_expect(hook == nullptr, 1))
         return 0;
-    return hook->Before(CallInfo {call, path, fd, flags});
+    return hook->Before(CallInfo {call, path, fd, flags, target});
 }
 
 template<typename Result>
@@ -168,14 +169,14 @@ int Close(int fd)
 
 int Rename(const char *from, const char *to)
 {
-    if (const int error = Injected(Call::Rename, from, -1))
+    if (const int error = Injected(Call::Rename, from, -1, 0, to))
         return Fail(error, -1);
     return ::rename(from, to);
 }
 
 int RenameNoReplace(const char *from, const char *to)
 {
-    if (const int error = Injected(Call::Rename, from, -1))
+    if (const int error = Injected(Call::Rename, from, -1, kRenameNoReplace, to))
         return Fail(error, -1);
 #ifdef SYS_renameat2
     return static_cast<int>(
@@ -188,7 +189,7 @@ int RenameNoReplace(const char *from, const char *to)
 
 int Link(const char *from, const char *to)
 {
-    if (const int error = Injected(Call::Link, from, -1))
+    if (const int error = Injected(Call::Link, from, -1, 0, to))
         return Fail(error, -1);
     return ::link(from, to);
 }

@@ -34,8 +34,11 @@ struct CallInfo
     Call call;
     const char *path;
     int fd;
-    int flags; // of an open
+    int flags; // of an open; of a rename, kRenameNoReplace when it must not replace
+    const char *target; // the second path of a rename or link, else null
 };
+
+inline constexpr int kRenameNoReplace = 1;
 
 const char *CallName(Call call);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "placement/Placement.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,26 +11,14 @@
 // semantics of the classic window system mapped onto POSIX.
 namespace kelvane::platform {
 
-#ifdef _WIN32
-inline constexpr char kNativeSeparator = '\\';
-#else
-inline constexpr char kNativeSeparator = '/';
-#endif
-
-// Name prefix of every temporary file the program makes beside a file it is about to put
-// in place (copies, archives, the settings file), so that leftovers are recognisable.
-inline constexpr char kTempPrefix[] = ".kelvane-tmp-";
-
-// True for the characters that separate levels in a folder setting: "/" and "\".
-bool IsSeparator(char c);
-
-// A folder setting in native form: every "\" becomes "/". A leading "/" stays.
-std::string NativeFolder(std::string_view folder);
-
-// folder, exactly one native separator, name. Separators ("/" or "\") at the end of
-// folder are dropped first, so a folder of "/" alone stays the root. An empty folder gives
-// "/" + name: the root, as "\name" is on the classic system.
-std::string JoinPath(std::string_view folder, std::string_view name);
+// Names, paths and the placing of files are the placement layer's.
+using placement::IsSeparator;
+using placement::JoinPath;
+using placement::kNativeSeparator;
+using placement::kTempPrefix;
+using placement::NativeFolder;
+using placement::RemoveLeftoverTemps;
+using placement::SyncFolder;
 
 struct DirEntry
 {
@@ -57,33 +47,18 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
 bool CreateDirectoryLevel(const std::string &path);
 
 // Copies a regular file to `to`, never replacing anything there and never leaving a
-// partial file at `to`: the copy is made under a temporary name in the same folder and
-// linked into place only when complete. False on any failure (nothing left behind).
-// Only a regular file (a link is followed) is copied; a FIFO or device is refused without
-// waiting. The copy keeps the source's permission bits and times where the file system
-// of `to` can hold them.
-bool CopyFileNoReplace(const std::string &from, const std::string &to);
+// partial file at `to` (placement::CopyFileNoReplace). False on any failure.
+inline bool CopyFileNoReplace(const std::string &from, const std::string &to)
+{
+    return !placement::CopyFileNoReplace(from, to);
+}
 
 // The size of the file (a link is followed); 0 when it cannot be found.
 std::uint64_t FileSize(const std::string &path);
-
-// Syncs the folder itself, so that the names made in it survive a power loss. A failure
-// loses nothing already written.
-void SyncFolder(const std::string &folder);
 
 // True when the file can be opened for reading (it is closed again at once). Opens without
 // waiting, so a FIFO answers at once; on POSIX a directory or a FIFO can be opened, so both
 // count as present.
 bool CanOpenForReading(const std::string &path);
-
-// Creates and opens (write only, mode 0600, close-on-exec) a new file with a unique name
-// beginning with kTempPrefix in the folder of `beside`, and stores its path in tempPath.
-// Returns the descriptor, or -1 with tempPath cleared.
-int OpenTempFileBeside(const std::string &beside, std::string &tempPath);
-
-// Gives the file `from` the name `to` only if nothing exists at `to`; never replaces.
-// Atomic where the file system supports it, else a hard link followed by removing `from`.
-// False on failure, with `from` left as it was.
-bool RenameNoReplace(const std::string &from, const std::string &to);
 
 } // namespace kelvane::platform

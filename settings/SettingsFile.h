@@ -11,9 +11,6 @@
 
 namespace kelvane {
 
-// Leftovers of a save that was killed before it finished carry this prefix.
-inline constexpr const char *kSettingsTempPrefix = ".kelvane-tmp-";
-
 // Applies the whole content of a settings file to the record: every one of the eight
 // fields is set, a key the text lacks counting as the empty value (string empty, switch
 // on). CR LF and a lone LF end a line, a lone CR stays in it, 0x1A ends the text, a NUL
@@ -29,12 +26,11 @@ std::string FormatSettings(const JobSettings &settings);
 // path is not a regular file that can be opened and read.
 bool LoadSettingsFile(const std::string &path, JobSettings &settings);
 
-// Replaces the file at path with FormatSettings(settings). The new content is written to
-// a temporary file in the same folder and renamed over the old one only when complete, so
-// the file is always either the old one or the new one. A symbolic link at path is
-// followed and its final target replaced; the link stays. An existing file keeps its
-// permission bits; a file that exists but may not be written is left alone. False on any
-// failure, with no temporary file left behind.
+// Makes FormatSettings(settings) the content of the file at path, as placement::SaveFile
+// does: atomically through a temporary file in the same folder, which keeps an existing
+// file's permissions; a link is followed and its target written; a file that may not be
+// written is left alone; in a folder where no temporary can be made, a file that may be
+// written is written in place. False on any failure, with no temporary left behind.
 bool SaveSettingsFile(const std::string &path, const JobSettings &settings);
 
 } // namespace kelvane

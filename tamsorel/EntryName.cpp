@@ -1,5 +1,8 @@
 #include "tamsorel/EntryName.h"
 
+#include "placement/Placement.h"
+
+#include <algorithm>
 #include <cctype>
 
 namespace tamsorel {
@@ -55,45 +58,9 @@ std::string StoredName(const char *diskPath, const char *entryName)
 
 bool NeedsUtf8Flag(const std::string &name)
 {
-    bool nonAscii = false;
-    const auto *s = reinterpret_cast<const unsigned char *>(name.data());
-    const std::size_t n = name.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        nonAscii = true;
-        std::size_t len;
-        unsigned long cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false; // continuation byte out of place, overlong lead, or beyond U+10FFFF
-        }
-        if (i + len > n)
-            return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        // Overlong forms, UTF-16 surrogates and code points past U+10FFFF are not UTF-8.
-        if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF
-            || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return nonAscii;
+    const bool nonAscii = std::any_of(name.begin(), name.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    return nonAscii && kelvane::placement::IsValidUtf8(name);
 }
 
 } // namespace tamsorel

@@ -2,7 +2,7 @@
 // writer (another descriptor, thread or process) still holds is kept, and nothing but
 // regular files with the prefix is ever touched.
 
-#include "platform/TempFiles.h"
+#include "placement/Placement.h"
 #include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
@@ -145,9 +145,8 @@ TEST(RemoveLeftoverTemps, KeepsTheTemporariesOfTheWritersOfThisProgram)
 {
     TempDir tmp;
     // A copy's temporary, open as during the copy.
-    std::string copyTemp;
-    const int copyFd = platform::OpenTempFileBeside(tmp / "copy.zip", copyTemp);
-    ASSERT_GE(copyFd, 0);
+    placement::TempFile copy = placement::TempFile::CreateBeside(tmp / "copy.zip");
+    ASSERT_TRUE(copy.IsOpen());
     // An archive of the back end, open with one entry added.
     WriteFile(tmp / "entry.txt", std::string(100000, 'e'));
     ArchiveHandle archive = ArchiveOpen((tmp / "archive.zip").c_str(), 1);
@@ -165,8 +164,7 @@ TEST(RemoveLeftoverTemps, KeepsTheTemporariesOfTheWritersOfThisProgram)
     EXPECT_TRUE(zip.ok) << zip.error;
     ASSERT_EQ(zip.entries.size(), 1u);
     EXPECT_EQ(zip.entries[0].data, std::string(100000, 'e'));
-    close(copyFd);
-    EXPECT_EQ(RemoveLeftoverTemps(tmp.path()), 1); // the copy's writer has gone
+    copy.Discard();
     EXPECT_EQ(ListDir(tmp.path()), (std::vector<std::string> {"archive.zip", "entry.txt"}));
 }
 

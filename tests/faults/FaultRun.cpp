@@ -1,7 +1,7 @@
 #include "tests/faults/FaultRun.h"
 
 #include "engine/ArchiveRun.h"
-#include "platform/TempFiles.h"
+#include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/ZipReaders.h"
 

@@ -2,6 +2,7 @@
 
 #include "io/Io.h"
 #include "io/IoTesting.h"
+#include "placement/Placement.h"
 #include "platform/FolderSearch.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/engine/RunTestSupport.h"
@@ -132,16 +133,14 @@ TEST(TempCheckFails, CopyLeavesOnlyItsOwnTemporary)
 {
     TempDir tmp;
     Decide hook = FailFirstTempCheck();
-    std::string tempPath;
-    int fd;
+    placement::TempFile copy;
     {
         ScopedHook installed(hook);
-        fd = platform::OpenTempFileBeside(tmp / "copy.zip", tempPath);
+        copy = placement::TempFile::CreateBeside(tmp / "copy.zip");
     }
-    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(copy.IsOpen());
     EXPECT_EQ(ListDir(tmp.path()),
-              std::vector<std::string> {tempPath.substr(tmp.path().size() + 1)});
-    ::close(fd);
+              std::vector<std::string> {copy.Path().substr(tmp.path().size() + 1)});
 }
 
 TEST(TempCheckFails, ArchiveLeavesNoTemporary)

@@ -241,42 +241,6 @@ TEST(CopyFileNoReplace, RacingCopiesToOneNameLeaveOneWholeFile)
     EXPECT_EQ(test::TempLeftovers(dir.path()), std::vector<std::string> {});
 }
 
-TEST(RenameNoReplace, MovesOnlyOntoAFreeName)
-{
-    test::TempDir dir;
-    test::WriteFile(dir / "from", "from");
-    test::WriteFile(dir / "taken", "taken");
-    EXPECT_FALSE(platform::RenameNoReplace(dir / "from", dir / "taken"));
-    EXPECT_EQ(test::ReadFile(dir / "from"), "from");
-    EXPECT_EQ(test::ReadFile(dir / "taken"), "taken");
-    EXPECT_TRUE(platform::RenameNoReplace(dir / "from", dir / "free"));
-    EXPECT_FALSE(test::FileExists(dir / "from"));
-    EXPECT_EQ(test::ReadFile(dir / "free"), "from");
-    EXPECT_FALSE(platform::RenameNoReplace(dir / "from", dir / "other"));
-}
-
-TEST(OpenTempFileBeside, MakesUniquePrivateFilesInTheSameFolder)
-{
-    test::TempDir dir;
-    test::MakeDirs(dir / "out");
-    std::string first, second;
-    const int a = platform::OpenTempFileBeside(dir / "out/archive.zip", first);
-    const int b = platform::OpenTempFileBeside(dir / "out/archive.zip", second);
-    ASSERT_GE(a, 0);
-    ASSERT_GE(b, 0);
-    close(a);
-    close(b);
-    EXPECT_NE(first, second);
-    const std::string prefix = dir / "out/" + platform::kTempPrefix;
-    EXPECT_EQ(first.rfind(prefix, 0), 0u) << first;
-    EXPECT_EQ(StatOf(first).st_mode & 077, 0u);
-    EXPECT_EQ(test::TempLeftovers(dir / "out").size(), 2u);
-
-    std::string none = "unchanged";
-    EXPECT_EQ(platform::OpenTempFileBeside(dir / "missing/archive.zip", none), -1);
-    EXPECT_EQ(none, "");
-}
-
 TEST(CanOpenForReading, FilesFoldersAndSpecialFiles)
 {
     test::TempDir dir;

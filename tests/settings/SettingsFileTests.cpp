@@ -1,14 +1,16 @@
 // Loading and saving "kelvane.ini" on disk: which files are read, and that a save replaces
 // the file whole or not at all.
 
+#include "io/IoTesting.h"
 #include "settings/SettingsFile.h"
+#include "tests/support/IoTrace.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cerrno>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -139,27 +141,56 @@ TEST_F(SettingsFile, SaveIntoAMissingFolderCreatesNothing)
     EXPECT_TRUE(kt::ListDir(dir.path()).empty());
 }
 
-// Writing fails part way (as on a full disk) even for root, by a file size limit.
-TEST_F(SettingsFile, SaveThatFailsWhileWritingKeepsTheOldFile)
+// A write, the sync of the new file or its rename failing (a full or failing disk): the
+// old file stays as it was, and nothing else is left.
+TEST_F(SettingsFile, SaveThatFailsWhileWritingSyncingOrRenamingKeepsTheOldFile)
 {
     const std::string old = "FILE_MASK old\r\n";
     kt::WriteFile(ini, old);
-    JobSettings s;
-    s.sourceFolder = std::string(4096, 'n');
+    for (const auto &[call, error] :
+         {std::pair {kelvane::io::Call::Write, ENOSPC}, std::pair {kelvane::io::Call::Fsync, EIO},
+          std::pair {kelvane::io::Call::Rename, EIO}}) {
+        SCOPED_TRACE(kelvane::io::CallName(call));
+        bool failed = false; // only the first such call fails
+        kt::IoTrace hook([&, call = call, error = error](const kelvane::io::CallInfo &info) {
+            if (info.call != call || failed)
+                return 0;
+            failed = true;
+            return error;
+        });
+        EXPECT_FALSE(kelvane::SaveSettingsFile(ini, Custom()));
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(old, kt::ReadFile(ini));
+        EXPECT_EQ(Names {"kelvane.ini"}, kt::ListDir(dir.path()));
+    }
+}
 
-    struct rlimit saved;
-    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
-    struct rlimit limit = saved;
-    limit.rlim_cur = 1000;
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
-    const bool saved_ok = kelvane::SaveSettingsFile(ini, s);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+// A writable kelvane.ini in a folder the user may not write to (no temporary can be made
+// beside it) is saved in place, as a plain save would; one made read-only still is not.
+TEST_F(SettingsFile, InAFolderTheUserMayNotWriteOnlyAWritableFileIsSavedInPlace)
+{
+    const std::string locked = dir / "locked";
+    kt::MakeDirs(locked);
+    kt::WriteFile(locked + "/kelvane.ini", "FILE_MASK old\r\n");
+    kt::WriteFile(locked + "/readonly.ini", "FILE_MASK old\r\n");
+    ASSERT_EQ(0, ::chmod((locked + "/readonly.ini").c_str(), 0444));
+    ASSERT_TRUE(kt::GiveToUnprivilegedUser(locked + "/kelvane.ini"));
+    ASSERT_TRUE(kt::GiveToUnprivilegedUser(locked + "/readonly.ini"));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 0755));
+    ASSERT_EQ(0, ::chmod(locked.c_str(), 0555));
 
-    EXPECT_FALSE(saved_ok);
-    EXPECT_EQ(old, kt::ReadFile(ini));
-    EXPECT_EQ(Names {"kelvane.ini"}, kt::ListDir(dir.path()));
+    const int result = kt::AsUnprivilegedUser([&] {
+        return (kelvane::SaveSettingsFile(locked + "/kelvane.ini", Custom()) ? 0 : 1)
+            | (kelvane::SaveSettingsFile(locked + "/readonly.ini", Custom()) ? 2 : 0);
+    });
+    ::chmod(locked.c_str(), 0755);
+    if (result < 0)
+        GTEST_SKIP() << "no unprivileged user to run as";
+    EXPECT_EQ(0, result & 1) << "the writable file was not saved";
+    EXPECT_EQ(0, result & 2) << "the read-only file was replaced";
+    EXPECT_EQ(FormatSettings(Custom()), kt::ReadFile(locked + "/kelvane.ini"));
+    EXPECT_EQ("FILE_MASK old\r\n", kt::ReadFile(locked + "/readonly.ini"));
+    EXPECT_EQ((Names {"kelvane.ini", "readonly.ini"}), kt::ListDir(locked));
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotReplaced)

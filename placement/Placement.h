@@ -1,0 +1,203 @@
+#pragma once
+
+// How every file Kelvane writes into a user's folder (archives, copies of zip files, the
+// settings file) is put there: written to a temporary beside its name, locked while it is
+// written so that another run's cleanup of leftovers keeps it, synced, then committed
+// under its name (without replacing, or replacing), and the folder synced. A file that
+// failed never takes a name, and a name that is not to be replaced never is.
+//
+// Nothing here is tied to one platform: one implementation file per platform stands
+// behind it. Paths are UTF-8 (on POSIX: the bytes the file system holds). Failures are
+// reported as std::error_code from the platform's own error numbers.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace kelvane::placement {
+
+// ---- Names and paths ----
+
+#ifdef _WIN32
+inline constexpr char kNativeSeparator = '\\';
+#else
+inline constexpr char kNativeSeparator = '/';
+#endif
+
+// Name prefix of every temporary file the program makes, so that leftovers are known.
+inline constexpr char kTempPrefix[] = ".kelvane-tmp-";
+
+// True when the bare name begins with kTempPrefix.
+bool IsTempName(std::string_view name);
+
+// True for the characters that separate levels in a folder setting: "/" and "\".
+bool IsSeparator(char c);
+
+// A folder setting in native form: every separator becomes kNativeSeparator.
+std::string NativeFolder(std::string_view folder);
+
+// folder, exactly one native separator, name. Separators at the end of folder are dropped
+// first, so that a folder of "/" alone stays the root; an empty folder gives the root.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// The folder that holds path, as a path that names it: "." for a bare name, the root
+// itself for a name directly in it ("/a" gives "/"), else everything before the last
+// separator ("a/b/c" gives "a/b").
+std::string FolderOf(std::string_view path);
+
+// The last level of path: everything after its last separator.
+std::string_view BaseNameOf(std::string_view path);
+
+// ---- UTF-8 ----
+
+// The length of the well-formed UTF-8 sequence that starts at text[at] (1 for ASCII), or
+// 0 when none does there: a stray continuation byte, an overlong form, a surrogate, a
+// value past U+10FFFF, or a sequence cut short by the end of text.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
+
+// True when every character of text is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
+// ---- Which file a name stands for ----
+
+// Which file a name stood for at some moment, so that an older file can be told from one
+// put there since. Directories and links count as files here: any entry takes the name.
+struct FileIdentity
+{
+    bool exists = false;
+    unsigned long long device = 0; // volume
+    unsigned long long inode = 0; // file on the volume
+
+    bool operator==(const FileIdentity &other) const
+    {
+        return exists == other.exists && device == other.device && inode == other.inode;
+    }
+    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
+};
+
+// The entry at path now (a link itself, not what it points to).
+FileIdentity IdentityOf(const std::string &path);
+
+// ---- Putting files in place ----
+
+enum class Commit {
+    NoReplace, // fails when anything stands at the name; never replaces, on any file system
+    Replace, // replaces what stands at the name, in one step
+};
+
+// Whether a commit syncs the folder at once, or leaves that to a caller that places many
+// files and syncs their folder once when done (SyncFolder).
+enum class FolderSync { Now, Later };
+
+// Gives the file at `from` the name `to` (both in one folder). On failure `from` is left
+// as it was and the reason is returned.
+std::error_code Rename(const std::string &from, const std::string &to, Commit mode);
+
+// Removes the file at path; the reason when it could not.
+std::error_code RemoveFile(const std::string &path);
+
+// Syncs the folder itself, so that the names made in it survive a power loss. A failure
+// loses nothing already written, and is only reported.
+std::error_code SyncFolder(const std::string &folder);
+
+// A new, private file beside a target, locked from its creation until it has been
+// committed or discarded, so that RemoveLeftoverTemps in another run keeps it. Move-only;
+// a file neither committed nor discarded is discarded when the object goes away.
+class TempFile
+{
+public:
+    // The platform's own handle of the open file: a file descriptor on POSIX, a HANDLE on
+    // Windows. For code that writes through a writer of its own.
+    using NativeHandle = std::intptr_t;
+
+    TempFile() = default; // no file
+    ~TempFile();
+    TempFile(TempFile &&other) noexcept;
+    TempFile &operator=(TempFile &&other) noexcept;
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+
+    // Creates an empty file with a new name beginning with kTempPrefix in the folder of
+    // target, readable and writable by the process (new files' usual permissions apply).
+    // IsOpen() tells whether it worked; Error() says why not.
+    static TempFile CreateBeside(const std::string &target);
+
+    bool IsOpen() const { return handle_ != kNoHandle; }
+    const std::string &Path() const { return path_; } // the temporary's own path
+    const std::string &Target() const { return target_; }
+    NativeHandle Handle() const { return handle_; }
+    // Why the last operation failed.
+    std::error_code Error() const { return error_; }
+
+    // Writes all of data at the current position, which moves past it.
+    bool Write(const void *data, std::size_t size);
+    // Writes all of data at offset, without moving the current position. Safe to call
+    // from several threads at once for ranges that do not overlap.
+    bool WriteAt(const void *data, std::size_t size, std::uint64_t offset);
+    // Makes everything written so far durable.
+    bool Sync();
+
+    // Gives the file the name of its target (CommitAs: of name, in the same folder), then
+    // syncs the folder unless told not to. Does not sync the file's data: call Sync first.
+    // Either way the file is closed afterwards, and on failure it is removed: nothing is
+    // left behind.
+    bool Commit(placement::Commit mode, FolderSync sync = FolderSync::Now);
+    bool CommitAs(const std::string &name, placement::Commit mode,
+                  FolderSync sync = FolderSync::Now);
+    // Removes the file and closes it.
+    void Discard();
+
+private:
+    static constexpr NativeHandle kNoHandle = -1;
+    void Close();
+
+    NativeHandle handle_ = kNoHandle;
+    std::string path_;
+    std::string target_;
+    std::error_code error_;
+};
+
+// Removes the leftovers in folder (one level): regular files whose names begin with
+// kTempPrefix and that no live writer holds. A link, a folder or any other kind of entry
+// is never touched, nor any name without the prefix. A temporary whose name is another
+// temporary's name followed by an extension (".kelvane-tmp-x" and ".kelvane-tmp-x.zip")
+// belongs to that one, and stays while that one is held. Returns how many were removed.
+int RemoveLeftoverTemps(const std::string &folder);
+
+// Copies a regular file (a link is followed) to `to`, never replacing anything there and
+// never leaving a partial file at `to`: through a TempFile committed without replacing.
+// A FIFO or a device is refused without waiting. The copy keeps the source's permissions
+// and modification time where the file system of `to` can hold them.
+std::error_code CopyFileNoReplace(const std::string &from, const std::string &to);
+
+// Makes bytes the whole content of the file at path (a link there is followed and its
+// target written; the link stays). Atomic: through a TempFile that replaces the old file,
+// which keeps its permissions (and its owner where the process may set it). A file that
+// exists but is not a regular file or may not be written is left alone. When no
+// temporary can be made in the folder (one the user may not write to) but the file itself
+// may be written, it is written in place instead: then a failure part-way can leave it
+// cut short, as any program's plain save would. Nothing is left behind on failure.
+std::error_code SaveFile(const std::string &path, std::string_view bytes);
+
+// Holds an exclusive advisory lock on a folder while it lives, so that cooperating runs
+// check a name and rename onto it as one step. A folder that cannot be locked is used
+// without the lock; a lock held far longer than a rename takes (about two seconds) is not
+// waited for.
+class FolderLock
+{
+public:
+    explicit FolderLock(const std::string &folder);
+    ~FolderLock();
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+    // Syncs the locked folder, as SyncFolder does.
+    void Sync();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+} // namespace kelvane::placement

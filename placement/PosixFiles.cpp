@@ -1,0 +1,429 @@
+// The placement layer's file operations on POSIX. Every call that reaches the file
+// system goes through io/Io.h, so that tests can watch and fail it.
+
+#include "placement/NativeFiles.h"
+
+#include "io/Io.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvane::placement::native {
+
+namespace {
+
+int Fd(Handle handle)
+{
+    return static_cast<int>(handle);
+}
+
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens a regular file of the folder without following a link and without waiting (a
+// FIFO put there meanwhile must not block). -1 for anything else.
+int OpenRegularAt(int dirFd, const std::string &name)
+{
+    const int fd = io::OpenAt(dirFd, name.c_str(),
+                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat status;
+    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        io::Close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when a live writer holds the temporary `name` (one that cannot be opened is held
+// by nobody).
+bool IsHeld(int dirFd, const std::string &name)
+{
+    const int fd = OpenRegularAt(dirFd, name);
+    if (fd < 0)
+        return false;
+    const bool held = io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    io::Close(fd);
+    return held;
+}
+
+// The temporary this one belongs to: its name without the extension, when that still has
+// more than the prefix. Empty when it stands alone.
+std::string OwnerOf(const std::string &name)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
+        return {};
+    return name.substr(0, dot);
+}
+
+// Removes one candidate if it is a leftover. The lock is taken before anything is
+// decided, and the name is checked to still stand for the locked file: a writer that
+// renamed its file meanwhile released the lock only after the rename.
+bool RemoveIfLeftover(int dirFd, const std::string &name)
+{
+    struct stat named;
+    if (io::FstatAt(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(named.st_mode))
+        return false;
+    const int fd = OpenRegularAt(dirFd, name);
+    if (fd < 0)
+        return false;
+    bool removed = false;
+    struct stat held;
+    if (io::Flock(fd, LOCK_EX | LOCK_NB) == 0 && io::Fstat(fd, &held) == 0) {
+        const std::string owner = OwnerOf(name);
+        // The owner is checked after this file's lock: a writer removes its owner only
+        // after this file has left its name, which the check below then sees.
+        if ((owner.empty() || !IsHeld(dirFd, owner))
+            && io::FstatAt(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && SameFile(held, named))
+            removed = io::UnlinkAt(dirFd, name.c_str(), 0) == 0;
+    }
+    io::Close(fd); // releases the lock
+    return removed;
+}
+
+// Reads the link at path; false when it cannot.
+bool ReadLink(const std::string &path, std::size_t sizeHint, std::string &target)
+{
+    target.assign(sizeHint > 0 ? sizeHint + 1 : 256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0)
+            return false;
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return !target.empty();
+        }
+        target.resize(target.size() * 2); // the link grew since it was examined
+    }
+}
+
+} // namespace
+
+std::error_code LastError()
+{
+    return std::error_code(errno, std::generic_category());
+}
+
+void RandomBytes(unsigned char *buffer, std::size_t size)
+{
+    if (getrandom(buffer, size, GRND_NONBLOCK) == static_cast<ssize_t>(size))
+        return;
+    // No entropy yet (very early boot): uniqueness is all that matters, and the exclusive
+    // creation guards against a clash anyway.
+    static std::atomic<unsigned long long> counter {0};
+    unsigned long long value = static_cast<unsigned long long>(
+                                   std::chrono::steady_clock::now().time_since_epoch().count())
+        ^ (static_cast<unsigned long long>(getpid()) << 40);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i % sizeof value == 0)
+            value ^= ++counter * 0x9E3779B97F4A7C15ULL;
+        buffer[i] = static_cast<unsigned char>(value >> (8 * (i % sizeof value)));
+    }
+}
+
+Handle CreateNew(const std::string &path)
+{
+    // The usual 0666 less the umask, as for any new file the user makes.
+    const int fd = io::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd < 0 ? kNoHandle : fd;
+}
+
+bool LockNew(Handle handle, const std::string &path)
+{
+    if (io::Flock(Fd(handle), LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK; // no locks on this file system: written unguarded
+    struct stat held;
+    struct stat named;
+    return io::Fstat(Fd(handle), &held) == 0 && io::Lstat(path.c_str(), &named) == 0
+        && SameFile(held, named);
+}
+
+bool WriteAll(Handle handle, const void *data, std::size_t size)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t written = io::Write(Fd(handle), bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t offset)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t written = io::PWrite(Fd(handle), bytes, size, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+bool Sync(Handle handle)
+{
+    return io::Fsync(Fd(handle)) == 0;
+}
+
+void Close(Handle handle)
+{
+    if (handle != kNoHandle)
+        io::Close(Fd(handle));
+}
+
+bool RenameNoReplace(const std::string &from, const std::string &to)
+{
+    if (io::RenameNoReplace(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // The file system cannot rename without replacing: a hard link fails just as well
+    // when the name is taken.
+    if (io::Link(from.c_str(), to.c_str()) != 0)
+        return false;
+    io::Unlink(from.c_str()); // should this fail, the file is in place all the same
+    return true;
+}
+
+bool RenameReplace(const std::string &from, const std::string &to)
+{
+    return io::Rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool Remove(const std::string &path)
+{
+    return io::Unlink(path.c_str()) == 0;
+}
+
+bool SyncFolder(const std::string &folder)
+{
+    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = io::Fsync(fd) == 0;
+    const int error = errno;
+    io::Close(fd);
+    errno = error;
+    return synced;
+}
+
+FileIdentity Identity(const std::string &path)
+{
+    FileIdentity identity;
+    struct stat status;
+    if (io::Lstat(path.c_str(), &status) == 0) {
+        identity.exists = true;
+        identity.device = static_cast<unsigned long long>(status.st_dev);
+        identity.inode = static_cast<unsigned long long>(status.st_ino);
+    }
+    return identity;
+}
+
+int RemoveLeftovers(const std::string &folder)
+{
+    const int dirFd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    std::vector<std::string> candidates;
+    const int listFd = dup(dirFd);
+    DIR *dir = listFd >= 0 ? io::FdOpenDir(listFd) : nullptr;
+    if (dir == nullptr && listFd >= 0)
+        io::Close(listFd);
+    if (dir != nullptr) {
+        while (const dirent *entry = io::ReadDir(dir)) {
+            if (IsTempName(entry->d_name)
+                && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN))
+                candidates.emplace_back(entry->d_name);
+        }
+        io::CloseDir(dir);
+    }
+    int removed = 0;
+    for (const std::string &name : candidates)
+        removed += RemoveIfLeftover(dirFd, name) ? 1 : 0;
+    io::Close(dirFd);
+    return removed;
+}
+
+Handle OpenRegularForCopy(const std::string &path)
+{
+    // O_NONBLOCK: should the source be a FIFO, the open must not wait for a writer.
+    const int fd = io::Open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return kNoHandle;
+    struct stat status;
+    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        io::Close(fd);
+        errno = EINVAL;
+        return kNoHandle;
+    }
+    return fd;
+}
+
+void CopyPermissions(Handle from, Handle to)
+{
+    struct stat source;
+    if (io::Fstat(Fd(from), &source) == 0)
+        fchmod(Fd(to),
+               source.st_mode
+                   & 0777); // a file system that cannot hold them (FAT) still gets the data
+}
+
+bool CopyData(Handle from, Handle to)
+{
+    // copy_file_range lets the file system share or offload the data; where it cannot
+    // (other file system, unsupported, pseudo files that report size 0), plain read and
+    // write carry on from the same offsets.
+    for (;;) {
+        const ssize_t copied = io::CopyFileRange(Fd(from), Fd(to), std::size_t {1} << 30);
+        if (copied > 0 || (copied < 0 && errno == EINTR))
+            continue;
+        break; // end of file, or not possible here: read and write report real errors
+    }
+    std::vector<char> buffer(std::size_t {1} << 17);
+    for (;;) {
+        const ssize_t got = io::Read(Fd(from), buffer.data(), buffer.size());
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(got)))
+            return false;
+    }
+}
+
+void CopyTimes(Handle from, Handle to)
+{
+    struct stat source;
+    if (io::Fstat(Fd(from), &source) == 0) {
+        const timespec times[2] = {source.st_atim, source.st_mtim};
+        futimens(Fd(to), times);
+    }
+}
+
+Standing Examine(std::string &path, std::error_code &reason)
+{
+    // Saving over a link writes through it; the link itself stays.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status;
+        if (io::Lstat(path.c_str(), &status) != 0) {
+            if (errno == ENOENT)
+                return Standing::Absent; // a new file will be made there
+            reason = LastError();
+            return Standing::Refused;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            // Only a regular file is replaced, and only one the user may write: a file made
+            // read-only stays as it is.
+            if (!S_ISREG(status.st_mode)) {
+                reason = std::make_error_code(std::errc::invalid_argument);
+                return Standing::Refused;
+            }
+            if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+                reason = LastError();
+                return Standing::Refused;
+            }
+            return Standing::Replaceable;
+        }
+        std::string target;
+        if (!ReadLink(path, static_cast<std::size_t>(status.st_size), target)) {
+            reason = std::make_error_code(std::errc::invalid_argument);
+            return Standing::Refused;
+        }
+        path = target[0] == '/' ? target : JoinPath(FolderOf(path), target);
+    }
+    reason = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return Standing::Refused;
+}
+
+bool KeepAttributes(Handle handle, const std::string &old)
+{
+    struct stat status;
+    if (io::Stat(old.c_str(), &status) != 0)
+        return false;
+    if (status.st_uid != ::geteuid() || status.st_gid != ::getegid()) {
+        // Keeps the owner where the process may (as root); otherwise the saver owns it.
+        [[maybe_unused]] const int ignored = ::fchown(Fd(handle), status.st_uid, status.st_gid);
+    }
+    return ::fchmod(Fd(handle), status.st_mode & 07777) == 0;
+}
+
+Handle OpenExistingForWriting(const std::string &path)
+{
+    const int fd
+        = io::Open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return kNoHandle;
+    struct stat status;
+    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        io::Close(fd);
+        errno = EINVAL;
+        return kNoHandle;
+    }
+    return fd;
+}
+
+bool Truncate(Handle handle, std::uint64_t size)
+{
+    return io::Ftruncate(Fd(handle), static_cast<off_t>(size)) == 0;
+}
+
+Handle LockFolder(const std::string &folder)
+{
+    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return kNoHandle;
+    constexpr int kTries = 2000; // about two seconds
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (io::Flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+            break;
+        const timespec pause {0, 1000000}; // 1 ms
+        nanosleep(&pause, nullptr);
+    }
+    return fd;
+}
+
+void UnlockFolder(Handle handle)
+{
+    Close(handle); // releases the lock
+}
+
+bool SyncHandle(Handle handle)
+{
+    return handle != kNoHandle && io::Fsync(Fd(handle)) == 0;
+}
+
+} // namespace kelvane::placement::native

@@ -1,0 +1,358 @@
+// The placement layer's file operations on Windows. A Handle is a descriptor of io/Io.h
+// (whose Win32 implementation holds the real HANDLE), so that the archive back end writes
+// through the same calls on both platforms. Paths are UTF-8 here and UTF-16 at the call.
+
+#include "placement/NativeFiles.h"
+
+#include "io/Io.h"
+#include "io/Win32.h"
+
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace kelvane::placement::native {
+
+namespace {
+
+int Fd(Handle handle)
+{
+    return static_cast<int>(handle);
+}
+
+HANDLE Native(Handle handle)
+{
+    return io::NativeHandle(Fd(handle));
+}
+
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens a file for the cleanup: reading its lock, and removing it through the handle.
+HANDLE OpenForCleanup(const std::string &path)
+{
+    return CreateFileW(io::WidePath(path).c_str(), GENERIC_READ | DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The writer's lock: one byte far past any data, as io::Flock takes it.
+bool TryLock(HANDLE file)
+{
+    OVERLAPPED at {};
+    at.Offset = 0xFFFFFFFEU;
+    at.OffsetHigh = 0x7FFFFFFFU;
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// True when a live writer holds the temporary at path (one that cannot be opened is held
+// by nobody).
+bool IsHeld(const std::string &path)
+{
+    const HANDLE file = OpenForCleanup(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool held = !TryLock(file) && GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(file);
+    return held;
+}
+
+std::string OwnerOf(const std::string &name)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
+        return {};
+    return name.substr(0, dot);
+}
+
+// Removes one candidate if it is a leftover: its lock is taken first, and the file is
+// removed through the very handle that holds it, so a file that took the name since is
+// never the one removed.
+bool RemoveIfLeftover(const std::string &folder, const std::string &name)
+{
+    const HANDLE file = OpenForCleanup(JoinPath(folder, name));
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool removed = false;
+    if (GetFileInformationByHandle(file, &info)
+        && !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        && TryLock(file)) {
+        const std::string owner = OwnerOf(name);
+        if (owner.empty() || !IsHeld(JoinPath(folder, owner))) {
+            FILE_DISPOSITION_INFO disposition {TRUE};
+            removed = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                                 sizeof disposition)
+                != 0;
+        }
+    }
+    CloseHandle(file); // releases the lock; a removal takes effect here
+    return removed;
+}
+
+} // namespace
+
+std::error_code LastError()
+{
+    return std::error_code(errno, std::generic_category());
+}
+
+void RandomBytes(unsigned char *buffer, std::size_t size)
+{
+    std::random_device device; // the system's generator
+    for (std::size_t i = 0; i < size; ++i)
+        buffer[i] = static_cast<unsigned char>(device());
+}
+
+Handle CreateNew(const std::string &path)
+{
+    const int fd = io::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    return fd < 0 ? kNoHandle : fd;
+}
+
+bool LockNew(Handle handle, const std::string &path)
+{
+    if (io::Flock(Fd(handle), LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK; // no locks on this file system: written unguarded
+    struct stat held;
+    struct stat named;
+    return io::Fstat(Fd(handle), &held) == 0 && io::Lstat(path.c_str(), &named) == 0
+        && SameFile(held, named);
+}
+
+bool WriteAll(Handle handle, const void *data, std::size_t size)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t written = io::Write(Fd(handle), bytes, size);
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t offset)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t written = io::PWrite(Fd(handle), bytes, size, static_cast<off_t>(offset));
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+bool Sync(Handle handle)
+{
+    return io::Fsync(Fd(handle)) == 0;
+}
+
+void Close(Handle handle)
+{
+    if (handle != kNoHandle)
+        io::Close(Fd(handle));
+}
+
+bool RenameNoReplace(const std::string &from, const std::string &to)
+{
+    return io::RenameNoReplace(from.c_str(), to.c_str()) == 0; // MoveFileExW, no replace
+}
+
+bool RenameReplace(const std::string &from, const std::string &to)
+{
+    return io::Rename(from.c_str(), to.c_str()) == 0; // MOVEFILE_REPLACE_EXISTING
+}
+
+bool Remove(const std::string &path)
+{
+    return io::Unlink(path.c_str()) == 0;
+}
+
+bool SyncFolder(const std::string &)
+{
+    // Windows cannot flush a folder: its names are in the file system's journal, which
+    // commits them by itself.
+    return true;
+}
+
+FileIdentity Identity(const std::string &path)
+{
+    FileIdentity identity;
+    const HANDLE file = CreateFileW(
+        io::WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Something stands there that cannot be opened at all (in use without sharing):
+        // it still takes the name.
+        identity.exists = GetFileAttributesW(io::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info)) {
+        identity.exists = true;
+        identity.device = info.dwVolumeSerialNumber;
+        identity.inode
+            = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    CloseHandle(file);
+    return identity;
+}
+
+int RemoveLeftovers(const std::string &folder)
+{
+    WIN32_FIND_DATAW found;
+    const std::string pattern = JoinPath(folder, std::string(kTempPrefix) + "*");
+    const HANDLE find = FindFirstFileExW(io::WidePath(pattern).c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    std::vector<std::string> candidates;
+    do {
+        std::string name = io::Utf8(found.cFileName);
+        if (IsTempName(name)
+            && !(found.dwFileAttributes
+                 & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            candidates.push_back(std::move(name));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    int removed = 0;
+    for (const std::string &name : candidates)
+        removed += RemoveIfLeftover(folder, name) ? 1 : 0;
+    return removed;
+}
+
+Handle OpenRegularForCopy(const std::string &path)
+{
+    const int fd = io::Open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return kNoHandle;
+    struct stat status;
+    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        io::Close(fd);
+        errno = EINVAL;
+        return kNoHandle;
+    }
+    return fd;
+}
+
+void CopyPermissions(Handle, Handle)
+{
+    // Nothing to carry over: a new file takes its folder's permissions, as on copy.
+}
+
+bool CopyData(Handle from, Handle to)
+{
+    std::vector<char> buffer(std::size_t {1} << 17);
+    for (;;) {
+        const ssize_t got = io::Read(Fd(from), buffer.data(), buffer.size());
+        if (got == 0)
+            return true;
+        if (got < 0 || !WriteAll(to, buffer.data(), static_cast<std::size_t>(got)))
+            return false;
+    }
+}
+
+void CopyTimes(Handle from, Handle to)
+{
+    FILETIME created, accessed, written;
+    if (GetFileTime(Native(from), &created, &accessed, &written))
+        SetFileTime(Native(to), nullptr, &accessed, &written);
+}
+
+Standing Examine(std::string &path, std::error_code &reason)
+{
+    // A link at path is replaced as a file would be: MoveFileExW renames onto the link.
+    const DWORD attributes = GetFileAttributesW(io::WidePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return Standing::Absent;
+        reason = std::error_code(io::ErrnoFromWin32(error), std::generic_category());
+        return Standing::Refused;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        reason = std::make_error_code(std::errc::invalid_argument);
+        return Standing::Refused;
+    }
+    // A file marked read-only stays as it is.
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        reason = std::make_error_code(std::errc::permission_denied);
+        return Standing::Refused;
+    }
+    return Standing::Replaceable;
+}
+
+bool KeepAttributes(Handle handle, const std::string &old)
+{
+    // Hidden, system and archive marks go to the new file; read-only ones were refused.
+    const DWORD attributes = GetFileAttributesW(io::WidePath(old).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    FILE_BASIC_INFO basic {};
+    basic.FileAttributes = attributes
+        & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE
+           | FILE_ATTRIBUTE_NORMAL);
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(Native(handle), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+Handle OpenExistingForWriting(const std::string &path)
+{
+    const int fd = io::Open(path.c_str(), O_WRONLY | O_NOFOLLOW);
+    if (fd < 0)
+        return kNoHandle;
+    struct stat status;
+    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        io::Close(fd);
+        errno = EINVAL;
+        return kNoHandle;
+    }
+    return fd;
+}
+
+bool Truncate(Handle handle, std::uint64_t size)
+{
+    return io::Ftruncate(Fd(handle), static_cast<off_t>(size)) == 0;
+}
+
+Handle LockFolder(const std::string &folder)
+{
+    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return kNoHandle;
+    constexpr int kTries = 2000; // about two seconds
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (io::Flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return fd;
+}
+
+void UnlockFolder(Handle handle)
+{
+    Close(handle); // releases the lock
+}
+
+bool SyncHandle(Handle handle)
+{
+    return handle != kNoHandle;
+}
+
+} // namespace kelvane::placement::native

@@ -1,0 +1,169 @@
+// Putting files in place: temporaries, commits that never replace, and the order of syncs
+// and renames that makes every placed file survive a power loss, for each writer (archive,
+// zip copy, settings file).
+
+#include "placement/Placement.h"
+
+#include "io/IoTesting.h"
+#include "settings/SettingsFile.h"
+#include "tamsorel/tamsorel.h"
+#include "tests/engine/RunTestSupport.h"
+#include "tests/support/IoTrace.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace kelvane::test {
+namespace {
+
+using placement::Commit;
+using placement::TempFile;
+
+std::vector<std::string> Temporaries(const std::string &folder)
+{
+    std::vector<std::string> names;
+    for (const std::string &name : ListDir(folder))
+        if (placement::IsTempName(name))
+            names.push_back(name);
+    return names;
+}
+
+std::string RealPath(const std::string &path)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+TEST(Paths, FolderOfEveryKindOfPath)
+{
+    EXPECT_EQ(placement::FolderOf("a.zip"), "."); // a bare name is in the current folder
+    EXPECT_EQ(placement::FolderOf("/a.zip"), "/");
+    EXPECT_EQ(placement::FolderOf("out/a.zip"), "out");
+    EXPECT_EQ(placement::FolderOf("/srv/out//a.zip"), "/srv/out");
+    EXPECT_EQ(placement::FolderOf("out\\a.zip"), "out");
+}
+
+TEST(TempFile, NewFilesAreUniqueAndBesideTheirTarget)
+{
+    TempDir dir;
+    MakeDirs(dir / "out");
+    TempFile first = TempFile::CreateBeside(dir / "out/archive.zip");
+    TempFile second = TempFile::CreateBeside(dir / "out/archive.zip");
+    ASSERT_TRUE(first.IsOpen()) << first.Error().message();
+    ASSERT_TRUE(second.IsOpen()) << second.Error().message();
+    EXPECT_NE(first.Path(), second.Path());
+    EXPECT_EQ(first.Path().rfind(dir / "out/" + placement::kTempPrefix, 0), 0u) << first.Path();
+    EXPECT_EQ(Temporaries(dir / "out").size(), 2u);
+
+    TempFile none = TempFile::CreateBeside(dir / "missing/archive.zip");
+    EXPECT_FALSE(none.IsOpen());
+    EXPECT_EQ(none.Error(), std::errc::no_such_file_or_directory);
+
+    // Going away without a commit leaves nothing.
+    first = TempFile();
+    second.Discard();
+    EXPECT_EQ(ListDir(dir / "out"), std::vector<std::string> {});
+}
+
+// Where the file system cannot rename without replacing (renameat2 refused with EINVAL,
+// or a kernel without it: ENOSYS), the commit falls back to a hard link, which refuses a
+// taken name just as well: a file or an archive never replaces what is there.
+TEST(Commit, NoReplaceNeverReplacesEvenWithoutRenameat2)
+{
+    for (const int refusal : {0, EINVAL, ENOSYS}) {
+        SCOPED_TRACE(refusal);
+        TempDir dir;
+        WriteFile(dir / "taken", "older");
+        WriteFile(dir / "entry.txt", "entry");
+        IoTrace trace([refusal](const io::CallInfo &info) {
+            return info.call == io::Call::Rename && info.flags == io::kRenameNoReplace ? refusal
+                                                                                       : 0;
+        });
+
+        TempFile file = TempFile::CreateBeside(dir / "taken");
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.Write("newer", 5));
+        EXPECT_FALSE(file.Commit(Commit::NoReplace));
+        EXPECT_FALSE(file.IsOpen());
+
+        ArchiveHandle archive = ArchiveOpen((dir / "taken").c_str(), 1);
+        ASSERT_NE(archive, nullptr);
+        EXPECT_TRUE(ArchiveAddFile(archive, (dir / "entry.txt").c_str(), nullptr, 0, "e.txt"));
+        EXPECT_FALSE(ArchiveClose(&archive));
+
+        EXPECT_EQ(ReadFile(dir / "taken"), "older");
+        EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string> {});
+
+        // A free name is still taken.
+        TempFile free = TempFile::CreateBeside(dir / "free");
+        ASSERT_TRUE(free.Write("newer", 5));
+        EXPECT_TRUE(free.Commit(Commit::NoReplace));
+        EXPECT_EQ(ReadFile(dir / "free"), "newer");
+        EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"entry.txt", "free", "taken"}));
+    }
+}
+
+// A placed file's data reaches the disk before its name does (else a power loss can leave
+// a complete-looking name over an empty or partial file), and the folder is synced after
+// the rename (else the name itself can be lost): for a run's archive and zip copy, and for
+// the settings file.
+class SyncOrder : public RunFixture
+{
+protected:
+    // The position of the first sync of the file or folder at path (compared by its real
+    // path, as the trace sees a descriptor) in the range [from, to).
+    static std::size_t SyncOf(const std::vector<TracedIo> &calls, const std::string &path,
+                              std::size_t from, std::size_t to)
+    {
+        const std::string real = RealPath(path);
+        for (std::size_t i = from; i < to && i < calls.size(); ++i)
+            if (calls[i].call == io::Call::Fsync && RealPath(calls[i].path) == real)
+                return i;
+        return std::string::npos;
+    }
+
+    // Checks the order for the file placed at target: a sync of its temporary before the
+    // rename, a sync of folder after it.
+    static void ExpectSyncedAround(const IoTrace &trace, const std::string &target,
+                                   const std::string &folder)
+    {
+        SCOPED_TRACE(target);
+        const std::vector<TracedIo> calls = trace.Calls();
+        const std::size_t placed = trace.FindPlacement(target);
+        ASSERT_NE(placed, std::string::npos);
+        const std::string temporary = calls[placed].path;
+        EXPECT_NE(SyncOf(calls, temporary, 0, placed), std::string::npos)
+            << "the data was not synced before the rename";
+        EXPECT_NE(SyncOf(calls, folder, placed + 1, calls.size()), std::string::npos)
+            << "the folder was not synced after the rename";
+    }
+};
+
+TEST_F(SyncOrder, DataBeforeTheRenameAndTheFolderAfterIt)
+{
+    Source("a.txt");
+    ArchiveHandle zip = ArchiveOpen((src + "/b.zip").c_str(), 0);
+    ASSERT_NE(zip, nullptr);
+    ASSERT_TRUE(ArchiveAddFile(zip, (src + "/a.txt").c_str(), nullptr, 0, "a.txt"));
+    ASSERT_TRUE(ArchiveClose(&zip));
+    {
+        IoTrace trace;
+        Run();
+        ExpectSyncedAround(trace, out + "/Clips.zip", out); // the archive
+        ExpectSyncedAround(trace, out + "/b.zip", out); // the copy
+    }
+    {
+        IoTrace trace;
+        ASSERT_TRUE(SaveSettingsFile(tmp / "kelvane.ini", window.settings));
+        ExpectSyncedAround(trace, tmp / "kelvane.ini", tmp.path());
+    }
+}
+
+} // namespace
+} // namespace kelvane::test
