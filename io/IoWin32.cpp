@@ -265,8 +265,8 @@ int Open(const char *path, int flags, mode_t mode)
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     if ((flags & O_CREAT) && !(mode & 0222))
         attributes = FILE_ATTRIBUTE_READONLY;
-    // Folders open only with backup semantics; a folder is never written through a handle.
-    if (flags & O_DIRECTORY)
+    // Folders open only with backup semantics: a folder opens for reading, as on POSIX.
+    if ((flags & O_DIRECTORY) || (flags & O_ACCMODE) == O_RDONLY)
         attributes |= FILE_FLAG_BACKUP_SEMANTICS;
     if (flags & O_NOFOLLOW)
         attributes |= FILE_FLAG_OPEN_REPARSE_POINT;

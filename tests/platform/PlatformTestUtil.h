@@ -9,13 +9,16 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 namespace kelvane::test {
 
+#ifndef _WIN32 // FIFOs, sockets, links and permission bits are POSIX matters
 inline bool MakeFifo(const std::string &path)
 {
     return mkfifo(path.c_str(), 0600) == 0;
@@ -47,6 +50,8 @@ inline bool PermissionsApply()
 {
     return geteuid() != 0;
 }
+
+#endif
 
 // Names in folder that carry the temporary-file prefix.
 inline std::vector<std::string> TempLeftovers(const std::string &folder)

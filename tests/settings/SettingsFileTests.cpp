@@ -1,18 +1,26 @@
 // Loading and saving "kelvane.ini" on disk: which files are read, and that a save replaces
 // the file whole or not at all.
 
+#ifndef _WIN32
 #include "io/IoTesting.h"
+#endif
 #include "settings/SettingsFile.h"
+#ifndef _WIN32
 #include "tests/support/IoTrace.h"
+#endif
 #include "tests/support/TestSupport.h"
+#ifndef _WIN32
 #include "tests/support/Unprivileged.h"
+#endif
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 #include <vector>
 
 using kelvane::FormatSettings;
@@ -36,12 +44,14 @@ JobSettings Custom()
     return s;
 }
 
+#ifndef _WIN32 // permission bits
 mode_t ModeOf(const std::string &path)
 {
     struct stat st;
     EXPECT_EQ(0, ::stat(path.c_str(), &st)) << path;
     return st.st_mode & 07777;
 }
+#endif
 
 class SettingsFile : public ::testing::Test
 {
@@ -106,14 +116,17 @@ TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothing)
     LoadSettings(s);
     ::rmdir(ini.c_str());
 
+#ifndef _WIN32 // no FIFOs
     ASSERT_EQ(0, ::mkfifo(ini.c_str(), 0666)); // must neither block nor count as empty
     LoadSettings(s);
+#endif
     EXPECT_EQ("*.mov ", s.fileMask);
     EXPECT_EQ("/srv/takes", s.sourceFolder);
     EXPECT_EQ(0, s.createSubFolder);
     EXPECT_EQ(1, s.keepIndividual);
 }
 
+#ifndef _WIN32 // a file is readable by whoever may write it
 TEST_F(SettingsFile, AFileWithoutReadPermissionChangesNothing)
 {
     if (::geteuid() == 0)
@@ -124,6 +137,7 @@ TEST_F(SettingsFile, AFileWithoutReadPermissionChangesNothing)
     LoadSettings(s);
     EXPECT_EQ("*.mov ", s.fileMask);
 }
+#endif
 
 TEST_F(SettingsFile, FailedSaveLeavesAFolderUnderTheNameAsItWas)
 {
@@ -141,6 +155,7 @@ TEST_F(SettingsFile, SaveIntoAMissingFolderCreatesNothing)
     EXPECT_TRUE(kt::ListDir(dir.path()).empty());
 }
 
+#ifndef _WIN32 // the I/O hook is POSIX-only
 // A write, the sync of the new file or its rename failing (a full or failing disk): the
 // old file stays as it was, and nothing else is left.
 TEST_F(SettingsFile, SaveThatFailsWhileWritingSyncingOrRenamingKeepsTheOldFile)
@@ -164,7 +179,9 @@ TEST_F(SettingsFile, SaveThatFailsWhileWritingSyncingOrRenamingKeepsTheOldFile)
         EXPECT_EQ(Names {"kelvane.ini"}, kt::ListDir(dir.path()));
     }
 }
+#endif
 
+#ifndef _WIN32 // POSIX permissions and users
 // A writable kelvane.ini in a folder the user may not write to (no temporary can be made
 // beside it) is saved in place, as a plain save would; one made read-only still is not.
 TEST_F(SettingsFile, InAFolderTheUserMayNotWriteOnlyAWritableFileIsSavedInPlace)
@@ -192,11 +209,14 @@ TEST_F(SettingsFile, InAFolderTheUserMayNotWriteOnlyAWritableFileIsSavedInPlace)
     EXPECT_EQ("FILE_MASK old\r\n", kt::ReadFile(locked + "/readonly.ini"));
     EXPECT_EQ((Names {"kelvane.ini", "readonly.ini"}), kt::ListDir(locked));
 }
+#endif
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotReplaced)
 {
+#ifndef _WIN32 // read-only is an attribute there, whoever writes
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write any file";
+#endif
     kt::WriteFile(ini, "FILE_MASK old\r\n");
     ::chmod(ini.c_str(), 0444);
     SaveSettings(JobSettings {});
@@ -204,6 +224,7 @@ TEST_F(SettingsFile, AReadOnlyFileIsNotReplaced)
     EXPECT_EQ(Names {"kelvane.ini"}, kt::ListDir(dir.path()));
 }
 
+#ifndef _WIN32 // POSIX permissions and users
 TEST_F(SettingsFile, PermissionsOfAnExistingFileAreKept)
 {
     kt::WriteFile(ini, "");
@@ -212,7 +233,9 @@ TEST_F(SettingsFile, PermissionsOfAnExistingFileAreKept)
     EXPECT_EQ(0640u, ModeOf(ini));
     EXPECT_EQ(FormatSettings(Custom()), kt::ReadFile(ini));
 }
+#endif
 
+#ifndef _WIN32 // POSIX permissions and users
 TEST_F(SettingsFile, ANewFileFollowsTheUmask)
 {
     const mode_t previous = ::umask(027);
@@ -220,7 +243,9 @@ TEST_F(SettingsFile, ANewFileFollowsTheUmask)
     ::umask(previous);
     EXPECT_EQ(0640u, ModeOf(ini));
 }
+#endif
 
+#ifndef _WIN32 // symbolic links need a privilege there
 TEST_F(SettingsFile, SaveWritesThroughASymbolicLink)
 {
     kt::MakeDirs(dir / "real");
@@ -241,7 +266,9 @@ TEST_F(SettingsFile, SaveWritesThroughASymbolicLink)
     LoadSettings(loaded);
     EXPECT_EQ("/srv/takes", loaded.sourceFolder);
 }
+#endif
 
+#ifndef _WIN32 // symbolic links need a privilege there
 TEST_F(SettingsFile, DanglingAndLoopingLinks)
 {
     ASSERT_EQ(0, ::symlink("new.ini", "kelvane.ini"));
@@ -254,5 +281,6 @@ TEST_F(SettingsFile, DanglingAndLoopingLinks)
     EXPECT_FALSE(kelvane::SaveSettingsFile("kelvane.ini", JobSettings {}));
     EXPECT_EQ(Names {"kelvane.ini"}, kt::ListDir(dir.path()));
 }
+#endif
 
 } // namespace
