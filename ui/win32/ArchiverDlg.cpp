@@ -128,14 +128,19 @@ INT_PTR CALLBACK CArchiverDlg::DialogProc(HWND window, UINT message, WPARAM wPar
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
         auto *self = reinterpret_cast<CArchiverDlg *>(lParam);
+        self->hwnd_ = window;
+        const BOOL result = self->OnInitDialog();
+        // Other threads see the window once it is what the initialisation made it.
         self->window_ = window;
-        return self->OnInitDialog();
+        return result;
     }
     auto *self = reinterpret_cast<CArchiverDlg *>(GetWindowLongPtrW(window, DWLP_USER));
     if (self == nullptr)
         return FALSE;
-    if (message == WM_NCDESTROY)
+    if (message == WM_NCDESTROY) {
         self->window_ = nullptr;
+        self->hwnd_ = nullptr;
+    }
     return self->OnMessage(message, wParam, lParam);
 }
 
@@ -156,7 +161,7 @@ INT_PTR CArchiverDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return FALSE;
     case WM_HELP:
-        ShowHelp(Window());
+        ShowHelp(hwnd_);
         return TRUE;
     case WM_KELVANE_CALL:
         (*reinterpret_cast<const std::function<void()> *>(lParam))();
@@ -171,7 +176,7 @@ INT_PTR CArchiverDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 HWND CArchiverDlg::Item(int id) const
 {
-    return GetDlgItem(Window(), id);
+    return GetDlgItem(hwnd_, id);
 }
 
 BOOL CArchiverDlg::OnInitDialog()
@@ -179,7 +184,7 @@ BOOL CArchiverDlg::OnInitDialog()
     progressBar.Attach(Item(res::IDC_PROGRESS));
     animationCtrl = Item(res::IDC_ANIMATION);
     SettingsToControls();
-    if (HMENU menu = GetSystemMenu(Window(), FALSE)) {
+    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
         const wchar_t *about = nullptr;
         const int length
             = LoadStringW(Module(), res::IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&about), 0);
@@ -189,8 +194,8 @@ BOOL CArchiverDlg::OnInitDialog()
             AppendMenuW(menu, MF_STRING, res::IDM_ABOUTBOX, text.c_str());
         }
     }
-    SendMessageW(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
-    SendMessageW(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
     running = false;
     LoadSettings(settings);
     SettingsToControls();
@@ -201,11 +206,11 @@ BOOL CArchiverDlg::OnInitDialog()
 void CArchiverDlg::SettingsToControls()
 {
     auto text = [this](int id, const std::string &value, std::string &shown) {
-        SetDlgItemTextW(Window(), id, io::Wide(value).c_str());
+        SetDlgItemTextW(hwnd_, id, io::Wide(value).c_str());
         shown = value;
     };
     auto check = [this](int id, std::int32_t value) {
-        CheckDlgButton(Window(), id, value != 0 ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(hwnd_, id, value != 0 ? BST_CHECKED : BST_UNCHECKED);
     };
     text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
     text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
@@ -224,7 +229,7 @@ void CArchiverDlg::ControlsToSettings()
         value = now == io::Wide(shown) ? shown : io::Utf8(now);
     };
     auto check = [this](int id, std::int32_t &value) {
-        value = IsDlgButtonChecked(Window(), id) == BST_CHECKED ? 1 : 0;
+        value = IsDlgButtonChecked(hwnd_, id) == BST_CHECKED ? 1 : 0;
     };
     text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
     text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
@@ -240,7 +245,7 @@ bool CArchiverDlg::OnSysCommand(WPARAM command)
 {
     // The low four bits of a system command belong to the system.
     if ((command & 0xFFF0) == static_cast<WPARAM>(res::IDM_ABOUTBOX)) {
-        ShowAboutBox(Window());
+        ShowAboutBox(hwnd_);
         return true;
     }
     return false;
@@ -248,20 +253,20 @@ bool CArchiverDlg::OnSysCommand(WPARAM command)
 
 bool CArchiverDlg::OnPaint()
 {
-    if (!IsIconic(Window()))
+    if (!IsIconic(hwnd_))
         return false;
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(Window(), &paint);
-    SendMessageW(Window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    HDC dc = BeginPaint(hwnd_, &paint);
+    SendMessageW(hwnd_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     const int cx = GetSystemMetrics(SM_CXICON);
     const int cy = GetSystemMetrics(SM_CYICON);
     RECT client;
-    GetClientRect(Window(), &client);
+    GetClientRect(hwnd_, &client);
     // Integer division truncates toward zero, as the classic arithmetic does.
     const int x = (client.right - client.left - cx + 1) / 2;
     const int y = (client.bottom - client.top - cy + 1) / 2;
     DrawIcon(dc, x, y, appIcon);
-    EndPaint(Window(), &paint);
+    EndPaint(hwnd_, &paint);
     return true;
 }
 
@@ -306,7 +311,7 @@ void CArchiverDlg::OnStart()
     if (worker.joinable())
         worker.join();
     try {
-        worker = std::thread([this, window = Window()] {
+        worker = std::thread([this, window = hwnd_] {
             ArchiveRun(*this);
             // The last thing the worker does with the dialog: tell its thread it is done.
             PostMessageW(window, WM_KELVANE_WORKER_ENDED, 0, 0);
@@ -315,7 +320,7 @@ void CArchiverDlg::OnStart()
     } catch (const std::system_error &) {
         // Not reported: the next click tries again.
     }
-    SetDlgItemTextW(Window(), res::IDC_START, kStop);
+    SetDlgItemTextW(hwnd_, res::IDC_START, kStop);
     SendMessageW(animationCtrl, ACM_OPENW, reinterpret_cast<WPARAM>(Module()),
                  reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(res::IDR_ANIMATION)));
     SendMessageW(animationCtrl, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
@@ -324,7 +329,7 @@ void CArchiverDlg::OnStart()
 void CArchiverDlg::AskWorkerToStop()
 {
     stopRequested = true;
-    SetDlgItemTextW(Window(), res::IDC_START, kStopping);
+    SetDlgItemTextW(hwnd_, res::IDC_START, kStopping);
     InvalidateRect(Item(res::IDC_START), nullptr, TRUE);
 }
 
@@ -334,11 +339,11 @@ void CArchiverDlg::OnWorkerEnded()
         worker.join();
     workerActive = false;
     // A stop asked for after the run's own reset would otherwise leave "Stopping....".
-    SetDlgItemTextW(Window(), res::IDC_START, kStart);
+    SetDlgItemTextW(hwnd_, res::IDC_START, kStart);
     if (pendingResult) {
         const INT_PTR result = *pendingResult;
         pendingResult.reset();
-        EndDialog(Window(), result);
+        EndDialog(hwnd_, result);
     }
 }
 
@@ -351,7 +356,7 @@ void CArchiverDlg::End(INT_PTR result)
         AskWorkerToStop();
         return;
     }
-    EndDialog(Window(), result);
+    EndDialog(hwnd_, result);
 }
 
 void CArchiverDlg::Browse(std::string JobSettings::*folder, const wchar_t *prompt)
@@ -377,7 +382,7 @@ void CArchiverDlg::OnSaveSettings()
 
 void CArchiverDlg::CallOnDialogThread(const std::function<void()> &call)
 {
-    SendMessageW(Window(), WM_KELVANE_CALL, 0, reinterpret_cast<LPARAM>(&call));
+    SendMessageW(hwnd_, WM_KELVANE_CALL, 0, reinterpret_cast<LPARAM>(&call));
 }
 
 void CArchiverDlg::StopAnimation()
@@ -398,7 +403,7 @@ void CArchiverDlg::RepaintAnimation()
 void CArchiverDlg::SetStartCaption(const std::string &caption)
 {
     CallOnDialogThread([this, &caption] {
-        SetDlgItemTextW(Window(), res::IDC_START, io::Wide(caption).c_str());
+        SetDlgItemTextW(hwnd_, res::IDC_START, io::Wide(caption).c_str());
         InvalidateRect(Item(res::IDC_START), nullptr, TRUE);
     });
 }
@@ -406,7 +411,7 @@ void CArchiverDlg::SetStartCaption(const std::string &caption)
 void CArchiverDlg::ShowMessage(const std::string &text, const std::string &caption)
 {
     CallOnDialogThread([this, &text, &caption] {
-        MessageBoxW(Window(), io::Wide(text).c_str(), io::Wide(caption).c_str(), MB_OK);
+        MessageBoxW(hwnd_, io::Wide(text).c_str(), io::Wide(caption).c_str(), MB_OK);
     });
 }
 

@@ -50,7 +50,8 @@ public:
 
     // Runs the dialog modally; returns when it has ended and no worker is left.
     INT_PTR DoModal();
-    // The dialog's window while it exists, for any thread.
+    // The dialog's window, for any thread, from the end of its initialisation until it is
+    // destroyed; null at other times.
     HWND Window() const { return window_.load(); }
 
     // The data exchange: members to controls, controls to members. Neither validates.
@@ -90,6 +91,7 @@ private:
     HWND Item(int id) const;
 
     HWND parent_;
+    HWND hwnd_ = nullptr; // for the dialog's own thread
     std::atomic<HWND> window_ {nullptr};
     BarProgress progressBar;
     HWND animationCtrl = nullptr;
