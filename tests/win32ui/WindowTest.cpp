@@ -144,6 +144,13 @@ void RunModal(CArchiverDlg &dialog, const std::function<void(HWND)> &script)
             return;
         }
         script(main);
+        // Boxes a failed script left open first, or a worker waiting on one never ends.
+        WaitUntil([&] {
+            HWND left = FindOtherDialog(main, [](HWND) { return true; });
+            if (left != nullptr)
+                PostMessageW(left, WM_COMMAND, IDCANCEL, 0);
+            return left == nullptr;
+        });
         if (IsWindow(main))
             PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
     });
