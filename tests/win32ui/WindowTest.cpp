@@ -330,6 +330,27 @@ TEST(Win32Window, SystemMenuEndsWithAboutWhichOpensTheAboutBoxOverTheDialog)
     });
 }
 
+TEST(Win32Window, F1ShowsTheShippedHelpTextOverTheWindowThatHasTheFocus)
+{
+    Workspace work({});
+    CArchiverDlg dialog;
+    RunModal(dialog, [&](HWND main) {
+        // F1 from the keyboard, to the dialog in front with the focus in its source edit.
+        SetForegroundWindow(main);
+        INPUT keys[2] {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, keys, sizeof(INPUT));
+        HWND help = WaitForOtherDialog(main, [&](HWND w) { return OwnedBy(w, main); });
+        ASSERT_NE(help, nullptr);
+        EXPECT_EQ(Text(help), "Kelvane Help");
+        EXPECT_EQ(Text(Item(help, 0xFFFF)), ReadFile(KELVANE_HELP_TEXT));
+        PostMessageW(help, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(help); }));
+    });
+}
+
 TEST(Win32Window, StartClickedWritesTheArchivesOfTheFields)
 {
     Workspace work(kTakes);
