@@ -3,13 +3,12 @@
 
 #include "ui/win32/ArchiverDlg.h"
 
-#include "engine/ArchiveRun.h"
 #include "io/Win32.h"
 #include "ui/win32/FolderBrowser.h"
 
 #include <commctrl.h>
 
-#include <system_error>
+#include <algorithm>
 
 namespace kelvane::win32 {
 
@@ -20,10 +19,6 @@ namespace {
 constexpr UINT WM_KELVANE_CALL = WM_APP + 1;
 // Posted by the worker as its very last step.
 constexpr UINT WM_KELVANE_WORKER_ENDED = WM_APP + 2;
-
-const wchar_t *const kStop = L"STOP";
-const wchar_t *const kStopping = L"Stopping....";
-const wchar_t *const kStart = L"START";
 
 HINSTANCE Module()
 {
@@ -109,13 +104,7 @@ CArchiverDlg::CArchiverDlg(HWND parent) : parent_(parent)
     appIcon = LoadIconW(Module(), MAKEINTRESOURCEW(res::IDR_MAINFRAME));
 }
 
-CArchiverDlg::~CArchiverDlg()
-{
-    // The dialog ends only once its worker has ended (End); this is for a worker whose end
-    // message the dialog did not live to see.
-    if (worker.joinable())
-        worker.join();
-}
+CArchiverDlg::~CArchiverDlg() = default;
 
 INT_PTR CArchiverDlg::DoModal()
 {
@@ -167,7 +156,7 @@ INT_PTR CArchiverDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         (*reinterpret_cast<const std::function<void()> *>(lParam))();
         return TRUE;
     case WM_KELVANE_WORKER_ENDED:
-        OnWorkerEnded();
+        logic_.WorkerEnded();
         return TRUE;
     default:
         return FALSE;
@@ -196,9 +185,7 @@ BOOL CArchiverDlg::OnInitDialog()
     }
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
-    running = false;
-    LoadSettings(settings);
-    SettingsToControls();
+    logic_.OnInitDialog();
     // The system puts the focus on the first tab stop: the source-folder edit.
     return TRUE;
 }
@@ -212,14 +199,14 @@ void CArchiverDlg::SettingsToControls()
     auto check = [this](int id, std::int32_t value) {
         CheckDlgButton(hwnd_, id, value != 0 ? BST_CHECKED : BST_UNCHECKED);
     };
-    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
 }
 
 void CArchiverDlg::ControlsToSettings()
@@ -231,14 +218,14 @@ void CArchiverDlg::ControlsToSettings()
     auto check = [this](int id, std::int32_t &value) {
         value = IsDlgButtonChecked(hwnd_, id) == BST_CHECKED ? 1 : 0;
     };
-    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
 }
 
 bool CArchiverDlg::OnSysCommand(WPARAM command)
@@ -274,110 +261,74 @@ void CArchiverDlg::OnCommand(int id)
 {
     switch (id) {
     case res::IDC_START:
-        OnStart();
+        logic_.OnStart();
         break;
     case res::IDC_BROWSE_SOURCE:
-        Browse(&JobSettings::sourceFolder, L"Select Source Folder");
+        logic_.OnBrowse(&JobSettings::sourceFolder, "Select Source Folder");
         break;
     case res::IDC_BROWSE_TARGET:
-        Browse(&JobSettings::targetFolder, L"Select Target Folder");
+        logic_.OnBrowse(&JobSettings::targetFolder, "Select Target Folder");
         break;
     case res::IDC_SAVE_SETTINGS:
-        OnSaveSettings();
+        logic_.OnSaveSettings();
         break;
     case IDOK:
         // Enter outside a push button: the controls are taken, nothing is saved.
         ControlsToSettings();
-        End(IDOK);
+        logic_.RequestEnd(IDOK);
         break;
     case IDCANCEL:
-        End(IDCANCEL);
+        logic_.RequestEnd(IDCANCEL);
         break;
     default:
         break;
     }
 }
 
-void CArchiverDlg::OnStart()
+void CArchiverDlg::PlayClip()
 {
-    ControlsToSettings();
-    // From the start of a worker until this thread has seen its end every click is a stop,
-    // even before the worker has set running: never two workers.
-    if (running || workerActive) {
-        AskWorkerToStop();
-        return;
-    }
-    stopRequested = false;
-    if (worker.joinable())
-        worker.join();
-    try {
-        worker = std::thread([this, window = hwnd_] {
-            ArchiveRun(*this);
-            // The last thing the worker does with the dialog: tell its thread it is done.
-            PostMessageW(window, WM_KELVANE_WORKER_ENDED, 0, 0);
-        });
-        workerActive = true;
-    } catch (const std::system_error &) {
-        // Not reported: the next click tries again.
-    }
-    SetDlgItemTextW(hwnd_, res::IDC_START, kStop);
     SendMessageW(animationCtrl, ACM_OPENW, reinterpret_cast<WPARAM>(Module()),
                  reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(res::IDR_ANIMATION)));
     SendMessageW(animationCtrl, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
 }
 
-void CArchiverDlg::AskWorkerToStop()
+void CArchiverDlg::CloseClip()
 {
-    stopRequested = true;
-    SetDlgItemTextW(hwnd_, res::IDC_START, kStopping);
-    InvalidateRect(Item(res::IDC_START), nullptr, TRUE);
+    SendMessageW(animationCtrl, ACM_OPENW, 0, 0);
 }
 
-void CArchiverDlg::OnWorkerEnded()
+std::optional<std::string> CArchiverDlg::BrowseForFolder(const std::string &initial,
+                                                         const std::string &prompt)
 {
-    if (worker.joinable())
-        worker.join();
-    workerActive = false;
-    // A stop asked for after the run's own reset would otherwise leave "Stopping....".
-    SetDlgItemTextW(hwnd_, res::IDC_START, kStart);
-    if (pendingResult) {
-        const INT_PTR result = *pendingResult;
-        pendingResult.reset();
-        EndDialog(hwnd_, result);
+    // Owned by nobody, so the main dialog stays live (START and STOP keep working).
+    CFolderBrowser browser(nullptr, 0);
+    browser.SetInitialFolder(io::Wide(initial));
+    browser.SetTitle(io::Wide(prompt));
+    browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
+    browsers.push_back(&browser);
+    const bool chosen = browser.Browse();
+    browsers.erase(std::find(browsers.begin(), browsers.end(), &browser));
+    if (!chosen)
+        return std::nullopt;
+    return io::Utf8(browser.GetFolderPath());
+}
+
+void CArchiverDlg::CloseBrowsers()
+{
+    for (CFolderBrowserBase *browser : browsers) {
+        if (HWND window = browser->BrowseWindow())
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
     }
 }
 
-void CArchiverDlg::End(INT_PTR result)
+void CArchiverDlg::EndDialog(int result)
 {
-    // Closing during a run waits for the worker to finish the file in hand and close its
-    // archive; the dialog keeps serving it meanwhile, and ends when the worker has ended.
-    if (workerActive) {
-        pendingResult = result;
-        AskWorkerToStop();
-        return;
-    }
-    EndDialog(hwnd_, result);
+    ::EndDialog(hwnd_, result);
 }
 
-void CArchiverDlg::Browse(std::string JobSettings::*folder, const wchar_t *prompt)
+void CArchiverDlg::PostWorkerEnded()
 {
-    ControlsToSettings();
-    {
-        // Owned by nobody, so the main dialog stays live (START and STOP keep working).
-        CFolderBrowser browser(nullptr, 0);
-        browser.SetInitialFolder(io::Wide(settings.*folder));
-        browser.SetTitle(std::wstring(prompt));
-        browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
-        if (browser.Browse())
-            settings.*folder = io::Utf8(browser.GetFolderPath());
-    }
-    SettingsToControls();
-}
-
-void CArchiverDlg::OnSaveSettings()
-{
-    ControlsToSettings();
-    SaveSettings(settings);
+    PostMessageW(hwnd_, WM_KELVANE_WORKER_ENDED, 0, 0);
 }
 
 void CArchiverDlg::CallOnDialogThread(const std::function<void()> &call)
@@ -392,7 +343,7 @@ void CArchiverDlg::StopAnimation()
 
 void CArchiverDlg::CloseAnimation()
 {
-    SendMessageW(animationCtrl, ACM_OPENW, 0, 0);
+    CloseClip();
 }
 
 void CArchiverDlg::RepaintAnimation()
@@ -418,7 +369,7 @@ void CArchiverDlg::ShowMessage(const std::string &text, const std::string &capti
 JobSettings CArchiverDlg::CurrentSettings()
 {
     JobSettings copy;
-    CallOnDialogThread([this, &copy] { copy = settings; });
+    CallOnDialogThread([this, &copy] { copy = logic_.Settings(); });
     return copy;
 }
 

@@ -2,18 +2,19 @@
 
 // The main dialog as a native window: built by the system from the IDD_MAIN_DIALOG template
 // in the program's resources, with the platform's own progress bar, animation control,
-// system menu and folder browser. The worker drives the controls by sending messages to
-// them, so each of its window operations is carried out on the dialog's thread while it
-// waits.
+// system menu and folder browser. What it does is the shared dialog logic (ui/core); this is
+// its controls. The worker drives them by sending messages, so each of its window
+// operations is carried out on the dialog's thread while it waits.
 
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
+#include "ui/core/DialogLogic.h"
 
 #include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include <windows.h>
 
@@ -40,7 +41,9 @@ void ShowHelp(HWND owner);
 // Runs the About box modally over owner.
 void ShowAboutBox(HWND owner);
 
-class CArchiverDlg : public RunWindow
+class CFolderBrowserBase;
+
+class CArchiverDlg : public RunWindow, private ui::DialogControls
 {
 public:
     explicit CArchiverDlg(HWND parent = nullptr);
@@ -55,22 +58,23 @@ public:
     HWND Window() const { return window_.load(); }
 
     // The data exchange: members to controls, controls to members. Neither validates.
-    void SettingsToControls();
-    void ControlsToSettings();
+    void SettingsToControls() override;
+    void ControlsToSettings() override;
 
-    JobSettings &Settings() { return settings; }
+    JobSettings &Settings() { return logic_.Settings(); }
     // A worker has been started and its end has not yet been seen by the dialog's thread.
-    bool WorkerActive() const { return workerActive; }
+    bool WorkerActive() const { return logic_.WorkerActive(); }
 
-    // RunWindow: the worker's view of the dialog.
+    // RunWindow: the worker's view of the dialog. Each call is carried out on the dialog's
+    // thread, from whichever thread it comes.
     ProgressDisplay &Progress() override { return progressBar; }
     void StopAnimation() override;
     void CloseAnimation() override;
     void RepaintAnimation() override;
     void SetStartCaption(const std::string &caption) override;
     void ShowMessage(const std::string &text, const std::string &caption) override;
-    std::atomic<bool> &Running() override { return running; }
-    std::atomic<bool> &StopRequested() override { return stopRequested; }
+    std::atomic<bool> &Running() override { return logic_.Running(); }
+    std::atomic<bool> &StopRequested() override { return logic_.StopRequested(); }
     JobSettings CurrentSettings() override;
     void SetRunStamp(const std::string &stamp) override;
 
@@ -81,32 +85,32 @@ private:
     bool OnSysCommand(WPARAM command);
     bool OnPaint();
     void OnCommand(int id);
-    void OnStart();
-    void AskWorkerToStop();
-    void OnWorkerEnded();
-    void Browse(std::string JobSettings::*folder, const wchar_t *prompt);
-    void OnSaveSettings();
-    void End(INT_PTR result);
     void CallOnDialogThread(const std::function<void()> &call);
     HWND Item(int id) const;
+
+    // DialogControls: the controls of the shared dialog logic (SetStartCaption and
+    // ShowMessage above serve it and the worker alike).
+    void PlayClip() override;
+    void CloseClip() override;
+    std::optional<std::string> BrowseForFolder(const std::string &initial,
+                                               const std::string &prompt) override;
+    void CloseBrowsers() override;
+    void EndDialog(int result) override;
+    void PostWorkerEnded() override;
 
     HWND parent_;
     HWND hwnd_ = nullptr; // for the dialog's own thread
     std::atomic<HWND> window_ {nullptr};
     BarProgress progressBar;
     HWND animationCtrl = nullptr;
-    JobSettings settings;
     HICON appIcon = nullptr;
-    std::atomic<bool> running {false};
-    std::atomic<bool> stopRequested {false};
     std::string runStamp;
     // The bytes last shown in each edit, so that text the user did not touch goes back
     // unchanged even where it is not valid UTF-8.
     std::string shownMask, shownSource, shownTarget;
-
-    std::thread worker;
-    bool workerActive = false;
-    std::optional<INT_PTR> pendingResult;
+    // The folder browsers showing now (each click of "..." opens one).
+    std::vector<CFolderBrowserBase *> browsers;
+    ui::DialogLogic logic_ {*this, *this};
 };
 
 } // namespace kelvane::win32

@@ -30,6 +30,9 @@ public:
     bool Browse();
     std::wstring GetFolderPath() const { return chosenPath; }
 
+    // The browse dialog's window while it is showing, else null.
+    HWND BrowseWindow() const { return browseWindow; }
+
     // These two act only while the browse dialog is showing.
     void SetSelection(const std::wstring &path);
     void SetStatusText(const std::wstring &text);
