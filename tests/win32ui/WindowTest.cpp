@@ -177,6 +177,12 @@ public:
         open_ = true;
         opened_.notify_all();
     }
+    // Opens the gate when a script ends, however it ends: a run left waiting would hang.
+    struct OpenAtEnd
+    {
+        GatedDlg &dialog;
+        ~OpenAtEnd() { dialog.Open(); }
+    };
 
 private:
     std::mutex mutex_;
@@ -373,6 +379,7 @@ TEST(Win32Window, StartButtonReadsStopThenStoppingThenStartAgain)
     Workspace work(kTakes);
     GatedDlg dialog;
     RunModal(dialog, [&](HWND main) {
+        GatedDlg::OpenAtEnd gate {dialog};
         HWND start = Item(main, res::IDC_START);
         EXPECT_EQ(Text(start), "开始");
         work.Fill(main);
@@ -426,6 +433,7 @@ TEST(Win32Window, CloseDuringARunStopsItAndWaitsForIt)
     bool stillOpenWhileRunning = false;
     std::atomic<bool> gateOpened {false};
     RunModal(dialog, [&](HWND main) {
+        GatedDlg::OpenAtEnd gate {dialog};
         work.Fill(main);
         Click(main, res::IDC_START);
         ASSERT_TRUE(WaitUntil([&] { return dialog.Running().load(); }));
