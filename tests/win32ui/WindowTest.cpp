@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -269,6 +270,13 @@ TEST(Win32Window, ControlsComeFromTheTemplateWithTheirIdsCaptionsAndPlaces)
         MapDialogRect(main, &size);
         EXPECT_EQ(client.right, size.right);
         EXPECT_EQ(client.bottom, size.bottom);
+        // Opened centred on the screen's work area.
+        RECT area;
+        RECT frame;
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        GetWindowRect(main, &frame);
+        EXPECT_LE(std::abs((frame.left - area.left) - (area.right - frame.right)), 1);
+        EXPECT_LE(std::abs((frame.top - area.top) - (area.bottom - frame.bottom)), 1);
 
         HWND child = GetWindow(main, GW_CHILD);
         for (const Expected &want : controls) {

@@ -183,6 +183,17 @@ BOOL CArchiverDlg::OnInitDialog()
             AppendMenuW(menu, MF_STRING, res::IDM_ABOUTBOX, text.c_str());
         }
     }
+    // The template's place is 0, 0 with no centring style: the window opens centred on the
+    // screen's work area, as the dialog framework places it.
+    RECT area;
+    RECT frame;
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && GetWindowRect(hwnd_, &frame)) {
+        const int w = frame.right - frame.left;
+        const int h = frame.bottom - frame.top;
+        SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - w) / 2,
+                     area.top + (area.bottom - area.top - h) / 2, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
     logic_.OnInitDialog();
