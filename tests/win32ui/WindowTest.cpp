@@ -15,11 +15,11 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -463,22 +463,13 @@ TEST(Win32Window, CloseDuringARunStopsItAndWaitsForIt)
 TEST(Win32Window, BrowserStartsAtTheFieldShowsItsPathAndLeavesTheDialogLive)
 {
     Workspace work({});
-    // A folder outside the user's profile: Wine's browser does not reach into its Temp.
-    const std::string top = "C:\\kelvane-browse-" + std::to_string(GetCurrentProcessId());
-    const std::string chosen = top + "\\pick me";
-    MakeDirs(chosen);
-    struct Removed
-    {
-        std::string path;
-        ~Removed()
-        {
-            std::error_code error;
-            std::filesystem::remove_all(std::filesystem::path(io::Wide(path)), error);
-        }
-    } removed {top};
+    // Folders of the Wine prefix itself: Wine's browser does not walk into the user's
+    // profile, and now and then missed a folder made just before it opened.
+    const std::string initial = "C:\\windows\\system32";
+    const std::string other = "C:\\windows";
     CArchiverDlg dialog;
     RunModal(dialog, [&](HWND main) {
-        SetField(main, res::IDC_SOURCE_FOLDER, chosen);
+        SetField(main, res::IDC_SOURCE_FOLDER, initial);
         SetField(main, res::IDC_TARGET_FOLDER, "typed, not used");
         PostClick(main, res::IDC_BROWSE_SOURCE);
         // Owned by nobody: the main dialog stays enabled.
@@ -486,32 +477,39 @@ TEST(Win32Window, BrowserStartsAtTheFieldShowsItsPathAndLeavesTheDialogLive)
             = WaitForOtherDialog(main, [](HWND w) { return GetWindow(w, GW_OWNER) == nullptr; });
         ASSERT_NE(browser, nullptr);
         EXPECT_TRUE(IsWindowEnabled(main));
-        // The status line shows the folder's path; the tree has it selected.
-        HWND status = nullptr;
-        EXPECT_TRUE(WaitUntil([&] {
-            for (HWND c = GetWindow(browser, GW_CHILD); c != nullptr;
-                 c = GetWindow(c, GW_HWNDNEXT)) {
-                if (ClassOf(c) == "static" && Text(c) == chosen)
-                    status = c;
-            }
-            return status != nullptr;
-        }));
+        // The tree has the folder selected, and the status line shows its path.
         HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
         ASSERT_NE(tree, nullptr);
-        auto selected
-            = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        wchar_t name[MAX_PATH] = L"";
-        TVITEMW item {};
-        item.mask = TVIF_TEXT;
-        item.hItem = selected;
-        item.pszText = name;
-        item.cchTextMax = MAX_PATH;
-        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        EXPECT_EQ(io::Utf8(name), "pick me");
+        auto selectedName = [&] {
+            wchar_t name[MAX_PATH] = L"";
+            TVITEMW item {};
+            item.mask = TVIF_TEXT;
+            item.hItem
+                = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+            item.pszText = name;
+            item.cchTextMax = MAX_PATH;
+            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            return io::Utf8(name);
+        };
+        auto statusShows = [&](const std::string &text) {
+            for (HWND c = GetWindow(browser, GW_CHILD); c != nullptr;
+                 c = GetWindow(c, GW_HWNDNEXT)) {
+                if (ClassOf(c) == "static" && Text(c) == text)
+                    return true;
+            }
+            return false;
+        };
+        EXPECT_TRUE(WaitUntil([&] { return selectedName() == "system32" && statusShows(initial); }))
+            << "selected: " << selectedName();
+        // Another folder highlighted: the status line follows; OK takes it into the field.
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE,
+                     reinterpret_cast<LPARAM>(io::Wide(other).c_str()));
+        EXPECT_TRUE(WaitUntil([&] { return selectedName() == "windows" && statusShows(other); }))
+            << "selected: " << selectedName();
         PostMessageW(browser, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(browser); }));
         SendMessageW(main, WM_NULL, 0, 0);
-        EXPECT_EQ(Text(Item(main, res::IDC_SOURCE_FOLDER)), chosen);
+        EXPECT_EQ(Text(Item(main, res::IDC_SOURCE_FOLDER)), other);
         EXPECT_EQ(Text(Item(main, res::IDC_TARGET_FOLDER)), "typed, not used");
     });
 }
