@@ -248,6 +248,8 @@ int Open(const char *path, int flags, mode_t mode)
     default:
         access = GENERIC_READ;
     }
+    if (flags & O_APPEND) // every write at the end, as O_APPEND does
+        access = (access & GENERIC_READ) | FILE_APPEND_DATA | SYNCHRONIZE;
     DWORD disposition = OPEN_EXISTING;
     if ((flags & O_CREAT) && (flags & O_EXCL))
         disposition = CREATE_NEW;

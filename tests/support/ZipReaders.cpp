@@ -9,10 +9,7 @@
 #include <filesystem>
 #include <sstream>
 #ifdef _WIN32
-#include <atomic>
-#include <cstdlib>
-#include <fstream>
-#include <zlib.h>
+#include "tests/support/UnixShell.h"
 #else
 #include <sys/wait.h>
 #endif
@@ -23,6 +20,9 @@ namespace {
 
 std::string Quoted(const std::string &text)
 {
+#ifdef _WIN32 // the readers are Linux programs: they take Unix paths
+    return UnixShellQuote(text);
+#else
     std::string quoted = "'";
     for (char c : text) {
         if (c == '\'')
@@ -31,55 +31,15 @@ std::string Quoted(const std::string &text)
             quoted += c;
     }
     return quoted + "'";
+#endif
 }
 
-#ifdef _WIN32
-// Under Wine the Linux readers cannot be started from here: a run's archives are left in
-// the folder KELVANE_ZIP_DROP names (with the entries expected, when known), and a test on
-// the Linux side reads them with 7-Zip, Info-ZIP and Python's zipfile afterwards.
-int Shell(const std::string &, std::string &output)
-{
-    output = "no shell to the Linux readers under Wine";
-    return -1;
-}
-
-std::string Hex(const std::string &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
-
-void DropForLinuxReaders(const std::string &zip,
-                         const std::vector<std::pair<std::string, std::string>> *expected)
-{
-    const char *drop = std::getenv("KELVANE_ZIP_DROP");
-    if (drop == nullptr || *drop == '\0')
-        return;
-    static std::atomic<unsigned> counter {0};
-    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string base = std::string(drop) + "\\"
-        + (test ? std::string(test->test_suite_name()) + "." + test->name() : "archive") + "-"
-        + std::to_string(++counter);
-    std::replace(base.begin() + static_cast<long>(std::string(drop).size()) + 1, base.end(), '/',
-                 '_');
-    std::error_code error;
-    std::filesystem::copy_file(std::filesystem::u8path(zip), std::filesystem::u8path(base + ".zip"),
-                               std::filesystem::copy_options::overwrite_existing, error);
-    if (error || expected == nullptr)
-        return;
-    std::ofstream list(std::filesystem::u8path(base + ".expected"), std::ios::binary);
-    for (const auto &[name, data] : *expected)
-        list << Hex(name) << ' ' << Hex(data) << '\n';
-}
-#else
 // Runs a shell command; returns its exit status and puts stdout and stderr in output.
 int Shell(const std::string &command, std::string &output)
 {
+#ifdef _WIN32 // Wine starts the Linux shell as a Unix program
+    return RunUnixShell(command + " 2>&1", output);
+#else
     output.clear();
     FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
     if (pipe == nullptr)
@@ -90,8 +50,8 @@ int Shell(const std::string &command, std::string &output)
         output.append(buffer, n);
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 #endif
+}
 
 std::string Verdict(const std::string &command)
 {
@@ -264,23 +224,15 @@ void ExpectReadersAgree(const std::string &zip,
                         const std::vector<std::pair<std::string, std::string>> &expected)
 {
     SCOPED_TRACE("archive " + zip);
-#ifdef _WIN32
-    DropForLinuxReaders(zip, &expected);
-    const bool linuxReaders = false;
-#else
-    const bool linuxReaders = true;
-#endif
     for (const char *tool : {"7zz", "unzip", "python3"}) {
-        if (linuxReaders && !HaveTool(tool))
+        if (!HaveTool(tool))
             GTEST_SKIP() << tool << " is not installed: the independent readers are left out";
     }
-    if (linuxReaders) {
-        EXPECT_EQ(SevenZipTest(zip), "");
-        EXPECT_EQ(UnzipTest(zip), "");
-        const PythonView view = PythonRead(zip);
-        EXPECT_EQ(view.error, "");
-        EXPECT_EQ(view.entries, expected);
-    }
+    EXPECT_EQ(SevenZipTest(zip), "");
+    EXPECT_EQ(UnzipTest(zip), "");
+    const PythonView view = PythonRead(zip);
+    EXPECT_EQ(view.error, "");
+    EXPECT_EQ(view.entries, expected);
 
     const ZipContents contents = ReadZip(zip);
     EXPECT_TRUE(contents.ok) << contents.error;
@@ -297,30 +249,6 @@ void ExpectReadersAgree(const std::string &zip,
 std::vector<ReaderReport> ReadWithAllReaders(const std::vector<std::string> &zips)
 {
     std::vector<ReaderReport> reports;
-#ifdef _WIN32
-    // The reader of the test helpers here; the Linux readers see the archives afterwards.
-    for (const std::string &zip : zips) {
-        DropForLinuxReaders(zip, nullptr);
-        ReaderReport report {zip, {}, {}};
-        const ZipContents contents = ReadZip(zip);
-        if (!contents.ok)
-            report.problems.push_back("unreadable: " + contents.error);
-        for (const ZipEntry &e : contents.entries) {
-            ReaderEntry entry;
-            entry.name = e.name;
-            entry.size = static_cast<std::uint64_t>(e.size);
-            entry.crc = static_cast<std::uint32_t>(
-                crc32(0, reinterpret_cast<const Bytef *>(e.data.data()),
-                      static_cast<uInt>(e.data.size())));
-            entry.haveData = entry.size <= kReaderDataLimit;
-            if (entry.haveData)
-                entry.data = e.data;
-            report.entries.push_back(std::move(entry));
-        }
-        reports.push_back(std::move(report));
-    }
-    return reports;
-#endif
     if (zips.empty() || !HaveAllReaders())
         return reports;
     std::string command

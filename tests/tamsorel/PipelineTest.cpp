@@ -4,6 +4,7 @@
 
 #include "tamsorel/Pipeline.h"
 #include "RawZip.h"
+#include "io/Io.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
@@ -13,7 +14,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <unistd.h>
 
 using kelvane::test::ListDir;
@@ -106,7 +109,7 @@ struct Input
 void Build(const std::string &path, const std::vector<Input> &inputs, const PipelineLimits &limits,
            std::size_t *peak = nullptr)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = kelvane::io::Open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     {
         ArchivePipeline pipeline(fd, limits);
@@ -118,7 +121,7 @@ void Build(const std::string &path, const std::vector<Input> &inputs, const Pipe
         if (peak)
             *peak = pipeline.PeakBytesInFlight();
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
 }
 
 // Checks the archive with libarchive, Python's zipfile and unzip against the inputs.
@@ -282,7 +285,7 @@ TEST(PipelineTest, ReadFailureFailsItsAddAtOnceAndLeavesNothing)
 {
     TempDir dir;
     const std::string archive = dir / "out.zip";
-    const int fd = ::open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = kelvane::io::Open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     const std::string first = Text(50000, 50);
     const std::string last = Text(70000, 51);
@@ -306,14 +309,15 @@ TEST(PipelineTest, ReadFailureFailsItsAddAtOnceAndLeavesNothing)
         EXPECT_EQ(pipeline.Add(Info("last"), b, last.size()), AddResult::Added);
         EXPECT_TRUE(pipeline.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
     ExpectContents(archive, {{"first", first, 0}, {"last", last, 0}});
     EXPECT_LT(ReadFile(archive).size(), 100000u) << "nothing of the failed entries is left";
 }
 
+#ifndef _WIN32 // no /dev/full
 TEST(PipelineTest, WriteFailureOnTheWorkersFailsLaterAddsAndTheFinish)
 {
-    const int fd = ::open("/dev/full", O_RDWR | O_CLOEXEC);
+    const int fd = kelvane::io::Open("/dev/full", O_RDWR | O_CLOEXEC);
     if (fd < 0)
         GTEST_SKIP() << "no /dev/full";
     {
@@ -338,9 +342,11 @@ TEST(PipelineTest, WriteFailureOnTheWorkersFailsLaterAddsAndTheFinish)
         EXPECT_EQ(pipeline.Add(Info("small"), small, 1), AddResult::Added);
         EXPECT_FALSE(pipeline.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
 }
+#endif
 
+#ifndef _WIN32 // file size limits are POSIX-only
 // Runs in a child process with a file size limit below what the entries need together,
 // though each one fits: the limit is met on a worker thread. 0 when all went as it should.
 int FillPastFileSizeLimit(const std::string &dir)
@@ -362,7 +368,9 @@ int FillPastFileSizeLimit(const std::string &dir)
         code |= 2;
     return code;
 }
+#endif
 
+#ifndef _WIN32 // file size limits and death tests are POSIX-only
 TEST(PipelineDeathTest, WriteFailureOnAWorkerFailsTheCloseAndKeepsTheOlderFile)
 {
     TempDir dir;
@@ -373,6 +381,7 @@ TEST(PipelineDeathTest, WriteFailureOnAWorkerFailsTheCloseAndKeepsTheOlderFile)
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"part", "x.zip"}))
         << "no temporary left";
 }
+#endif
 
 TEST(PipelineTest, BytesInFlightStayWithinTheBound)
 {

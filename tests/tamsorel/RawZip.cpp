@@ -1,7 +1,11 @@
 #include "RawZip.h"
 
 #include <cstdio>
+#ifdef _WIN32
+#include "tests/support/UnixShell.h"
+#else
 #include <sys/wait.h>
+#endif
 
 namespace tamsorel::test {
 
@@ -170,6 +174,10 @@ RawZip ReadRawZip(const std::string &path)
 std::string RunCommand(const std::string &command, int *status)
 {
     std::string output;
+#ifdef _WIN32 // Wine starts the Linux shell as a Unix program
+    *status = kelvane::test::RunUnixShell(command, output);
+    return output;
+#else
     std::FILE *pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
         *status = -1;
@@ -182,10 +190,14 @@ std::string RunCommand(const std::string &command, int *status)
     const int rc = ::pclose(pipe);
     *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return output;
+#endif
 }
 
 std::string ShellQuote(const std::string &text)
 {
+#ifdef _WIN32 // the readers are Linux programs: they take Unix paths
+    return kelvane::test::UnixShellQuote(text);
+#else
     std::string quoted = "'";
     for (char c : text) {
         if (c == '\'')
@@ -194,6 +206,7 @@ std::string ShellQuote(const std::string &text)
             quoted += c;
     }
     return quoted + "'";
+#endif
 }
 
 } // namespace tamsorel::test

@@ -3,6 +3,7 @@
 
 #include "tamsorel/ZipWriter.h"
 #include "RawZip.h"
+#include "io/Io.h"
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
@@ -89,7 +90,7 @@ private:
 
 int CreateOutput(const std::string &path)
 {
-    return ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return kelvane::io::Open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
 } // namespace
@@ -116,15 +117,16 @@ TEST(ZipWriterTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
         FileSource growing;
         ASSERT_TRUE(growing.Open((dir / "grows").c_str()));
         ChangingFileSource grow(growing, [&] {
-            const int g = ::open((dir / "grows").c_str(), O_WRONLY | O_APPEND);
+            const int g = kelvane::io::Open((dir / "grows").c_str(), O_WRONLY | O_APPEND);
             ASSERT_GE(g, 0);
-            ASSERT_EQ(::write(g, extra.data(), extra.size()), static_cast<ssize_t>(extra.size()));
-            ::close(g);
+            ASSERT_EQ(kelvane::io::Write(g, extra.data(), extra.size()),
+                      static_cast<ssize_t>(extra.size()));
+            kelvane::io::Close(g);
         });
         EXPECT_EQ(writer.AddEntry(Info("grows"), grow), ZipWriter::AddResult::Added);
         EXPECT_TRUE(writer.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
 
     const auto zip = ReadZip(dir / "out.zip");
     ASSERT_TRUE(zip.ok) << zip.error;
@@ -158,7 +160,7 @@ TEST(ZipWriterTest, SourceFailingPartWayDropsOnlyThatEntry)
         EXPECT_EQ(writer.EntryCount(), 2u);
         EXPECT_TRUE(writer.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
 
     const auto zip = ReadZip(dir / "out.zip");
     ASSERT_TRUE(zip.ok) << zip.error;
@@ -176,9 +178,10 @@ TEST(ZipWriterTest, SourceFailingPartWayDropsOnlyThatEntry)
     EXPECT_EQ(status, 0);
 }
 
+#ifndef _WIN32 // no /dev/full
 TEST(ZipWriterTest, WriteErrorFailsTheEntryAndEverythingAfter)
 {
-    const int fd = ::open("/dev/full", O_RDWR | O_CLOEXEC);
+    const int fd = kelvane::io::Open("/dev/full", O_RDWR | O_CLOEXEC);
     if (fd < 0)
         GTEST_SKIP() << "no /dev/full";
     {
@@ -197,8 +200,9 @@ TEST(ZipWriterTest, WriteErrorFailsTheEntryAndEverythingAfter)
         EXPECT_EQ(writer.AddEntry(Info("small"), small), ZipWriter::AddResult::Added);
         EXPECT_FALSE(writer.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
 }
+#endif
 
 TEST(ZipWriterTest, EmptyEntryIsStoredWithoutDeflateStream)
 {
@@ -216,7 +220,7 @@ TEST(ZipWriterTest, EmptyEntryIsStoredWithoutDeflateStream)
         EXPECT_EQ(writer.AddEntry(deflated, text), ZipWriter::AddResult::Added);
         EXPECT_TRUE(writer.Finish());
     }
-    ::close(fd);
+    kelvane::io::Close(fd);
     const auto raw = ReadRawZip(dir / "out.zip");
     ASSERT_TRUE(raw.ok) << raw.error;
     ASSERT_EQ(raw.entries.size(), 2u);
