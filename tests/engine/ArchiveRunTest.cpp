@@ -1,11 +1,14 @@
 #include "tests/engine/RunTestSupport.h"
 
+#include "io/Io.h"
+
 #include <algorithm>
 #include <regex>
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/file.h>
-#include <unistd.h>
+#endif
 
 namespace kelvane::test {
 namespace {
@@ -399,11 +402,11 @@ TEST_F(ArchiveRunTest, OutputInsideTheSourceFolderIsNeverItsOwnInput)
     Source("b.txt");
     // A temporary of another run's copy still being written: its writer holds the lock.
     WriteFile(src + "/.kelvane-tmp-123", "half");
-    const int writer = open((src + "/.kelvane-tmp-123").c_str(), O_RDONLY | O_CLOEXEC);
+    const int writer = kelvane::io::Open((src + "/.kelvane-tmp-123").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(writer, 0);
-    ASSERT_EQ(flock(writer, LOCK_EX), 0);
+    ASSERT_EQ(kelvane::io::Flock(writer, LOCK_EX), 0);
     Run();
-    close(writer);
+    kelvane::io::Close(writer);
     EXPECT_EQ(window.ProgressOperations(), Progress(Steps(2, {"SetRange 0 2", "SetStep 1"})));
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(Entries(src + "/a.zip"), Expected({"a.txt"}));
@@ -428,6 +431,7 @@ TEST_F(ArchiveRunTest, LongBaseNamesGiveArchiveNamesTheFileSystemTakes)
     EXPECT_NE(ReadFile(out + "/" + archive).find(name), std::string::npos);
 }
 
+#ifndef _WIN32 // 70,000 files take a quarter of an hour through Wine's file layer
 TEST(CountMatchingFilesTest, FullCountBeyondSixteenBits)
 {
     TempDir tmp;
@@ -441,6 +445,7 @@ TEST(CountMatchingFilesTest, FullCountBeyondSixteenBits)
     EXPECT_EQ(window.Operations(), (std::vector<std::string> {"SetRange 0 70000", "SetStep 1"}));
     EXPECT_EQ(window.Upper(), files);
 }
+#endif
 
 } // namespace
 } // namespace kelvane::test

@@ -185,9 +185,11 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
+    // Read-only files (a test's) would stay behind.
     std::error_code error;
-    for (const auto &entry : fs::recursive_directory_iterator(Path(path_), error))
-        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, error);
+    for (auto it = fs::recursive_directory_iterator(Path(path_), error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error))
+        fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, error);
     fs::remove_all(Path(path_), error);
 }
 

@@ -1,0 +1,187 @@
+// What Windows asks of its own: "\" between levels, drive letters and UNC shares kept,
+// masks that ignore letter case, paths longer than MAX_PATH, files another program holds
+// open without sharing, names Windows refuses, and kelvane-batch.exe as a program.
+
+#include "io/Win32.h"
+#include "placement/Placement.h"
+#include "platform/FileSystem.h"
+#include "tamsorel/tamsorel.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/ZipReaders.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform = kelvane::platform;
+namespace test = kelvane::test;
+using kelvane::io::WidePath;
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+std::vector<std::string> Names(const std::string &folder, const std::string &mask)
+{
+    std::vector<std::string> names;
+    for (const platform::DirEntry &entry : platform::SearchFolder(folder, mask))
+        if (entry.name != "." && entry.name != "..")
+            names.push_back(entry.name);
+    return names;
+}
+
+// Packs files (path, stored name) into archive with the DLL's three functions.
+bool Pack(const std::string &archive, const std::vector<std::pair<std::string, std::string>> &files,
+          std::vector<bool> *added = nullptr)
+{
+    ArchiveHandle handle = ArchiveOpen(archive.c_str(), 1);
+    if (handle == nullptr)
+        return false;
+    for (const auto &[path, name] : files) {
+        const bool ok = ArchiveAddFile(handle, path.c_str(), nullptr, 0, name.c_str());
+        if (added)
+            added->push_back(ok);
+    }
+    return ArchiveClose(&handle);
+}
+
+// Runs a program with arguments in a folder and returns its exit status.
+DWORD RunProgram(const std::wstring &program, const std::wstring &arguments,
+                 const std::string &folder)
+{
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process {};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        WidePath(folder).c_str(), &startup, &process))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0xFFFFFFFF;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return status;
+}
+
+TEST(WindowsPaths, BackslashJoinsAndDrivesAndSharesKept)
+{
+    EXPECT_EQ(platform::kNativeSeparator, '\\');
+    EXPECT_EQ(platform::NativeFolder("D:/Orvel/AVIs"), "D:\\Orvel\\AVIs");
+    EXPECT_EQ(platform::NativeFolder("//host/share/clips/"), "\\\\host\\share\\clips\\");
+    EXPECT_EQ(platform::JoinPath("D:\\Orvel\\AVIs\\", "take1.avi"), "D:\\Orvel\\AVIs\\take1.avi");
+    EXPECT_EQ(platform::JoinPath("D:/Orvel", "take1.avi"), "D:/Orvel\\take1.avi");
+    EXPECT_EQ(platform::JoinPath("", "take1.avi"), "\\take1.avi"); // the current drive's root
+
+    // The "\\?\" form only where the classic limit would be met, made absolute.
+    const std::string shortPath = "C:\\clips\\take1.avi";
+    EXPECT_EQ(WidePath(shortPath), L"C:\\clips\\take1.avi");
+    const std::string level(100, 'x');
+    const std::string longPath = "C:/" + level + "/" + level + "/../" + level + "/" + level;
+    EXPECT_EQ(WidePath(longPath),
+              kelvane::io::Wide("\\\\?\\C:\\" + level + "\\" + level + "\\" + level));
+    EXPECT_EQ(WidePath("\\\\host\\share\\" + level + "\\" + level + "\\" + level),
+              kelvane::io::Wide("\\\\?\\UNC\\host\\share\\" + level + "\\" + level + "\\" + level));
+}
+
+TEST(WindowsSearch, MasksIgnoreLetterCaseAsWindowsDoes)
+{
+    test::TempDir dir;
+    for (const char *name :
+         {"Take1.AVI", "take2.avi", "TAKE2.txt", "README", "\xC3\x89t\xC3\xA9.Avi"})
+        test::WriteFile(dir / name, "x");
+    EXPECT_EQ(Names(dir.path(), "*.avi"),
+              (std::vector<std::string> {"Take1.AVI", "take2.avi", "\xC3\x89t\xC3\xA9.Avi"}));
+    EXPECT_EQ(Names(dir.path(), "TAKE?.*"),
+              (std::vector<std::string> {"TAKE2.txt", "Take1.AVI", "take2.avi"}));
+    EXPECT_EQ(Names(dir.path(), "*.*").size(), 5u) << "README has no dot and still matches";
+    EXPECT_EQ(Names(dir.path(), "..\\*"), std::vector<std::string> {}) << "a mask names no level";
+    EXPECT_TRUE(platform::MatchMask("*.AVI", "take1.avi"));
+}
+
+TEST(WindowsPaths, FoldersAndArchivesPastMaxPath)
+{
+    test::TempDir dir;
+    std::string deep = dir.path();
+    while (deep.size() < 400) {
+        deep += "\\level-" + std::string(40, 'd');
+        ASSERT_TRUE(platform::CreateDirectoryLevel(deep)) << deep.size();
+    }
+    const std::string source = dir / "take1.avi";
+    test::WriteFile(source, "frames");
+    const std::string copy = platform::JoinPath(deep, "take1.avi");
+    ASSERT_FALSE(kelvane::placement::CopyFileNoReplace(source, copy));
+    EXPECT_EQ(platform::FileSize(copy), 6u);
+    const std::string archive = platform::JoinPath(deep, "take1.zip");
+    ASSERT_TRUE(Pack(archive, {{copy, "take1.avi"}}));
+    EXPECT_EQ(Names(deep, "*.*"), (std::vector<std::string> {"take1.avi", "take1.zip"}));
+
+    // Read back by the readers after a copy out of the deep folder.
+    const std::string nearby = dir / "near.zip";
+    ASSERT_FALSE(kelvane::placement::CopyFileNoReplace(archive, nearby));
+    test::ExpectReadersAgree(nearby, Entries {{"take1.avi", "frames"}});
+
+    // The test folder's cleanup cannot reach this deep.
+    EXPECT_TRUE(DeleteFileW(WidePath(copy).c_str()));
+    EXPECT_TRUE(DeleteFileW(WidePath(archive).c_str()));
+    for (; deep.size() > dir.path().size(); deep.resize(deep.rfind('\\')))
+        EXPECT_TRUE(RemoveDirectoryW(WidePath(deep).c_str())) << deep.size();
+}
+
+TEST(WindowsFiles, AFileHeldWithoutSharingIsLeftOutAndTheArchiveStaysWhole)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "a.txt", "first");
+    test::WriteFile(dir / "held.txt", "held");
+    test::WriteFile(dir / "b.txt", "second");
+    // Another program holds held.txt open and shares it with nobody.
+    const HANDLE held = CreateFileW(WidePath(dir / "held.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::vector<bool> added;
+    const bool closed
+        = Pack(dir / "out.zip",
+               {{dir / "a.txt", "a.txt"}, {dir / "held.txt", "held.txt"}, {dir / "b.txt", "b.txt"}},
+               &added);
+    CloseHandle(held);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(added, (std::vector<bool> {true, false, true}));
+    test::ExpectReadersAgree(dir / "out.zip", Entries {{"a.txt", "first"}, {"b.txt", "second"}});
+}
+
+TEST(WindowsFiles, NamesWindowsRefusesFailWithoutLeavingAnything)
+{
+    test::TempDir dir;
+    test::WriteFile(dir / "a.txt", "first");
+    for (const char *name : {"bad|name.zip", "what?.zip", "quote\".zip", "less<more>.zip"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(Pack(dir / name, {{dir / "a.txt", "a.txt"}}));
+        EXPECT_FALSE(platform::CreateDirectoryLevel(dir / name));
+        EXPECT_NE(kelvane::placement::CopyFileNoReplace(dir / "a.txt", dir / name),
+                  std::error_code());
+    }
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"a.txt"});
+}
+
+TEST(WindowsBatch, ReadsItsSettingsInTheCurrentFolderWithTheSameExitStatuses)
+{
+    test::TempDir dir;
+    test::MakeDirs(dir / "src");
+    test::WriteFile(dir / "src\\take1.avi", "frames");
+    test::WriteFile(dir / "src\\take1.txt", "notes");
+    test::WriteFile(dir / "kelvane.ini",
+                    "CREATE_SUB_FOLDER 0\r\nFILE_MASK *.*\r\nKEEP_INDIVIDUAL 1\r\n"
+                    "SKIP_CONFLICTS 0\r\nSOURCE_FOLDER "
+                        + dir.path() + "\\src\r\nSTORE_PATH_IN_ZIP 0\r\nTARGET_FOLDER " + dir.path()
+                        + "\\out\r\nUSE_TIMESTAMPS 0\r\n");
+    const std::wstring program = kelvane::io::Wide(KELVANE_BATCH_BINARY);
+    EXPECT_EQ(RunProgram(program, L"--quiet", dir.path()), 0u);
+    test::ExpectReadersAgree(dir / "out\\take1.zip",
+                             Entries {{"take1.avi", "frames"}, {"take1.txt", "notes"}});
+    EXPECT_EQ(RunProgram(program, L"--no-such-option", dir.path()), 2u);
+    EXPECT_EQ(RunProgram(program, L"--settings missing.ini", dir.path()), 2u);
+}
+
+} // namespace
