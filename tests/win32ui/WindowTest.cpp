@@ -445,10 +445,10 @@ TEST(Win32Window, CloseDuringARunStopsItAndWaitsForIt)
         work.Fill(main);
         Click(main, res::IDC_START);
         ASSERT_TRUE(WaitUntil([&] { return dialog.Running().load(); }));
+        // The close box's way: WM_CLOSE, which the dialog turns into a posted Cancel.
         SendMessageW(main, WM_CLOSE, 0, 0);
-        SendMessageW(main, WM_NULL, 0, 0); // whatever the close posted has been handled
+        EXPECT_TRUE(WaitUntil([&] { return dialog.StopRequested().load(); }));
         stillOpenWhileRunning = IsWindow(main) && IsWindowVisible(main);
-        EXPECT_TRUE(dialog.StopRequested());
         EXPECT_EQ(Text(Item(main, res::IDC_START)), "Stopping....");
         gateOpened = true;
         dialog.Open();
