@@ -105,4 +105,7 @@ std::string_view IconData();
 std::string_view ClipData();
 std::string_view HelpText();
 
+// The name of the help text among the Windows program's resources (type RCDATA).
+inline constexpr const char *kHelpTextResource = "HELPTEXT";
+
 } // namespace kelvane::res

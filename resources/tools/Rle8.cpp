@@ -237,9 +237,13 @@ std::vector<std::uint8_t> WriteAvi(const AviContents &contents)
     Put16(out, 1); // biPlanes
     Put16(out, 8); // biBitCount
     Put32(out, contents.compression);
+    // biSizeImage. For RLE8 the size of the largest frame: a player that decodes every frame
+    // with this header (Windows' animation control) reads no more than that, and reads all
+    // of any frame; 0 there leaves it with nothing to decode.
     const std::uint32_t stride = (static_cast<std::uint32_t>(contents.width) + 3) / 4 * 4;
     Put32(out,
-          contents.compression == 0 ? stride * static_cast<std::uint32_t>(contents.height) : 0);
+          contents.compression == 0 ? stride * static_cast<std::uint32_t>(contents.height)
+                                    : biggest);
     Put32(out, 0); // biXPelsPerMeter
     Put32(out, 0); // biYPelsPerMeter
     Put32(out, contents.colorsUsed);
