@@ -175,12 +175,4 @@ ZipContents ReadZip(const std::string &path, bool withData)
     return result;
 }
 
-std::vector<std::string> ZipNames(const std::string &path)
-{
-    std::vector<std::string> names;
-    for (const ZipEntry &e : ReadZip(path, false).entries)
-        names.push_back(e.name);
-    return names;
-}
-
 } // namespace kelvane::test

@@ -125,4 +125,12 @@ std::string RandomBytes(std::size_t size, unsigned seed)
     return bytes;
 }
 
+std::vector<std::string> ZipNames(const std::string &path)
+{
+    std::vector<std::string> names;
+    for (const ZipEntry &e : ReadZip(path, false).entries)
+        names.push_back(e.name);
+    return names;
+}
+
 } // namespace kelvane::test
