@@ -1,6 +1,5 @@
 #include "ui/ArchiverDlg.h"
 
-#include "engine/ArchiveRun.h"
 #include "resources/Resources.h"
 #include "ui/AboutDlg.h"
 #include "ui/AnimationControl.h"
@@ -14,7 +13,6 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,8 +20,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-
-#include <system_error>
 
 namespace kelvane::ui {
 
@@ -38,10 +34,6 @@ std::string ToBytes(const QString &text)
 {
     return text.toLocal8Bit().toStdString();
 }
-
-const char *const kStop = "STOP";
-const char *const kStopping = "Stopping....";
-const char *const kStart = "START";
 
 } // namespace
 
@@ -91,15 +83,11 @@ CArchiverDlg::~CArchiverDlg()
 {
     // The worker uses this object until its last step: ask it to stop and keep serving its
     // window operations until it has ended.
-    if (workerActive) {
-        pendingResult.reset();
-        stopRequested = true;
-        while (workerActive) {
+    if (logic.WorkerActive()) {
+        logic.AbandonRun();
+        while (logic.WorkerActive()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         }
-    }
-    if (worker.joinable()) {
-        worker.join();
     }
 }
 
@@ -123,9 +111,7 @@ void CArchiverDlg::OnInitDialog()
             QString::fromUtf8(about.data(), static_cast<qsizetype>(about.size())));
     }
     setWindowIcon(appIcon);
-    running = false;
-    LoadSettings(settings);
-    SettingsToControls();
+    logic.OnInitDialog();
     if (QWidget *source = Control(res::IDC_SOURCE_FOLDER)) {
         source->setFocus(Qt::OtherFocusReason);
     }
@@ -148,14 +134,14 @@ void CArchiverDlg::SettingsToControls()
             box->setChecked(value != 0);
         }
     };
-    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
 }
 
 void CArchiverDlg::ControlsToSettings()
@@ -175,14 +161,14 @@ void CArchiverDlg::ControlsToSettings()
             value = box->isChecked() ? 1 : 0;
         }
     };
-    text(res::IDC_FILE_MASK, settings.fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, settings.sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, settings.targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, settings.createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, settings.keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, settings.useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, settings.skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, settings.storePathInZip);
+    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
+    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
+    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
+    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
+    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
+    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
+    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
+    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
 }
 
 void CArchiverDlg::OnSysCommand(int id)
@@ -211,47 +197,7 @@ void CArchiverDlg::OnSysCommand(int id)
 
 void CArchiverDlg::OnStart()
 {
-    ControlsToSettings();
-    // From the start of a worker until this thread has seen its end every click is a stop,
-    // even before the worker has set running: never two workers.
-    if (running || workerActive) {
-        AskWorkerToStop();
-        return;
-    }
-    stopRequested = false;
-    if (worker.joinable()) {
-        worker.join();
-    }
-    try {
-        worker = StartWorker([this] {
-            ArchiveRun(*this);
-            // The last thing the worker does with the dialog: tell its thread it is done.
-            QMetaObject::invokeMethod(
-                this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
-        });
-    } catch (const std::system_error &error) {
-        // Nothing runs: the window stays idle and says why, rather than looping the clip.
-        running = false;
-        if (animationCtrl != nullptr) {
-            animationCtrl->Close();
-        }
-        if (startButton != nullptr) {
-            startButton->setText(QString::fromLatin1(kStart));
-        }
-        ShowMessageBox(this,
-                       QStringLiteral("The archive run could not be started.\n")
-                           + QString::fromLocal8Bit(error.code().message().c_str()),
-                       QStringLiteral("Unable to start the run"));
-        return;
-    }
-    workerActive = true;
-    if (startButton != nullptr) {
-        startButton->setText(QString::fromLatin1(kStop));
-    }
-    if (animationCtrl != nullptr) {
-        animationCtrl->Open(res::ClipData());
-        animationCtrl->Play();
-    }
+    logic.OnStart();
 }
 
 std::thread CArchiverDlg::StartWorker(std::function<void()> body)
@@ -259,30 +205,15 @@ std::thread CArchiverDlg::StartWorker(std::function<void()> body)
     return std::thread(std::move(body));
 }
 
-void CArchiverDlg::AskWorkerToStop()
+std::thread CArchiverDlg::StartThread(std::function<void()> body)
 {
-    stopRequested = true;
-    if (startButton != nullptr) {
-        startButton->setText(QString::fromLatin1(kStopping));
-        startButton->update();
-    }
+    return StartWorker(std::move(body));
 }
 
-void CArchiverDlg::OnWorkerEnded()
+void CArchiverDlg::PostWorkerEnded()
 {
-    if (worker.joinable()) {
-        worker.join();
-    }
-    workerActive = false;
-    // A stop asked for after the run's own reset would otherwise leave "Stopping....".
-    if (startButton != nullptr) {
-        startButton->setText(QString::fromLatin1(kStart));
-    }
-    if (pendingResult) {
-        const int result = *pendingResult;
-        pendingResult.reset();
-        End(result);
-    }
+    QMetaObject::invokeMethod(
+        this, [this] { logic.WorkerEnded(); }, Qt::QueuedConnection);
 }
 
 void CArchiverDlg::accept()
@@ -293,19 +224,16 @@ void CArchiverDlg::accept()
 
 void CArchiverDlg::done(int result)
 {
-    // Closing during a run waits for the worker to finish the file in hand and close its
-    // archive; the dialog keeps serving it meanwhile, and ends when the worker has ended.
-    if (workerActive) {
-        pendingResult = result;
-        AskWorkerToStop();
-        return;
-    }
-    End(result);
+    logic.RequestEnd(result);
 }
 
-void CArchiverDlg::End(int result)
+void CArchiverDlg::EndDialog(int result)
 {
     QDialog::done(result);
+}
+
+void CArchiverDlg::CloseBrowsers()
+{
     // The browsers have no owner, so they would outlive the dialog; they go with it, as if
     // cancelled.
     for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -316,55 +244,49 @@ void CArchiverDlg::End(int result)
     }
 }
 
-void CArchiverDlg::Browse(std::string JobSettings::*folder, const char *prompt)
+void CArchiverDlg::PlayClip()
 {
-    ControlsToSettings();
-    bool chosen = false;
-    std::string path;
-    {
-        // Owned by nobody: the dialog stays live while the browser shows (STOP keeps
-        // working during a run), and every "..." click opens a browser of its own.
-        CFolderBrowser browser(nullptr, 0);
-        browser.SetInitialFolder(settings.*folder);
-        browser.SetTitle(std::string(prompt));
-        browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
-        chosen = browser.Browse();
-        if (chosen) {
-            path = browser.GetFolderPath();
-        }
+    if (animationCtrl != nullptr) {
+        animationCtrl->Open(res::ClipData());
+        animationCtrl->Play();
     }
-    // What was typed, or chosen in another browser, while this one showed is kept.
-    ControlsToSettings();
-    if (chosen) {
-        settings.*folder = path;
+}
+
+void CArchiverDlg::CloseClip()
+{
+    if (animationCtrl != nullptr) {
+        animationCtrl->Close();
     }
-    SettingsToControls();
+}
+
+std::optional<std::string> CArchiverDlg::BrowseForFolder(const std::string &initial,
+                                                         const std::string &prompt)
+{
+    // Owned by nobody: the dialog stays live while the browser shows (STOP keeps working
+    // during a run), and every "..." click opens a browser of its own.
+    CFolderBrowser browser(nullptr, 0);
+    browser.SetInitialFolder(initial);
+    browser.SetTitle(prompt);
+    browser.SetFlags(BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT);
+    if (!browser.Browse()) {
+        return std::nullopt;
+    }
+    return browser.GetFolderPath();
 }
 
 void CArchiverDlg::OnBrowseSource()
 {
-    Browse(&JobSettings::sourceFolder, "Select Source Folder");
+    logic.OnBrowse(&JobSettings::sourceFolder, "Select Source Folder");
 }
 
 void CArchiverDlg::OnBrowseTarget()
 {
-    Browse(&JobSettings::targetFolder, "Select Target Folder");
+    logic.OnBrowse(&JobSettings::targetFolder, "Select Target Folder");
 }
 
 void CArchiverDlg::OnSaveSettings()
 {
-    ControlsToSettings();
-    std::string why;
-    if (SaveSettings(settings, &why)) {
-        return;
-    }
-    // Said, so that nobody believes the settings were kept; the file stays as it was.
-    const QString folder = QDir::currentPath();
-    const QString file = QString::fromLatin1(kSettingsFileName);
-    ShowMessageBox(this,
-                   (folder.isEmpty() ? file : QDir(folder).filePath(file)) + QLatin1Char('\n')
-                       + FromBytes(why),
-                   QStringLiteral("Unable to save settings"));
+    logic.OnSaveSettings();
 }
 
 void CArchiverDlg::keyPressEvent(QKeyEvent *event)
@@ -423,11 +345,7 @@ void CArchiverDlg::StopAnimation()
 
 void CArchiverDlg::CloseAnimation()
 {
-    RunOnGuiThread(this, [this] {
-        if (animationCtrl != nullptr) {
-            animationCtrl->Close();
-        }
-    });
+    RunOnGuiThread(this, [this] { CloseClip(); });
 }
 
 void CArchiverDlg::RepaintAnimation()
@@ -459,7 +377,7 @@ void CArchiverDlg::ShowMessage(const std::string &text, const std::string &capti
 JobSettings CArchiverDlg::CurrentSettings()
 {
     JobSettings copy;
-    RunOnGuiThread(this, [this, &copy] { copy = settings; });
+    RunOnGuiThread(this, [this, &copy] { copy = logic.Settings(); });
     return copy;
 }
 

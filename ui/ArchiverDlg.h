@@ -8,6 +8,7 @@
 #include "ui/DialogBuilder.h"
 #include "ui/ProgressControl.h"
 #include "ui/SystemMenu.h"
+#include "ui/core/DialogLogic.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -28,7 +29,7 @@ class AnimationControl;
 // Where the icon of a minimised window goes: centred, halves truncated toward zero.
 QPoint MinimisedIconPos(int clientW, int clientH, int cx, int cy);
 
-class CArchiverDlg : public QDialog, public RunWindow
+class CArchiverDlg : public QDialog, public RunWindow, private DialogControls
 {
     Q_OBJECT
 public:
@@ -36,8 +37,8 @@ public:
     ~CArchiverDlg() override;
 
     // The data exchange: members to controls, controls to members. Neither validates.
-    void SettingsToControls();
-    void ControlsToSettings();
+    void SettingsToControls() override;
+    void ControlsToSettings() override;
 
     // The handlers of the dialog's message table.
     void OnSysCommand(int id);
@@ -54,20 +55,20 @@ public:
     void RepaintAnimation() override;
     void SetStartCaption(const std::string &caption) override;
     void ShowMessage(const std::string &text, const std::string &caption) override;
-    std::atomic<bool> &Running() override { return running; }
-    std::atomic<bool> &StopRequested() override { return stopRequested; }
+    std::atomic<bool> &Running() override { return logic.Running(); }
+    std::atomic<bool> &StopRequested() override { return logic.StopRequested(); }
     JobSettings CurrentSettings() override;
     void SetRunStamp(const std::string &stamp) override;
 
     // For the GUI thread.
-    JobSettings &Settings() { return settings; }
+    JobSettings &Settings() { return logic.Settings(); }
     QWidget *Control(int id) const { return built.Control(id); }
     const BuiltDialog &Built() const { return built; }
     AnimationControl *Animation() const { return animationCtrl; }
     const ProgressControl &ProgressState() const { return progressBar; }
     const SystemMenu &SysMenu() const { return systemMenu; }
     // A worker has been started and its end has not yet been seen by this thread.
-    bool WorkerActive() const { return workerActive; }
+    bool WorkerActive() const { return logic.WorkerActive(); }
     std::string RunStampText() const { return runStamp; }
     bool Initialised() const { return initialised; }
 
@@ -87,19 +88,22 @@ protected:
 
 private:
     void ShowSystemMenu(const QPoint &globalPos);
-    void AskWorkerToStop();
-    void OnWorkerEnded();
-    // Ends the dialog and closes the folder browsers still open.
-    void End(int result);
-    void Browse(std::string JobSettings::*folder, const char *prompt);
+
+    // DialogControls: the controls of the shared dialog logic (SetStartCaption and
+    // ShowMessage above serve it and the worker alike).
+    void PlayClip() override;
+    void CloseClip() override;
+    std::optional<std::string> BrowseForFolder(const std::string &initial,
+                                               const std::string &prompt) override;
+    void CloseBrowsers() override;
+    void EndDialog(int result) override;
+    void PostWorkerEnded() override;
+    std::thread StartThread(std::function<void()> body) override;
 
     BuiltDialog built;
     ProgressControl progressBar;
     AnimationControl *animationCtrl = nullptr;
-    JobSettings settings;
     QIcon appIcon;
-    std::atomic<bool> running {false};
-    std::atomic<bool> stopRequested {false};
     std::string runStamp;
 
     QPushButton *startButton = nullptr;
@@ -109,9 +113,7 @@ private:
     // unchanged even where it is not valid in the locale's encoding.
     std::string shownMask, shownSource, shownTarget;
 
-    std::thread worker;
-    bool workerActive = false;
-    std::optional<int> pendingResult;
+    DialogLogic logic {*this, *this};
 };
 
 } // namespace kelvane::ui

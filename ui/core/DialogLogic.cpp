@@ -2,6 +2,7 @@
 
 #include "engine/ArchiveRun.h"
 
+#include <filesystem>
 #include <system_error>
 
 namespace kelvane::ui {
@@ -40,6 +41,8 @@ void DialogLogic::OnStart()
     } catch (const std::system_error &error) {
         // Nothing runs: the window stays idle and says why, rather than looping the clip.
         running_ = false;
+        controls_.CloseClip();
+        controls_.SetStartCaption(kStart);
         controls_.ShowMessage("The archive run could not be started.\n" + error.code().message(),
                               "Unable to start the run");
         return;
@@ -102,7 +105,21 @@ void DialogLogic::OnBrowse(std::string JobSettings::*folder, const std::string &
 void DialogLogic::OnSaveSettings()
 {
     controls_.ControlsToSettings();
-    SaveSettings(settings_);
+    std::string why;
+    if (SaveSettings(settings_, &why))
+        return;
+    // Said, so that nobody believes the settings were kept; the file stays as it was.
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    const std::string file = error || folder.empty() ? std::string(kSettingsFileName)
+                                                     : (folder / kSettingsFileName).u8string();
+    controls_.ShowMessage(file + "\n" + why, "Unable to save settings");
+}
+
+void DialogLogic::AbandonRun()
+{
+    pendingResult_.reset();
+    stopRequested_ = true;
 }
 
 } // namespace kelvane::ui

@@ -76,13 +76,16 @@ public:
     void OnStart();
     // A "..." button: the browser for that folder setting, with the prompt.
     void OnBrowse(std::string JobSettings::*folder, const std::string &prompt);
-    // The save button.
+    // The save button; a failed save is said, with the file and the reason.
     void OnSaveSettings();
     // OK (after the controls were taken) or Cancel: ends the dialog, during a run once the
     // run has stopped.
     void RequestEnd(int result);
     // The worker has ended (see DialogControls::PostWorkerEnded).
     void WorkerEnded();
+    // The dialog is going away: the run is asked to stop, and its end no longer ends the
+    // dialog. The caller still waits for WorkerEnded before the controls go.
+    void AbandonRun();
 
     static constexpr const char *kStart = "START";
     static constexpr const char *kStop = "STOP";
