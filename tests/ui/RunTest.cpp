@@ -93,10 +93,13 @@ protected:
     std::string source = dir / "src";
     std::string target = dir / "out";
     // A run's message box would wait for a click; here it is only recorded.
-    std::vector<QString> messages;
+    std::vector<QString> messages; // captions
+    std::vector<QString> texts;
     test::ScopedHook<std::function<void(const QString &, const QString &)>> noBoxes {
-        MessageBoxHook(),
-        [this](const QString &, const QString &caption) { messages.push_back(caption); }};
+        MessageBoxHook(), [this](const QString &text, const QString &caption) {
+            messages.push_back(caption);
+            texts.push_back(text);
+        }};
 };
 
 } // namespace
@@ -118,6 +121,9 @@ TEST_F(RunTest, AWorkerThatCannotStartIsReportedAndLeavesTheWindowIdle)
     Prepare(dlg, target);
     Start(dlg)->click();
     EXPECT_EQ(messages, std::vector<QString> {QStringLiteral("Unable to start the run")});
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("The archive run could not be started.\n")))
+        << texts[0].toStdString();
     EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
     EXPECT_FALSE(dlg.Animation()->IsOpen());
     EXPECT_FALSE(dlg.Running().load());
@@ -315,15 +321,17 @@ TEST_F(RunTest, ARunsMessageIsShownOnTheGuiThreadAndTheRunWaitsForIt)
     qobject_cast<QCheckBox *>(dlg.Control(res::IDC_CREATE_SUB_FOLDER))->setChecked(true);
     std::vector<bool> onGui;
     test::ScopedHook<std::function<void(const QString &, const QString &)>> record(
-        MessageBoxHook(), [&](const QString &, const QString &caption) {
+        MessageBoxHook(), [&](const QString &text, const QString &caption) {
             onGui.push_back(QThread::currentThread() == dlg.thread());
             messages.push_back(caption);
+            texts.push_back(text);
             EXPECT_EQ(qobject_cast<QPushButton *>(dlg.Control(res::IDC_START))->text(),
                       QStringLiteral("STOP"));
         });
     Start(dlg)->click();
     ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
     ASSERT_EQ(messages, (std::vector<QString> {QStringLiteral("Unable to create subfolder")}));
+    EXPECT_EQ(texts, (std::vector<QString> {QString::fromStdString(target + "/src")}));
     EXPECT_EQ(onGui, (std::vector<bool> {true}));
     EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
 }
