@@ -8,6 +8,10 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kelvane::test {
 namespace {
 
@@ -34,10 +38,19 @@ protected:
     void PutInPlace(const std::string &path, const std::string &content)
     {
         WriteFile(out + "/other-run.part", content);
+#ifdef _WIN32
+        // Windows' rename does not replace an existing file; the program replaces this way.
+        ASSERT_TRUE(MoveFileExA((out + "/other-run.part").c_str(), path.c_str(),
+                                MOVEFILE_REPLACE_EXISTING));
+#else
         ASSERT_EQ(std::rename((out + "/other-run.part").c_str(), path.c_str()), 0);
+#endif
     }
 
-    std::vector<std::string> Temporaries() const { return TempLeftovers(out); }
+    std::vector<std::string> Temporaries() const
+    {
+        return TempLeftovers(out);
+    }
 
     // Settings: per-name mode; sources a.doc, a.txt, b.txt and n.zip, whose copy meets
     // an earlier n.zip and so is the first conflict.
@@ -71,7 +84,8 @@ TEST_F(ConcurrentRunsTest, PerNameArchiveThatLostItsNameBecomesConflicts)
     // After the conflicts found before, in their order.
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"n.zip", "a.doc", "a.txt"}));
     ASSERT_EQ(window.MessageCaptions(), Ops {"File name conflicts!"});
-    EXPECT_EQ(window.Messages()[0].second, ConflictMessageText(3, out + "/conflict.zip"));
+    EXPECT_EQ(window.Messages()[0].second,
+              ConflictMessageText(3, NativePath(out + "/conflict.zip")));
     EXPECT_EQ(Temporaries(), Ops {});
 }
 
@@ -97,7 +111,8 @@ TEST_F(ConcurrentRunsTest, LostNameWhenStoppedIsReported)
     window.StopAfter("StepIt", 2);
     Run();
     ASSERT_EQ(window.MessageCaptions(), Ops {"Some files were not archived"});
-    EXPECT_EQ(window.Messages()[0].second, "1 files could not be archived:\n" + src + "/a.doc\n");
+    EXPECT_EQ(window.Messages()[0].second,
+              "1 files could not be archived:\n" + NativePath(src + "/a.doc\n"));
     EXPECT_EQ(ReadFile(out + "/a.zip"), "other run's a");
     EXPECT_EQ(Temporaries(), Ops {});
 }
@@ -115,7 +130,8 @@ TEST_F(ConcurrentRunsTest, ConflictArchiveOfAnotherRunIsKept)
     EXPECT_EQ(ReadFile(out + "/conflict.zip"), "other run's conflicts");
     EXPECT_EQ(Entries(out + "/conflict_2.zip"), Expected({"x.zip"}));
     ASSERT_EQ(window.MessageCaptions(), Ops {"File name conflicts!"});
-    EXPECT_EQ(window.Messages()[0].second, ConflictMessageText(1, out + "/conflict_2.zip"));
+    EXPECT_EQ(window.Messages()[0].second,
+              ConflictMessageText(1, NativePath(out + "/conflict_2.zip")));
     EXPECT_EQ(Temporaries(), Ops {});
 }
 
@@ -144,7 +160,8 @@ TEST_F(ConcurrentRunsTest, OlderConflictArchiveIsReplacedButNotItsReplacement)
     EXPECT_EQ(ReadFile(out + "/conflict.zip"), "other run's conflicts");
     EXPECT_EQ(ReadFile(out + "/conflict_2.zip"), "taken too");
     EXPECT_EQ(Entries(out + "/conflict_3.zip"), Expected({"x.zip"}));
-    EXPECT_EQ(second.Messages().at(0).second, ConflictMessageText(1, out + "/conflict_3.zip"));
+    EXPECT_EQ(second.Messages().at(0).second,
+              ConflictMessageText(1, NativePath(out + "/conflict_3.zip")));
     EXPECT_EQ(Temporaries(), Ops {});
 }
 
@@ -157,13 +174,13 @@ TEST_F(ConcurrentRunsTest, AlternativeNamesKeepTheStampAndTheExtension)
     std::string conflict;
     window.OnOperation([&, steps = 0](const std::string &op) mutable {
         if (op == "StepIt" && ++steps == 2) {
-            conflict = out + "/conflict" + window.Stamp() + ".zip";
+            conflict = NativePath(out + "/conflict") + window.Stamp() + ".zip";
             PutInPlace(conflict, "other run's conflicts");
         }
     });
     Run();
     ASSERT_FALSE(conflict.empty());
-    const std::string alternative = out + "/conflict" + window.Stamp() + "_2.zip";
+    const std::string alternative = NativePath(out + "/conflict") + window.Stamp() + "_2.zip";
     EXPECT_EQ(Entries(alternative), Expected({"x.zip"}));
     EXPECT_EQ(window.Messages().at(0).second, ConflictMessageText(1, alternative));
 

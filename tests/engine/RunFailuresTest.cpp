@@ -15,7 +15,7 @@ protected:
         std::string text
             = std::to_string(total ? total : names.size()) + " files could not be archived:\n";
         for (const std::string &name : names)
-            text += src + "/" + name + "\n";
+            text += NativePath(src + "/") + name + "\n";
         if (total > names.size())
             text += "...\n";
         return text;
@@ -91,7 +91,8 @@ TEST_F(RunFailuresTest, ConflictMessageCountsOnlyWhatGotIn)
     Run();
     EXPECT_EQ(window.MessageCaptions(),
               (std::vector<std::string> {"File name conflicts!", "Some files were not archived"}));
-    EXPECT_EQ(window.Messages()[0].second, ConflictMessageText(1, out + "/conflict.zip"));
+    EXPECT_EQ(window.Messages()[0].second,
+              ConflictMessageText(1, NativePath(out + "/conflict.zip")));
     EXPECT_EQ(window.Messages()[1].second, NotArchivedText({"x.zip"}));
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"y.zip"}));
 }
@@ -109,7 +110,7 @@ TEST_F(RunFailuresTest, TargetThatCannotBeMadeReportsEveryFile)
                         "StepIt", "StepIt"}));
     ASSERT_EQ(window.Messages().size(), 2u);
     EXPECT_EQ(window.Messages()[0],
-              std::make_pair(std::string("Unable to create subfolder"), out + "/*.*"));
+              std::make_pair(std::string("Unable to create subfolder"), NativePath(out + "/*.*")));
     // The zip file failed its copy and then its place in the conflict archive.
     EXPECT_EQ(window.Messages()[1],
               std::make_pair(std::string("Some files were not archived"),
@@ -132,7 +133,8 @@ TEST_F(RunFailuresTest, PerNameArchiveNeverReplacesAFileThatAppeared)
     EXPECT_EQ(Entries(out + "/b.zip"), Expected({"b.txt"}));
     // The name was taken: a.txt is a conflict, as if the file had been there before.
     EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"File name conflicts!"});
-    EXPECT_EQ(window.Messages()[0].second, ConflictMessageText(1, out + "/conflict.zip"));
+    EXPECT_EQ(window.Messages()[0].second,
+              ConflictMessageText(1, NativePath(out + "/conflict.zip")));
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"a.txt"}));
 }
 

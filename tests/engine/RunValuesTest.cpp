@@ -1,4 +1,5 @@
 #include "engine/ArchiveRun.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -24,19 +25,19 @@ TEST(RunPathsTest, SubFolderAndStampFollowTheSwitches)
     s.createSubFolder = 1;
     s.useTimestamps = 1;
     RunPaths p = DeriveRunPaths(s, "_20040315_093000");
-    EXPECT_EQ(p.sourceFolder, "D:/Video/Clips");
+    EXPECT_EQ(p.sourceFolder, test::NativePath("D:/Video/Clips"));
     EXPECT_EQ(p.fileMask, "*.avi");
     EXPECT_EQ(p.sourceName, "Clips");
-    EXPECT_EQ(p.outputFolder, "D:/Backup/Clips");
-    EXPECT_EQ(p.singleArchive, "D:/Backup/Clips/Clips_20040315_093000.zip");
-    EXPECT_EQ(p.conflictArchive, "D:/Backup/Clips/conflict_20040315_093000.zip");
+    EXPECT_EQ(p.outputFolder, test::NativePath("D:/Backup/Clips"));
+    EXPECT_EQ(p.singleArchive, test::NativePath("D:/Backup/Clips/Clips_20040315_093000.zip"));
+    EXPECT_EQ(p.conflictArchive, test::NativePath("D:/Backup/Clips/conflict_20040315_093000.zip"));
 
     s.createSubFolder = 0;
     s.useTimestamps = 0;
     p = DeriveRunPaths(s, "_20040315_093000");
-    EXPECT_EQ(p.outputFolder, "D:/Backup");
-    EXPECT_EQ(p.singleArchive, "D:/Backup/Clips.zip");
-    EXPECT_EQ(p.conflictArchive, "D:/Backup/conflict.zip");
+    EXPECT_EQ(p.outputFolder, test::NativePath("D:/Backup"));
+    EXPECT_EQ(p.singleArchive, test::NativePath("D:/Backup/Clips.zip"));
+    EXPECT_EQ(p.conflictArchive, test::NativePath("D:/Backup/conflict.zip"));
 }
 
 TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
@@ -47,9 +48,9 @@ TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
     s.createSubFolder = 1;
     s.useTimestamps = 0;
     const RunPaths p = DeriveRunPaths(s, "_x");
-    EXPECT_EQ(p.sourceFolder, "/data/in/Clips");
-    EXPECT_EQ(p.outputFolder, "/backup/Clips");
-    EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
+    EXPECT_EQ(p.sourceFolder, test::NativePath("/data/in/Clips"));
+    EXPECT_EQ(p.outputFolder, test::NativePath("/backup/Clips"));
+    EXPECT_EQ(p.singleArchive, test::NativePath("/backup/Clips/Clips.zip"));
 }
 
 TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
@@ -72,8 +73,8 @@ TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
     s.createSubFolder = 1;
     s.useTimestamps = 0;
     const RunPaths p = DeriveRunPaths(s, "_x");
-    EXPECT_EQ(p.outputFolder, "/backup/Clips");
-    EXPECT_EQ(p.singleArchive, "/backup/Clips/Clips.zip");
+    EXPECT_EQ(p.outputFolder, test::NativePath("/backup/Clips"));
+    EXPECT_EQ(p.singleArchive, test::NativePath("/backup/Clips/Clips.zip"));
 }
 
 TEST(FileNameTest, SplitsAtTheLastDot)
@@ -145,6 +146,22 @@ TEST(ConflictMessageTest, ExactText)
 // Sets the time zone for one test (POSIX form: "XYZ-2" is two hours east of UTC).
 class ScopedTimeZone
 {
+#ifdef _WIN32
+    // The C runtime of Windows has no setenv; _putenv_s with "" removes the variable.
+    static void setenv(const char *name, const char *value, int)
+    {
+        _putenv_s(name, value);
+    }
+    static void unsetenv(const char *name)
+    {
+        _putenv_s(name, "");
+    }
+    static void tzset()
+    {
+        _tzset();
+    }
+#endif
+
 public:
     explicit ScopedTimeZone(const char *zone)
     {

@@ -40,6 +40,7 @@ TEST(CreateTargetPathTest, MixedDoubledAndTrailingSeparators)
     EXPECT_TRUE(window.Operations().empty());
 }
 
+#ifndef _WIN32 // on Windows "D:" names a drive, not a folder under the current one
 TEST(CreateTargetPathTest, RelativePathsStartInTheCurrentFolder)
 {
     TempDir tmp;
@@ -50,6 +51,9 @@ TEST(CreateTargetPathTest, RelativePathsStartInTheCurrentFolder)
     EXPECT_TRUE(window.Operations().empty());
 }
 
+#endif
+
+#ifndef _WIN32 // on Windows a leading "\\" is a network share (tests/windows has its own)
 TEST(CreateTargetPathTest, NetworkFormKeepsItsLeadingSeparators)
 {
     // "\\tmp\..." becomes "//tmp/...", which POSIX resolves like "/tmp/...": the levels are
@@ -70,6 +74,7 @@ TEST(CreateTargetPathTest, NetworkFormKeepsItsLeadingSeparators)
     EXPECT_EQ(window.Messages()[0].first, "Unable to create subfolder");
     EXPECT_EQ(window.Messages()[0].second, "/" + tmp.path() + "/blocker/*.*");
 }
+#endif
 
 TEST(CreateTargetPathTest, StopsAtTheFirstLevelThatCannotBeMade)
 {
@@ -78,8 +83,8 @@ TEST(CreateTargetPathTest, StopsAtTheFirstLevelThatCannotBeMade)
     WriteFile(tmp / "file", "x");
     CreateTargetPath(window, tmp / "file/sub/deeper");
     EXPECT_EQ(window.Operations(),
-              std::vector<std::string> {"Message Unable to create subfolder|" + tmp.path()
-                                        + "/file/*.*"});
+              std::vector<std::string> {"Message Unable to create subfolder|"
+                                        + NativePath(tmp.path() + "/file/*.*")});
     EXPECT_FALSE(FileExists(tmp / "file/sub"));
     EXPECT_EQ(ReadFile(tmp / "file"), "x");
 }

@@ -41,6 +41,10 @@ private:
     std::string previous_;
 };
 
+// path with every "/" turned into the platform's separator, for expected paths written
+// the POSIX way (the program joins with "\\" on Windows).
+std::string NativePath(std::string path);
+
 void WriteFile(const std::string &path, const std::string &content);
 std::string ReadFile(const std::string &path);
 bool FileExists(const std::string &path);

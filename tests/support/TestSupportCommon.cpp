@@ -15,6 +15,16 @@
 
 namespace kelvane::test {
 
+std::string NativePath(std::string path)
+{
+#ifdef _WIN32
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+#endif
+    return path;
+}
+
 bool IsValidUtf8(const std::string &text)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(text.data());
