@@ -189,8 +189,9 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
         if (!HaveTool(tool))
             GTEST_SKIP() << tool << " is not installed (scripts/bootstrap package)";
     TempDir dir;
-    Must(ShellQuote(KELVANE_CPACK) + " --config " + ShellQuote(KELVANE_BUILD_DIR "/CPackConfig.cmake")
-         + " -G DEB -B " + ShellQuote(dir / "out"));
+    Must(ShellQuote(KELVANE_CPACK) + " --config "
+         + ShellQuote(KELVANE_BUILD_DIR "/CPackConfig.cmake") + " -G DEB -B "
+         + ShellQuote(dir / "out"));
     std::vector<std::string> debs;
     for (const std::string &name : ListDir(dir / "out"))
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".deb") == 0)
@@ -232,9 +233,9 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
 
     // Unpacked anywhere, its batch program runs with its own back end.
     Must("dpkg-deb -x " + ShellQuote(deb) + " " + ShellQuote(dir / "root"));
-    EXPECT_EQ(
-        Must("env -u LD_LIBRARY_PATH " + ShellQuote(dir / "root/usr/bin/kelvane-batch") + " --version"),
-        "kelvane-batch " KELVANE_VERSION "\n");
+    EXPECT_EQ(Must("env -u LD_LIBRARY_PATH " + ShellQuote(dir / "root/usr/bin/kelvane-batch")
+                   + " --version"),
+              "kelvane-batch " KELVANE_VERSION "\n");
 
     std::string lintian;
     const int status = Shell("lintian --fail-on error " + ShellQuote(deb), lintian);

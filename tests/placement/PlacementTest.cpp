@@ -7,8 +7,8 @@
 #include "io/IoTesting.h"
 #include "settings/SettingsFile.h"
 #include "tamsorel/tamsorel.h"
-#include "tests/support/RunFixture.h"
 #include "tests/support/IoTrace.h"
+#include "tests/support/RunFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

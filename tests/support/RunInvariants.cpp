@@ -1,8 +1,8 @@
 #include "tests/support/RunInvariants.h"
 
 #include "engine/ArchiveRun.h"
-#include "platform/FileSystem.h"
 #include "placement/Placement.h"
+#include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
