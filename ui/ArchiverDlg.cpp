@@ -35,6 +35,47 @@ std::string ToBytes(const QString &text)
     return text.toLocal8Bit().toStdString();
 }
 
+// The Qt controls of the data exchange.
+class QtExchangeControls : public SettingsExchange::Controls
+{
+public:
+    explicit QtExchangeControls(CArchiverDlg &dlg) : dlg_(dlg) { }
+
+    void SetText(int id, const std::string &text) override
+    {
+        if (QLineEdit *edit = Edit(id)) {
+            edit->setText(FromBytes(text));
+        }
+    }
+    bool ShowsText(int id, const std::string &shown) override
+    {
+        QLineEdit *edit = Edit(id);
+        return edit == nullptr || edit->text() == FromBytes(shown);
+    }
+    std::string Text(int id) override
+    {
+        QLineEdit *edit = Edit(id);
+        return edit != nullptr ? ToBytes(edit->text()) : std::string();
+    }
+    void SetChecked(int id, bool checked) override
+    {
+        if (QCheckBox *box = Box(id)) {
+            box->setChecked(checked);
+        }
+    }
+    bool Checked(int id) override
+    {
+        QCheckBox *box = Box(id);
+        return box != nullptr && box->isChecked();
+    }
+
+private:
+    QLineEdit *Edit(int id) { return qobject_cast<QLineEdit *>(dlg_.Control(id)); }
+    QCheckBox *Box(int id) { return qobject_cast<QCheckBox *>(dlg_.Control(id)); }
+
+    CArchiverDlg &dlg_;
+};
+
 } // namespace
 
 QPoint MinimisedIconPos(int clientW, int clientH, int cx, int cy)
@@ -119,56 +160,24 @@ void CArchiverDlg::OnInitDialog()
 
 void CArchiverDlg::SettingsToControls()
 {
-    progressBar.Attach(qobject_cast<QProgressBar *>(Control(res::IDC_PROGRESS)));
-    if (animationCtrl == nullptr) {
-        animationCtrl = qobject_cast<AnimationControl *>(Control(res::IDC_ANIMATION));
-    }
-    auto text = [this](int id, const std::string &value, std::string &shown) {
-        if (auto *edit = qobject_cast<QLineEdit *>(Control(id))) {
-            edit->setText(FromBytes(value));
-            shown = value;
-        }
-    };
-    auto check = [this](int id, std::int32_t value) {
-        if (auto *box = qobject_cast<QCheckBox *>(Control(id))) {
-            box->setChecked(value != 0);
-        }
-    };
-    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
+    AttachControls();
+    QtExchangeControls controls(*this);
+    exchange.ToControls(Settings(), controls);
 }
 
 void CArchiverDlg::ControlsToSettings()
+{
+    AttachControls();
+    QtExchangeControls controls(*this);
+    exchange.FromControls(Settings(), controls);
+}
+
+void CArchiverDlg::AttachControls()
 {
     progressBar.Attach(qobject_cast<QProgressBar *>(Control(res::IDC_PROGRESS)));
     if (animationCtrl == nullptr) {
         animationCtrl = qobject_cast<AnimationControl *>(Control(res::IDC_ANIMATION));
     }
-    auto text = [this](int id, std::string &value, const std::string &shown) {
-        if (auto *edit = qobject_cast<QLineEdit *>(Control(id))) {
-            const QString now = edit->text();
-            value = now == FromBytes(shown) ? shown : ToBytes(now);
-        }
-    };
-    auto check = [this](int id, std::int32_t &value) {
-        if (auto *box = qobject_cast<QCheckBox *>(Control(id))) {
-            value = box->isChecked() ? 1 : 0;
-        }
-    };
-    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
 }
 
 void CArchiverDlg::OnSysCommand(int id)

@@ -9,6 +9,7 @@
 #include "ui/ProgressControl.h"
 #include "ui/SystemMenu.h"
 #include "ui/core/DialogLogic.h"
+#include "ui/core/SettingsExchange.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -98,6 +99,8 @@ private:
     void CloseBrowsers() override;
     void EndDialog(int result) override;
     void PostWorkerEnded() override;
+    // The progress bar and the clip of the built dialog, found once.
+    void AttachControls();
     std::thread StartThread(std::function<void()> body) override;
 
     BuiltDialog built;
@@ -109,9 +112,7 @@ private:
     QPushButton *startButton = nullptr;
     SystemMenu systemMenu;
     bool initialised = false;
-    // The bytes last shown in each edit, so that text the user did not touch goes back
-    // unchanged even where it is not valid in the locale's encoding.
-    std::string shownMask, shownSource, shownTarget;
+    SettingsExchange exchange;
 
     DialogLogic logic {*this, *this};
 };

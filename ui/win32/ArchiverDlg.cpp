@@ -53,6 +53,31 @@ INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM)
     }
 }
 
+// The dialog's controls in the data exchange.
+class Win32ExchangeControls : public ui::SettingsExchange::Controls
+{
+public:
+    explicit Win32ExchangeControls(HWND dialog) : dialog_(dialog) { }
+
+    void SetText(int id, const std::string &text) override
+    {
+        SetDlgItemTextW(dialog_, id, io::Wide(text).c_str());
+    }
+    bool ShowsText(int id, const std::string &shown) override
+    {
+        return WindowText(GetDlgItem(dialog_, id)) == io::Wide(shown);
+    }
+    std::string Text(int id) override { return io::Utf8(WindowText(GetDlgItem(dialog_, id))); }
+    void SetChecked(int id, bool checked) override
+    {
+        CheckDlgButton(dialog_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+    bool Checked(int id) override { return IsDlgButtonChecked(dialog_, id) == BST_CHECKED; }
+
+private:
+    HWND dialog_;
+};
+
 } // namespace
 
 void BarProgress::SetRange(int lower, int upper)
@@ -203,40 +228,14 @@ BOOL CArchiverDlg::OnInitDialog()
 
 void CArchiverDlg::SettingsToControls()
 {
-    auto text = [this](int id, const std::string &value, std::string &shown) {
-        SetDlgItemTextW(hwnd_, id, io::Wide(value).c_str());
-        shown = value;
-    };
-    auto check = [this](int id, std::int32_t value) {
-        CheckDlgButton(hwnd_, id, value != 0 ? BST_CHECKED : BST_UNCHECKED);
-    };
-    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
+    Win32ExchangeControls controls(hwnd_);
+    exchange.ToControls(Settings(), controls);
 }
 
 void CArchiverDlg::ControlsToSettings()
 {
-    auto text = [this](int id, std::string &value, const std::string &shown) {
-        const std::wstring now = WindowText(Item(id));
-        value = now == io::Wide(shown) ? shown : io::Utf8(now);
-    };
-    auto check = [this](int id, std::int32_t &value) {
-        value = IsDlgButtonChecked(hwnd_, id) == BST_CHECKED ? 1 : 0;
-    };
-    text(res::IDC_FILE_MASK, Settings().fileMask, shownMask);
-    text(res::IDC_SOURCE_FOLDER, Settings().sourceFolder, shownSource);
-    text(res::IDC_TARGET_FOLDER, Settings().targetFolder, shownTarget);
-    check(res::IDC_CREATE_SUB_FOLDER, Settings().createSubFolder);
-    check(res::IDC_KEEP_INDIVIDUAL, Settings().keepIndividual);
-    check(res::IDC_USE_TIMESTAMPS, Settings().useTimestamps);
-    check(res::IDC_SKIP_CONFLICTS, Settings().skipConflicts);
-    check(res::IDC_STORE_PATH_IN_ZIP, Settings().storePathInZip);
+    Win32ExchangeControls controls(hwnd_);
+    exchange.FromControls(Settings(), controls);
 }
 
 bool CArchiverDlg::OnSysCommand(WPARAM command)

@@ -9,6 +9,7 @@
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
 #include "ui/core/DialogLogic.h"
+#include "ui/core/SettingsExchange.h"
 
 #include <atomic>
 #include <functional>
@@ -105,9 +106,7 @@ private:
     HWND animationCtrl = nullptr;
     HICON appIcon = nullptr;
     std::string runStamp;
-    // The bytes last shown in each edit, so that text the user did not touch goes back
-    // unchanged even where it is not valid UTF-8.
-    std::string shownMask, shownSource, shownTarget;
+    ui::SettingsExchange exchange;
     // The folder browsers showing now (each click of "..." opens one).
     std::vector<CFolderBrowserBase *> browsers;
     ui::DialogLogic logic_ {*this, *this};
