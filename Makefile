@@ -62,9 +62,15 @@ windows: bootstrap-windows $(WIN_BUILD)/build.ninja
 
 test-windows: bootstrap-windows $(WIN_BUILD)/build.ninja
 	cmake --build $(WIN_BUILD)
-	@# The Wine prefix made once, before ctest starts test programs two at a time.
-	@scripts/wine-run $(WIN_BUILD) cmd /c ver >/dev/null
-	ctest --test-dir $(WIN_BUILD) --output-on-failure -j2 -LE long
+	@# The Wine prefix made and set up for the window tests once, then one Wine server kept
+	@# for the whole run (its system processes started apart from ctest's pipes), so that no
+	@# test program starts just as an idle server shuts down.
+	@scripts/wine-window $(WIN_BUILD) cmd /c ver >/dev/null
+	@WINEPREFIX="$(abspath $(WIN_BUILD))/wine" wineserver -w
+	@WINEPREFIX="$(abspath $(WIN_BUILD))/wine" wineserver -p
+	@scripts/wine-run $(WIN_BUILD) cmd /c ver >/dev/null 2>&1
+	@ctest --test-dir $(WIN_BUILD) --output-on-failure -j2 -LE long; status=$$?; \
+	    WINEPREFIX="$(abspath $(WIN_BUILD))/wine" wineserver -k; exit $$status
 
 run: build
 	@scripts/run-window $(BUILD)
