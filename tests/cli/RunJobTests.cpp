@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -203,6 +204,30 @@ TEST(BatchMainSettings, NamedSettingsFileThatCannotBeReadIsAUsageError)
     // A folder is not a settings file either.
     err.str("");
     EXPECT_EQ(BatchMain({"--settings", dir.path()}, out, err, false, false), kExitUsage);
+    EXPECT_EQ(out.str(), "");
+}
+
+TEST(BatchMainSettings, MissingSourceFolderIsReportedWithStatusOneAndCreatesNothing)
+{
+    // A card not inserted: reported even under --quiet, before anything is made.
+    TempDir dir;
+    JobSettings s = PlainJob(dir, false);
+    s.sourceFolder = dir / "card";
+    s.createSubFolder = 1;
+    WriteFile(dir / "job.ini", IniText(s));
+    std::ostringstream out, err;
+    EXPECT_EQ(BatchMain({"-q", "--settings", dir / "job.ini"}, out, err, false, false),
+              kExitReported);
+    EXPECT_EQ(err.str(), "kelvane-batch: Source folder not found\n" + (dir / "card") + "\n");
+    EXPECT_FALSE(FileExists(dir / "dst"));
+
+    // A file of that name is no folder either; an empty folder is a clean run.
+    WriteFile(dir / "card", "x");
+    EXPECT_EQ(BatchMain({"-q", "--settings", dir / "job.ini"}, out, err, false, false),
+              kExitReported);
+    std::remove((dir / "card").c_str());
+    MakeDirs(dir / "card");
+    EXPECT_EQ(BatchMain({"-q", "--settings", dir / "job.ini"}, out, err, false, false), kExitClean);
     EXPECT_EQ(out.str(), "");
 }
 
