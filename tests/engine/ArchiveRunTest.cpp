@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 #include <regex>
 #include <tuple>
@@ -12,6 +14,8 @@
 #include <fcntl.h>
 #ifndef _WIN32
 #include <sys/file.h>
+#else
+#include <windows.h>
 #endif
 
 namespace kelvane::test {
@@ -157,6 +161,33 @@ TEST_F(ArchiveRunTest, SettingsWrittenWithBackslashes)
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(Entries(out + "/deep/er/Clips/Clips.zip"), Expected({"a.txt"}));
 }
+
+#ifdef _WIN32
+// Paths people type on Windows: a memory card's drive root as the source (a letter mapped
+// to a folder, as Wine maps its drives) and a target in the "\\?\" form.
+TEST_F(ArchiveRunTest, DriveRootSourceAndLongPathFormTarget)
+{
+    const char *prefix = std::getenv("WINEPREFIX");
+    if (prefix == nullptr || (GetLogicalDrives() & (1u << ('M' - 'A'))) != 0)
+        GTEST_SKIP() << "needs Wine's drive mappings and a free letter M:";
+    const std::string mapping = ShellQuote(std::string(prefix) + "/dosdevices/m:");
+    int status = -1;
+    const std::string output = RunCommand("ln -s " + ShellQuote(src) + " " + mapping, &status);
+    ASSERT_EQ(status, 0) << output;
+    const std::shared_ptr<void> unmap(nullptr,
+                                      [&](void *) { RunCommand("rm " + mapping, &status); });
+
+    window.settings.sourceFolder = "M:\\";
+    window.settings.targetFolder = "\\\\?\\" + out + "\\cards";
+    window.settings.createSubFolder = 1;
+    Source("take1.avi");
+    Source("take1.txt");
+    Run();
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(ListDir(out + "\\cards"), std::vector<std::string> {"M"});
+    EXPECT_EQ(Entries(out + "\\cards\\M\\M.zip"), Expected({"take1.avi", "take1.txt"}));
+}
+#endif
 
 TEST_F(ArchiveRunTest, ZipCopyConflictGoesToTheConflictArchive)
 {
