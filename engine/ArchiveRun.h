@@ -74,11 +74,11 @@ void ResetAfterRun(RunWindow &window);
 // Returns the level that could neither be made nor found, empty when every level is there.
 std::string CreateTargetPath(RunWindow &window, const std::string &targetPath);
 
-// How many bytes at the start of a target path name a place that can be neither made nor
-// searched, below which levels are made. On Windows: the share of a network path
-// ("\\server\share", "\\?\UNC\server\share") and the volume of a "\\?\" or "\\.\" path
-// ("\\?\C:"); 0 for every other path (a drive such as "C:" is a level that is searched).
-// On POSIX always 0: "//server/share" is a path like any other there.
+// How many bytes at the start of a target path name a place that is never made nor
+// searched, below which levels are made. On Windows: a drive ("E:" of "E:\Archive"), the
+// share of a network path ("\\server\share", "\\?\UNC\server\share") and the volume of a
+// "\\?\" or "\\.\" path ("\\?\C:"); 0 for every other path. On POSIX always 0:
+// "//server/share" is a path like any other there.
 std::size_t TargetRootLength(const std::string &targetPath);
 
 // "_%Y%m%d_%H%M%S" in local time, now or at the given time.

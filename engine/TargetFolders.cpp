@@ -13,6 +13,11 @@ std::size_t TargetRootLength(const std::string &targetPath)
 #ifdef _WIN32
     using platform::IsSeparator;
     const std::size_t size = targetPath.size();
+    // A drive ("E:\"): the root of an empty card or stick holds no entry at all, so a
+    // search could not tell it from a missing one. "E:x" is relative to E:'s current folder.
+    if (size >= 2 && std::isalpha(static_cast<unsigned char>(targetPath[0])) && targetPath[1] == ':'
+        && (size == 2 || IsSeparator(targetPath[2])))
+        return 2;
     if (size < 2 || !IsSeparator(targetPath[0]) || !IsSeparator(targetPath[1]))
         return 0;
     // The next level at or after pos: where it starts (past any separators) and ends.
@@ -46,8 +51,8 @@ std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
 
     // Keep the start of an absolute path ("/a") or a network path ("\\host\share"), so
     // that the levels are made where the run will write, not under the current folder. A
-    // share or a "\\?\" volume is no level: neither made nor searched, it is where the
-    // levels start.
+    // drive, a share or a "\\?\" volume is no level: neither made nor searched, it is where
+    // the levels start.
     std::size_t pos = TargetRootLength(targetPath);
     std::string built;
     if (pos > 0) {

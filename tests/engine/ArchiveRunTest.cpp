@@ -163,25 +163,36 @@ TEST_F(ArchiveRunTest, SettingsWrittenWithBackslashes)
 }
 
 #ifdef _WIN32
-// Paths people type on Windows: a memory card's drive root as the source (a letter mapped
-// to a folder, as Wine maps its drives) and a target in the "\\?\" form.
-TEST_F(ArchiveRunTest, DriveRootSourceAndLongPathFormTarget)
+// Paths people type on Windows: a memory card's drive root as the source, an empty stick's
+// root as the target (letters mapped to folders, as Wine maps its drives), and a target in
+// the "\\?\" form.
+TEST_F(ArchiveRunTest, DriveRootsAndLongPathFormTarget)
 {
     const char *prefix = std::getenv("WINEPREFIX");
-    if (prefix == nullptr || (GetLogicalDrives() & (1u << ('M' - 'A'))) != 0)
-        GTEST_SKIP() << "needs Wine's drive mappings and a free letter M:";
-    const std::string mapping = ShellQuote(std::string(prefix) + "/dosdevices/m:");
+    if (prefix == nullptr || (GetLogicalDrives() & (3u << ('M' - 'A'))) != 0)
+        GTEST_SKIP() << "needs Wine's drive mappings and free letters M: and N:";
+    const std::string stick = tmp / "stick";
+    MakeDirs(stick);
+    const std::string m = ShellQuote(std::string(prefix) + "/dosdevices/m:");
+    const std::string n = ShellQuote(std::string(prefix) + "/dosdevices/n:");
     int status = -1;
-    const std::string output = RunCommand("ln -s " + ShellQuote(src) + " " + mapping, &status);
-    ASSERT_EQ(status, 0) << output;
+    const std::string output = RunCommand(
+        "ln -s " + ShellQuote(src) + " " + m + " && ln -s " + ShellQuote(stick) + " " + n, &status);
     const std::shared_ptr<void> unmap(nullptr,
-                                      [&](void *) { RunCommand("rm " + mapping, &status); });
+                                      [&](void *) { RunCommand("rm -f " + m + " " + n, &status); });
+    ASSERT_EQ(status, 0) << output;
 
     window.settings.sourceFolder = "M:\\";
-    window.settings.targetFolder = "\\\\?\\" + out + "\\cards";
+    window.settings.targetFolder = "N:\\";
     window.settings.createSubFolder = 1;
     Source("take1.avi");
     Source("take1.txt");
+    Run();
+    EXPECT_EQ(window.MessageCaptions(),
+              std::vector<std::string> {}); // no "Unable to create subfolder"
+    EXPECT_EQ(Entries(stick + "\\M\\M.zip"), Expected({"take1.avi", "take1.txt"}));
+
+    window.settings.targetFolder = "\\\\?\\" + out + "\\cards";
     Run();
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(ListDir(out + "\\cards"), std::vector<std::string> {"M"});

@@ -88,11 +88,15 @@ TEST(CreateTargetPathTest, LevelsStartBelowAShareOrAVolume)
     EXPECT_EQ(root("\\\\?\\UNC\\server\\share\\Archive"), "\\\\?\\UNC\\server\\share");
     EXPECT_EQ(root("\\\\?\\unc\\server"), "\\\\?\\unc\\server");
     EXPECT_EQ(root("\\\\server"), "\\\\server");
+    // An empty card's root holds no entry a search could find: a drive is never searched.
+    EXPECT_EQ(root("E:\\Archive"), "E:");
+    EXPECT_EQ(root("E:"), "E:");
+    EXPECT_EQ(root("E:Archive"), ""); // relative to E:'s current folder
 #else
     EXPECT_EQ(root("//server/share/Archive"), "");
     EXPECT_EQ(root("\\\\?\\UNC\\server\\share"), "");
+    EXPECT_EQ(root("C:\\Clips"), ""); // a folder "C:" in the current one
 #endif
-    EXPECT_EQ(root("C:\\Clips"), ""); // a drive is a level, searched as the first one
     EXPECT_EQ(root("\\Clips"), "");
     EXPECT_EQ(root("Clips"), "");
 }
