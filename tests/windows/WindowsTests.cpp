@@ -1,6 +1,7 @@
 // What Windows asks of its own: "\" between levels, drive letters and UNC shares kept,
 // masks that ignore letter case, paths longer than MAX_PATH, files another program holds
-// open without sharing, names Windows refuses, and kelvane-batch.exe as a program.
+// open without sharing, names Windows refuses, the folder lock, and kelvane-batch.exe as a
+// program.
 
 #include "io/Win32.h"
 #include "placement/Placement.h"
@@ -11,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -163,6 +166,31 @@ TEST(WindowsFiles, NamesWindowsRefusesFailWithoutLeavingAnything)
                   std::error_code());
     }
     EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"a.txt"});
+}
+
+TEST(WindowsFiles, FolderLockExcludesAnotherHolderWhateverThePathsSpelling)
+{
+    // Held here through one spelling of the folder, taken meanwhile by another thread
+    // through another: that one must wait until this hold ends.
+    test::TempDir dir;
+    std::mutex guard;
+    std::vector<std::string> order;
+    const auto note = [&](const char *what) {
+        const std::lock_guard<std::mutex> hold(guard);
+        order.emplace_back(what);
+    };
+    std::thread other;
+    {
+        kelvane::placement::FolderLock lock(dir.path());
+        other = std::thread([&] {
+            kelvane::placement::FolderLock theirs("\\\\?\\" + dir.path() + "\\");
+            note("taken by the other");
+        });
+        Sleep(300);
+        note("released");
+    }
+    other.join();
+    EXPECT_EQ(order, (std::vector<std::string> {"released", "taken by the other"}));
 }
 
 TEST(WindowsBatch, ReadsItsSettingsInTheCurrentFolderWithTheSameExitStatuses)
