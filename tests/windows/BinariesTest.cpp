@@ -11,84 +11,59 @@
 
 namespace {
 
-struct Binary
-{
-    const char *path;
-    const char *fileName;
-    bool program;
-};
+using kelvane::io::Wide;
 
-const Binary kBinaries[] = {
-    {KELVANE_WINDOW_BINARY, "kelvane.exe", true},
-    {KELVANE_BATCH_BINARY, "kelvane-batch.exe", true},
-    {KELVANE_BACK_END_BINARY, "Tamsorel.dll", false},
-};
-
-// A string of the version resource's US English block, as Explorer reads it.
-std::string VersionString(const std::string &info, const char *name)
-{
-    wchar_t *value = nullptr;
-    UINT length = 0;
-    const std::wstring key = L"\\StringFileInfo\\040904B0\\" + kelvane::io::Wide(name);
-    if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void **>(&value), &length)
-        || value == nullptr)
-        return "(none)";
-    return kelvane::io::Utf8(value);
-}
+const char *const kBinaries[]
+    = {KELVANE_WINDOW_BINARY, KELVANE_BATCH_BINARY, KELVANE_BACK_END_BINARY};
 
 // A resource of a binary loaded as data, or empty.
-std::string Resource(HMODULE module, LPCWSTR type, int id)
+std::string Resource(const char *binary, int type, int id)
 {
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    HMODULE module = LoadLibraryExW(Wide(binary).c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type));
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const char *bytes = loaded ? static_cast<const char *>(LockResource(loaded)) : nullptr;
-    return bytes ? std::string(bytes, SizeofResource(module, found)) : std::string();
-}
-
-HMODULE LoadAsData(const std::string &path)
-{
-    return LoadLibraryExW(kelvane::io::Wide(path).c_str(), nullptr,
-                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    std::string data = bytes ? std::string(bytes, SizeofResource(module, found)) : "";
+    FreeLibrary(module);
+    return data;
 }
 
 TEST(WindowsBinaries, EachCarriesTheProjectVersionNameAndLicence)
 {
-    for (const Binary &binary : kBinaries) {
-        SCOPED_TRACE(binary.fileName);
-        const std::wstring path = kelvane::io::Wide(binary.path);
-        std::string info(GetFileVersionInfoSizeW(path.c_str(), nullptr), '\0');
-        ASSERT_FALSE(info.empty());
-        ASSERT_TRUE(
-            GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-        VS_FIXEDFILEINFO *fixed = nullptr;
-        UINT length = 0;
-        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void **>(&fixed), &length));
-        const DWORD major = KELVANE_VERSION_MAJOR, minor = KELVANE_VERSION_MINOR;
-        EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
-        EXPECT_EQ(fixed->dwProductVersionMS, major << 16 | minor);
-        EXPECT_EQ(fixed->dwFileType, binary.program ? DWORD(VFT_APP) : DWORD(VFT_DLL));
-
-        EXPECT_EQ(VersionString(info, "FileVersion"), KELVANE_VERSION);
-        EXPECT_EQ(VersionString(info, "ProductVersion"), KELVANE_VERSION);
-        EXPECT_EQ(VersionString(info, "ProductName"), "Kelvane");
-        EXPECT_EQ(VersionString(info, "OriginalFilename"), binary.fileName);
-        EXPECT_EQ(VersionString(info, "LegalCopyright"),
-                  "Copyright (c) The Kelvane developers, MIT licence");
-        EXPECT_NE(VersionString(info, "FileDescription").find("Kelvane"), std::string::npos);
+    for (const std::string path : kBinaries) {
+        SCOPED_TRACE(path);
+        std::string info(GetFileVersionInfoSizeW(Wide(path).c_str(), nullptr), '\0');
+        ASSERT_TRUE(GetFileVersionInfoW(Wide(path).c_str(), 0, static_cast<DWORD>(info.size()),
+                                        info.data()));
+        auto query = [&](const std::wstring &key) {
+            void *value = nullptr;
+            UINT length = 0;
+            return VerQueryValueW(info.data(), key.c_str(), &value, &length) ? value : nullptr;
+        };
+        auto text = [&](const char *name) {
+            const void *value = query(L"\\StringFileInfo\\040904B0\\" + Wide(name));
+            return value ? kelvane::io::Utf8(static_cast<const wchar_t *>(value)) : "(none)";
+        };
+        const auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(query(L"\\"));
+        ASSERT_NE(fixed, nullptr);
+        EXPECT_EQ(fixed->dwFileVersionMS,
+                  DWORD(KELVANE_VERSION_MAJOR << 16 | KELVANE_VERSION_MINOR));
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        EXPECT_EQ(text("FileVersion"), KELVANE_VERSION);
+        EXPECT_EQ(text("ProductVersion"), KELVANE_VERSION);
+        EXPECT_EQ(text("ProductName"), "Kelvane");
+        EXPECT_EQ(text("OriginalFilename"), path.substr(path.rfind('/') + 1));
+        EXPECT_EQ(text("LegalCopyright"), "Copyright (c) The Kelvane developers, MIT licence");
+        EXPECT_EQ(text("FileDescription").rfind("Kelvane", 0), 0u);
     }
 }
 
 TEST(WindowsBinaries, ProgramsDeclareWindows10DpiAndLongPathsWithTheClassicControls)
 {
-    for (const Binary &binary : kBinaries) {
-        if (!binary.program)
-            continue;
-        SCOPED_TRACE(binary.fileName);
-        HMODULE module = LoadAsData(binary.path);
-        ASSERT_NE(module, nullptr);
-        // Resource 1 is the one Windows reads when it starts the process.
-        const std::string manifest = Resource(module, MAKEINTRESOURCEW(24), 1);
-        FreeLibrary(module);
+    for (const char *program : {KELVANE_WINDOW_BINARY, KELVANE_BATCH_BINARY}) {
+        SCOPED_TRACE(program);
+        // RT_MANIFEST 1: the one Windows reads when it starts the process.
+        const std::string manifest = Resource(program, 24, 1);
         for (const char *part :
              {"<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
               "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true<",
@@ -101,20 +76,12 @@ TEST(WindowsBinaries, ProgramsDeclareWindows10DpiAndLongPathsWithTheClassicContr
 
 TEST(WindowsBinaries, TheBatchProgramCarriesTheWindowIcon)
 {
-    HMODULE window = LoadAsData(KELVANE_WINDOW_BINARY);
-    HMODULE batch = LoadAsData(KELVANE_BATCH_BINARY);
-    ASSERT_NE(window, nullptr);
-    ASSERT_NE(batch, nullptr);
-    // The icon group (IDR_MAINFRAME) and the images it names are the window's own.
-    const std::string group = Resource(window, MAKEINTRESOURCEW(14), 128);
-    EXPECT_FALSE(group.empty());
-    EXPECT_EQ(Resource(batch, MAKEINTRESOURCEW(14), 128), group);
-    for (int image = 1; image <= 2; ++image)
-        EXPECT_EQ(Resource(batch, MAKEINTRESOURCEW(3), image),
-                  Resource(window, MAKEINTRESOURCEW(3), image))
-            << image;
-    FreeLibrary(window);
-    FreeLibrary(batch);
+    // The icon group IDR_MAINFRAME (RT_GROUP_ICON 128) and its two images (RT_ICON 1, 2).
+    EXPECT_NE(Resource(KELVANE_WINDOW_BINARY, 14, 128), "");
+    for (const auto &[type, id] : {std::pair {14, 128}, {3, 1}, {3, 2}})
+        EXPECT_EQ(Resource(KELVANE_BATCH_BINARY, type, id),
+                  Resource(KELVANE_WINDOW_BINARY, type, id))
+            << type << " " << id;
 }
 
 } // namespace
