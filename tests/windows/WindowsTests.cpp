@@ -8,6 +8,7 @@
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
+#include "tests/windows/WindowsTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 namespace platform = kelvane::platform;
 namespace test = kelvane::test;
 using kelvane::io::WidePath;
+using kelvane::test::JobIni;
+using kelvane::test::RunProgram;
 
 namespace {
 
@@ -45,25 +48,6 @@ bool Pack(const std::string &archive, const std::vector<std::pair<std::string, s
             added->push_back(ok);
     }
     return ArchiveClose(&handle);
-}
-
-// Runs a program with arguments in a folder and returns its exit status.
-DWORD RunProgram(const std::wstring &program, const std::wstring &arguments,
-                 const std::string &folder)
-{
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process {};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        WidePath(folder).c_str(), &startup, &process))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0xFFFFFFFF;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return status;
 }
 
 TEST(WindowsPaths, BackslashJoinsAndDrivesAndSharesKept)
@@ -171,11 +155,7 @@ TEST(WindowsBatch, ReadsItsSettingsInTheCurrentFolderWithTheSameExitStatuses)
     test::MakeDirs(dir / "src");
     test::WriteFile(dir / "src\\take1.avi", "frames");
     test::WriteFile(dir / "src\\take1.txt", "notes");
-    test::WriteFile(dir / "kelvane.ini",
-                    "CREATE_SUB_FOLDER 0\r\nFILE_MASK *.*\r\nKEEP_INDIVIDUAL 1\r\n"
-                    "SKIP_CONFLICTS 0\r\nSOURCE_FOLDER "
-                        + dir.path() + "\\src\r\nSTORE_PATH_IN_ZIP 0\r\nTARGET_FOLDER " + dir.path()
-                        + "\\out\r\nUSE_TIMESTAMPS 0\r\n");
+    test::WriteFile(dir / "kelvane.ini", JobIni(dir / "src", dir / "out"));
     const std::wstring program = kelvane::io::Wide(KELVANE_BATCH_BINARY);
     EXPECT_EQ(RunProgram(program, L"--quiet", dir.path()), 0u);
     test::ExpectReadersAgree(dir / "out\\take1.zip",
