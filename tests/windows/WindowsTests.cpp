@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,12 +27,38 @@ namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-std::vector<std::string> Names(const std::string &folder, const std::string &mask)
+// The names SearchFolder finds, without the dots, in its order.
+std::vector<std::string> Found(const std::string &folder, const std::string &mask)
 {
     std::vector<std::string> names;
     for (const platform::DirEntry &entry : platform::SearchFolder(folder, mask))
         if (entry.name != "." && entry.name != "..")
             names.push_back(entry.name);
+    return names;
+}
+
+// The same in byte order.
+std::vector<std::string> Names(const std::string &folder, const std::string &mask)
+{
+    std::vector<std::string> names = Found(folder, mask);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The names as FindFirstFileW and FindNextFileW report them, without the dots.
+std::vector<std::string> SearchOrder(const std::string &folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(WidePath(folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = kelvane::io::Utf8(found.cFileName);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
     return names;
 }
 
@@ -162,6 +189,30 @@ TEST(WindowsBatch, ReadsItsSettingsInTheCurrentFolderWithTheSameExitStatuses)
                              Entries {{"take1.avi", "frames"}, {"take1.txt", "notes"}});
     EXPECT_EQ(RunProgram(program, L"--no-such-option", dir.path()), 2u);
     EXPECT_EQ(RunProgram(program, L"--settings missing.ini", dir.path()), 2u);
+}
+
+TEST(WindowsSearch, FilesGoIntoTheArchiveInTheSearchOrder)
+{
+    test::TempDir dir;
+    test::MakeDirs(dir / "src");
+    // Wine, like NTFS, reports names in an order that ignores letter case, which byte order
+    // does not ("B" < "_" < "a"); made out of order, in case a file system keeps that.
+    for (const char *name : {"take.D", "take._c", "take.a", "take.B", "take.e"})
+        test::WriteFile(dir / "src\\" + name, name);
+    const std::vector<std::string> order = SearchOrder(dir / "src");
+    std::vector<std::string> byteOrder = order;
+    std::sort(byteOrder.begin(), byteOrder.end());
+    ASSERT_EQ(byteOrder.size(), 5u);
+    if (order == byteOrder)
+        GTEST_SKIP() << "this file system reports these names in byte order";
+    EXPECT_EQ(Found(dir / "src", "*.*"), order);
+
+    test::WriteFile(dir / "kelvane.ini", JobIni(dir / "src", dir / "out"));
+    EXPECT_EQ(RunProgram(kelvane::io::Wide(KELVANE_BATCH_BINARY), L"--quiet", dir.path()), 0u);
+    Entries entries;
+    for (const std::string &name : order)
+        entries.emplace_back(name, name);
+    test::ExpectReadersAgree(dir / "out\\take.zip", entries);
 }
 
 } // namespace
