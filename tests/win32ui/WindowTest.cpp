@@ -551,21 +551,36 @@ TEST(Win32Window, SaveWritesWhatTheControlsHold)
     CArchiverDlg dialog;
     RunModal(dialog, [&](HWND main) {
         SetField(main, res::IDC_FILE_MASK, "take?.*");
-        SetField(main, res::IDC_SOURCE_FOLDER, "E:\\录像");
-        SetField(main, res::IDC_TARGET_FOLDER, "F:\\存档");
+        SetField(main, res::IDC_SOURCE_FOLDER, "E:\\takes");
         SetCheck(main, res::IDC_CREATE_SUB_FOLDER, false);
         SetCheck(main, res::IDC_KEEP_INDIVIDUAL, false);
         SetCheck(main, res::IDC_USE_TIMESTAMPS, true);
         SetCheck(main, res::IDC_SKIP_CONFLICTS, true);
         SetCheck(main, res::IDC_STORE_PATH_IN_ZIP, false);
         EXPECT_FALSE(FileExists(kSettingsFileName));
+        // The file is in the system's code page: a name no such code page but UTF-8 holds
+        // is refused, the field named, and nothing is written.
+        if (GetACP() != CP_UTF8) {
+            SetField(main, res::IDC_TARGET_FOLDER, "F:\\\xF0\x9F\x8E\xAC");
+            PostClick(main, res::IDC_SAVE_SETTINGS);
+            HWND box = WaitForOtherDialog(main, [&](HWND w) { return OwnedBy(w, main); });
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(Text(box), "Unable to save settings");
+            const std::string text = Text(Item(box, 0xFFFF));
+            EXPECT_NE(text.find("target folder"), std::string::npos) << text;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(WaitUntil(
+                [&] { return FindOtherDialog(main, [](HWND) { return true; }) == nullptr; }));
+            EXPECT_FALSE(FileExists(kSettingsFileName));
+        }
+        SetField(main, res::IDC_TARGET_FOLDER, "F:\\archive");
         Click(main, res::IDC_SAVE_SETTINGS);
     });
     JobSettings saved;
     ASSERT_TRUE(LoadSettingsFile(kSettingsFileName, saved));
     EXPECT_EQ(saved.fileMask, "take?.*");
-    EXPECT_EQ(saved.sourceFolder, "E:\\录像");
-    EXPECT_EQ(saved.targetFolder, "F:\\存档");
+    EXPECT_EQ(saved.sourceFolder, "E:\\takes");
+    EXPECT_EQ(saved.targetFolder, "F:\\archive");
     EXPECT_EQ(saved.createSubFolder, 0);
     EXPECT_EQ(saved.keepIndividual, 0);
     EXPECT_EQ(saved.useTimestamps, 1);
