@@ -57,6 +57,8 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     FindClose(find);
     std::sort(search.entries.begin(), search.entries.end(),
               [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
+    // The snapshot is kept for the whole run: not the room it grew into (up to twice its size).
+    search.entries.shrink_to_fit();
     return search;
 }
 
