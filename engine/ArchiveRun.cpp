@@ -55,11 +55,17 @@ bool IsSourceFile(const platform::DirEntry &entry)
     return !IsDotEntry(entry.name) && !entry.isDirectory && !IsTemporaryName(entry.name);
 }
 
-// A file of the source folder as the run handles it.
+// A file of the source folder as the run handles it: the folder and the name are the
+// run's (its paths and its snapshot of the folder), so that a million files cost no copies
+// of them.
 struct SourceFile
 {
-    std::string path; // source folder joined with the name
-    std::string name; // bare name, the entry name when paths are not stored
+    const std::string *folder; // the source folder
+    const std::string *name; // bare name, the entry name when paths are not stored
+
+    const std::string &Name() const { return *name; }
+    // The source folder joined with the name.
+    std::string Path() const { return platform::JoinPath(*folder, *name); }
 };
 
 struct MapEntry
@@ -83,7 +89,7 @@ public:
     void Add(const std::vector<SourceFile> &files)
     {
         for (const SourceFile &file : files)
-            Add(file.path);
+            Add(file.Path());
     }
 
 private:
@@ -134,6 +140,8 @@ public:
     const std::string &Path() const { return path_; }
     bool IsOpen() const { return handle_ != nullptr; }
     const std::vector<SourceFile> &Added() const { return added_; }
+    // Room for that many files, taken at once rather than grown into.
+    void Reserve(std::size_t files) { added_.reserve(files); }
 
     // Hands the archive over to be closed elsewhere, with the files added to it.
     ArchiveHandle Detach(std::vector<SourceFile> &added)
@@ -148,11 +156,12 @@ public:
     // A null handle (the open failed) adds nothing and reports failure.
     void Add(const SourceFile &file, bool storePath)
     {
-        const char *entryName = storePath ? nullptr : file.name.c_str();
-        if (ArchiveAddFile(handle_, file.path.c_str(), nullptr, 0, entryName))
+        const char *entryName = storePath ? nullptr : file.Name().c_str();
+        const std::string path = file.Path();
+        if (ArchiveAddFile(handle_, path.c_str(), nullptr, 0, entryName))
             added_.push_back(file);
         else
-            notArchived_.Add(file.path);
+            notArchived_.Add(path);
     }
 
     // True when the archive was open and is now complete at its name. When the close
@@ -205,6 +214,7 @@ public:
     PrivateArchive &operator=(const PrivateArchive &) = delete;
 
     void Add(const SourceFile &file, bool storePath) { archive_.Add(file, storePath); }
+    void Reserve(std::size_t files) { archive_.Reserve(files); }
     std::size_t FilesAdded() const { return archive_.Added().size(); }
 
     // Closes the archive and puts it at its name as `replacing` allows (`older`: the file
@@ -212,9 +222,11 @@ public:
     // be completed or was dropped, and its files are then reported as not archived.
     std::string Place(Replacing replacing, const FileIdentity &older)
     {
-        const std::vector<SourceFile> added = archive_.Added();
+        // The files are taken out, not copied: a single archive may hold a million.
+        std::vector<SourceFile> added;
+        ArchiveHandle handle = archive_.Detach(added);
         std::string placedAt;
-        if (archive_.Close())
+        if (ArchiveClose(&handle))
             placedAt = PlaceFinishedFile(privatePath_, finalPath_, older, replacing);
         else if (!privatePath_.empty())
             placement::RemoveFile(privatePath_);
@@ -264,7 +276,7 @@ public:
         next.path = archive.Path();
         ArchiveHandle handle = archive.Detach(next.files);
         for (const SourceFile &file : next.files)
-            next.bytes += platform::FileSize(file.path);
+            next.bytes += platform::FileSize(file.Path());
         while (closing_.size() >= AllowedAtOnce(next))
             SettleOldest();
         next.ticket = closers_.Start(handle);
@@ -351,7 +363,7 @@ private:
     void AddConflict(const SourceFile &file)
     {
         conflicts_.push_back(file);
-        report_.conflicts.push_back(file.path);
+        report_.conflicts.push_back(file.Path());
     }
     void ArchivePlaced(const std::string &path)
     {
@@ -384,8 +396,10 @@ private:
 bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry> &entries)
 {
     std::optional<PrivateArchive> single;
-    if (singleMode_)
+    if (singleMode_) {
         single.emplace(notArchived_, paths_.singleArchive);
+        single->Reserve(entries.size());
+    }
 
     bool completed = true;
     for (const platform::DirEntry &entry : entries) {
@@ -396,7 +410,7 @@ bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry
         if (!IsSourceFile(entry))
             continue;
         const NameParts parts = SplitFileName(entry.name);
-        const SourceFile file {platform::JoinPath(paths_.sourceFolder, entry.name), entry.name};
+        const SourceFile file {&paths_.sourceFolder, &entry.name};
         if (IsZipExtension(parts.extension)) {
             CopyZipFile(file);
         } else if (single) {
@@ -422,17 +436,17 @@ bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry
 void Archiver::CopyZipFile(const SourceFile &file)
 {
     progress_.Step();
-    const std::string copyTarget = platform::JoinPath(paths_.outputFolder, file.name);
+    const std::string copyTarget = platform::JoinPath(paths_.outputFolder, file.Name());
     // The single archive, put in place after the copies, would replace the copy: its name
     // counts as taken.
     const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
-    if (!taken && platform::CopyFileNoReplace(file.path, copyTarget)) {
+    if (!taken && platform::CopyFileNoReplace(file.Path(), copyTarget)) {
         placed_.insert(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
     } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
         // No conflict at all: the copy failed (a full disk, a source that went). Skipping
         // it like a conflict would lose the file without a word.
-        notArchived_.Add(file.path);
+        notArchived_.Add(file.Path());
     } else {
         AddConflict(file);
         if (!skipConflicts_)

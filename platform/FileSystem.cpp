@@ -165,6 +165,8 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     // std::string compares through char_traits<char>, which orders bytes as unsigned char.
     std::sort(entries.begin(), entries.end(),
               [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
+    // The snapshot is kept for the whole run: not the room it grew into (up to twice its size).
+    entries.shrink_to_fit();
     return search;
 }
 #endif

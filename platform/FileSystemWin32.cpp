@@ -53,7 +53,9 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     if (error != ERROR_NO_MORE_FILES)
         search.error = io::ErrnoFromWin32(error);
     FindClose(find);
-    // Not sorted: the files are taken in the order the system's search reports them.
+    // Not sorted: the files are taken in the order the system's search reports them. The
+    // snapshot is kept for the whole run: not the room it grew into (up to twice its size).
+    search.entries.shrink_to_fit();
     return search;
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <functional>
 
 namespace tamsorel {
 
@@ -91,9 +93,72 @@ std::string StoredName(const char *diskPath, const char *entryName)
     return name;
 }
 
+namespace {
+
+// Names are added to a block of this size while they fit; a longer one gets its own.
+constexpr std::size_t kNameBlock = std::size_t {64} << 10;
+constexpr std::size_t kCountBytes = 4;
+
+} // namespace
+
+std::string_view StoredNames::NameAt(std::uint64_t place) const
+{
+    const std::string &block = blocks_[static_cast<std::size_t>((place - 1) >> 32)];
+    const std::size_t offset = static_cast<std::size_t>((place - 1) & 0xffffffffu);
+    std::uint32_t size = 0;
+    std::memcpy(&size, block.data() + offset, kCountBytes);
+    return std::string_view(block.data() + offset + kCountBytes, size);
+}
+
+std::size_t StoredNames::SlotOf(std::string_view name) const
+{
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = std::hash<std::string_view>()(name) & mask;
+    while (slots_[slot] != 0 && NameAt(slots_[slot]) != name)
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+bool StoredNames::Contains(std::string_view name) const
+{
+    return !slots_.empty() && slots_[SlotOf(name)] != 0;
+}
+
+void StoredNames::Grow()
+{
+    std::vector<std::uint64_t> old(slots_.empty() ? 64 : 2 * slots_.size(), 0);
+    old.swap(slots_);
+    for (const std::uint64_t place : old)
+        if (place != 0)
+            slots_[SlotOf(NameAt(place))] = place;
+}
+
+void StoredNames::Take(const std::string &name)
+{
+    // At most three quarters full, so that a search meets a free slot soon.
+    if (4 * (count_ + 1) > 3 * slots_.size())
+        Grow();
+    const std::size_t slot = SlotOf(name);
+    if (slots_[slot] != 0)
+        return;
+    const std::size_t need = kCountBytes + name.size();
+    if (blocks_.empty() || blocks_.back().size() + need > blocks_.back().capacity()) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(kNameBlock, need));
+    }
+    std::string &block = blocks_.back();
+    const std::uint64_t place
+        = 1 + ((static_cast<std::uint64_t>(blocks_.size() - 1) << 32) | block.size());
+    const auto size = static_cast<std::uint32_t>(name.size());
+    block.append(reinterpret_cast<const char *>(&size), kCountBytes);
+    block.append(name);
+    slots_[slot] = place;
+    ++count_;
+}
+
 std::string StoredNames::Unique(const std::string &name) const
 {
-    if (taken_.count(name) == 0)
+    if (!Contains(name))
         return name;
     // " (2)" goes before the extension of the last level, if it has one.
     const std::string::size_type levelStart = name.rfind('/') + 1; // npos + 1 == 0
@@ -103,7 +168,7 @@ std::string StoredNames::Unique(const std::string &name) const
     for (unsigned long n = 2;; ++n) {
         std::string candidate
             = name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
-        if (taken_.count(candidate) == 0)
+        if (!Contains(candidate))
             return candidate;
     }
 }

@@ -3,8 +3,10 @@
 // How stored names are made: what goes into the archive is always a relative path with
 // "/" between levels that cannot climb out of the folder it is extracted to.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 namespace tamsorel {
@@ -31,10 +33,20 @@ class StoredNames
 public:
     // name itself when it is still free, else the first free numbered form of it.
     std::string Unique(const std::string &name) const;
-    void Take(const std::string &name) { taken_.insert(name); }
+    void Take(const std::string &name);
 
 private:
-    std::unordered_set<std::string> taken_;
+    // Each name is kept once, as its bytes after their count, in blocks that are never
+    // copied as they fill; a table of their places (open addressing) finds them. An archive
+    // of a million entries holds its names in a few bytes more than the names themselves.
+    bool Contains(std::string_view name) const;
+    std::string_view NameAt(std::uint64_t place) const;
+    std::size_t SlotOf(std::string_view name) const; // where name is, or the free slot for it
+    void Grow();
+
+    std::vector<std::string> blocks_;
+    std::vector<std::uint64_t> slots_; // 0: free; else 1 + block index << 32 | offset
+    std::size_t count_ = 0;
 };
 
 // True for a well-formed UTF-8 string that holds at least one non-ASCII character: only

@@ -14,6 +14,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sched.h>
 #include <sys/mman.h>
 #endif
 
@@ -29,10 +30,12 @@ constexpr std::size_t kMapFrom = std::size_t {1} << 20;
 constexpr std::size_t kChunkSize = std::size_t {1} << 20;
 constexpr std::size_t kWindowSize = std::size_t {32} << 10;
 constexpr std::size_t kChunkRoom = 2 * kChunkSize + kWindowSize;
-// Chunks of a large entry in flight at most: enough to keep two workers busy; all of them
-// fit in the pool of buffers kept for reuse.
-constexpr std::size_t kChunksInFlight = 8;
-constexpr std::size_t kChunkPoolSize = kChunksInFlight + 1;
+// Chunks of a large entry in flight at most, beyond one per worker: enough to keep the
+// workers busy while the caller reads the next; the budget of bytes bounds them too. A pool
+// of buffers up to that many is kept for reuse.
+constexpr std::size_t kChunksBeyondWorkers = 6;
+// Each worker's share of the budget: a chunk it deflates (input and output) and one waiting.
+constexpr std::size_t kWorkerShare = 2 * kChunkRoom;
 // A final empty block with fixed codes: ends a deflate stream whose last block was flushed to
 // a byte boundary without being marked final.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
@@ -105,7 +108,38 @@ private:
     ByteSource &rest_;
 };
 
+std::size_t ChunksInFlight(const PipelineLimits &limits)
+{
+    return limits.workers + kChunksBeyondWorkers;
+}
+
 } // namespace
+
+unsigned AvailableProcessors()
+{
+    unsigned count = 0;
+#ifdef _WIN32
+    DWORD_PTR process = 0, system = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system))
+        for (; process != 0; process &= process - 1)
+            ++count;
+#else
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        count = static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    if (count == 0) // more processors than the mask can say, or no answer
+        count = std::thread::hardware_concurrency();
+    return std::max(count, 1u);
+}
+
+unsigned WorkerCount(unsigned processors, std::size_t bytesInFlight)
+{
+    const std::size_t byBudget = bytesInFlight / kWorkerShare;
+    return static_cast<unsigned>(
+        std::max<std::size_t>(std::min<std::size_t>(processors, byBudget), 1));
+}
 
 class ArchivePipeline::Buffer
 {
@@ -313,7 +347,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 
     // The first chunk decides for the whole entry, as a media file's start tells what the
     // rest is like.
-    Reserve(kChunkRoom, kChunksInFlight);
+    Reserve(kChunkRoom, ChunksInFlight(limits_));
     Item first;
     bool firstHeld = true;
     struct Guard
@@ -382,7 +416,7 @@ ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info
             job->items.push_back(std::move(item));
             Enqueue(std::move(job));
 
-            Reserve(kChunkRoom, kChunksInFlight);
+            Reserve(kChunkRoom, ChunksInFlight(limits_));
             item = Item();
             std::int64_t n = -1;
             try {
@@ -567,7 +601,7 @@ void ArchivePipeline::WriteReady(std::unique_lock<std::mutex> &lock)
         const std::size_t entries = job->items.size();
         lock.lock();
         for (Item &item : job->items)
-            if (item.chunk && chunkPool_.size() < kChunkPoolSize)
+            if (item.chunk && chunkPool_.size() < ChunksInFlight(limits_) + 1)
                 chunkPool_.push_back(std::move(item.input));
         lock.unlock();
         job.reset();

@@ -1,14 +1,14 @@
 #pragma once
 
-// The archive's entries on two cores. An add reads its file on the caller's thread, so a
-// file that cannot be read fails its add at once and leaves nothing behind; worker threads
-// then compress the data and write the entries in the order in which they were added.
-// Files up to a limit are read whole and deflated in one call (Deflate.h), small ones
-// handed over in batches. Larger files are read in 1 MiB chunks after everything before them
-// has been written; the workers deflate the chunks in parallel (zlib, each chunk primed with
-// the end of the one before, as pigz does), or, when the first chunk shows the data will not
-// shrink, the caller stores it directly. Data that deflate would not shrink is stored. The
-// bytes held in buffers at any time are bounded, whatever the sizes of the files.
+// The archive's entries on every core the process may use. An add reads its file on the caller's
+// thread, so a file that cannot be read fails its add at once and leaves nothing behind; worker
+// threads then compress the data and write the entries in the order in which they were added. Files
+// up to a limit are read whole and deflated in one call (Deflate.h), small ones handed over in
+// batches. Larger files are read in 1 MiB chunks after everything before them has been written; the
+// workers deflate the chunks in parallel (zlib, each chunk primed with the end of the one before,
+// as pigz does), or, when the first chunk shows the data will not shrink, the caller stores it
+// directly. Data that deflate would not shrink is stored. The bytes held in buffers at any time are
+// bounded, whatever the sizes of the files.
 
 #include "tamsorel/OutputSink.h"
 #include "tamsorel/ZipWriter.h"
@@ -24,6 +24,16 @@
 #include <vector>
 
 namespace tamsorel {
+
+// The processors this process may run on: its affinity (taskset, start /affinity), else
+// every processor there is; at least 1.
+unsigned AvailableProcessors();
+
+// Compression workers for that many processors when at most bytesInFlight are held in
+// buffers: one per processor, but only as many as the budget gives a chunk to work on and
+// one waiting each (more would only wait for room, and each costs its deflate state).
+// At least 1.
+unsigned WorkerCount(unsigned processors, std::size_t bytesInFlight);
 
 struct PipelineLimits
 {
@@ -41,7 +51,7 @@ struct PipelineLimits
     std::size_t batchEntries = 64;
     std::size_t batchBytes = std::size_t {1} << 20;
     // Threads that compress and write; 0 does everything on the caller's thread.
-    unsigned workers = 2;
+    unsigned workers = WorkerCount(AvailableProcessors(), bytesInFlight);
 };
 
 class ArchivePipeline

@@ -2,6 +2,8 @@
 
 #include "tamsorel/EntryName.h"
 
+#include <algorithm>
+
 namespace tamsorel {
 
 void SetEntryTime(EntryInfo &info, std::time_t mtime)
@@ -20,7 +22,29 @@ void SetEntryTime(EntryInfo &info, const struct tm &time)
     zip::PackDosTime(normal, info.dosTime, info.dosDate);
 }
 
+namespace {
+
+// The central directory grows in blocks up to this size.
+constexpr std::size_t kDirectoryBlock = std::size_t {1} << 20;
+
+} // namespace
+
 ZipWriter::ZipWriter(OutputSink &sink) : out_(sink) { }
+
+void ZipWriter::KeepCentralHeader(const zip::EntryRecord &e)
+{
+    header_.clear();
+    zip::AppendCentralHeader(e, header_);
+    if (directory_.empty() || directory_.back().size() + header_.size() > kDirectoryBlock)
+        directory_.emplace_back();
+    std::vector<unsigned char> &block = directory_.back();
+    // A block grows by doubling up to its size, never beyond.
+    if (block.capacity() < block.size() + header_.size())
+        block.reserve(std::min(std::max(2 * block.capacity(), block.size() + header_.size()),
+                               kDirectoryBlock));
+    block.insert(block.end(), header_.begin(), header_.end());
+    ++entryCount_;
+}
 
 bool ZipWriter::StartEntry(const EntryInfo &info, zip::EntryRecord &e)
 {
@@ -60,7 +84,7 @@ ZipWriter::AddResult ZipWriter::AddPrepared(const EntryInfo &info, const Prepare
     e.compressedSize = data.size;
     if (!WriteLocalHeader(e, false) || !out_.Write(data.data, data.size))
         return AddResult::WriteFailed;
-    entries_.push_back(std::move(e));
+    KeepCentralHeader(e);
     return AddResult::Added;
 }
 
@@ -93,7 +117,7 @@ ZipWriter::AddResult ZipWriter::EndEntry(bool deflated, std::uint32_t crc, std::
     e.compressedSize = out_.Offset() - currentDataStart_;
     if (!WriteLocalHeader(e, true))
         return AddResult::WriteFailed;
-    entries_.push_back(std::move(e));
+    KeepCentralHeader(e);
     current_ = zip::EntryRecord();
     return AddResult::Added;
 }
@@ -111,12 +135,9 @@ bool ZipWriter::Finish()
         return false;
     zip::DirectoryRecord directory;
     directory.offset = out_.Offset();
-    directory.entries = entries_.size();
-    for (const zip::EntryRecord &e : entries_) {
-        header_.clear();
-        zip::AppendCentralHeader(e, header_);
-        out_.Write(header_.data(), header_.size());
-    }
+    directory.entries = entryCount_;
+    for (const std::vector<unsigned char> &block : directory_)
+        out_.Write(block.data(), block.size());
     directory.size = out_.Offset() - directory.offset;
     header_.clear();
     zip::AppendEndRecords(directory, header_);

@@ -3,8 +3,8 @@
 // The zip writer proper: writes entries into a sink, one after the other, and finishes the
 // archive with its central directory. An entry's data is handed over either in full or in
 // pieces (see ArchivePipeline), already compressed or to be stored. Memory use does not
-// depend on the size of the files; it grows only with the number of entries (one small
-// record each).
+// depend on the size of the files; it grows only with the number of entries: each one's
+// central header, kept as the bytes that will be written.
 
 #include "tamsorel/BufferedOutput.h"
 #include "tamsorel/Compression.h"
@@ -72,18 +72,23 @@ public:
     // Writes the central directory and the end records, then flushes and syncs the sink.
     bool Finish();
     bool Failed() const { return out_.Failed(); }
-    std::size_t EntryCount() const { return entries_.size(); }
+    std::size_t EntryCount() const { return entryCount_; }
 
 private:
     // The record of a new entry at the current offset; false when the name cannot be stored.
     bool StartEntry(const EntryInfo &info, zip::EntryRecord &entry);
     // Writes the entry's local header, or rewrites it at its offset.
     bool WriteLocalHeader(const zip::EntryRecord &entry, bool rewrite);
+    // Keeps the central header of an entry that is complete.
+    void KeepCentralHeader(const zip::EntryRecord &entry);
 
     BufferedOutput out_;
     zip::EntryRecord current_; // the entry between BeginEntry and EndEntry
     std::uint64_t currentDataStart_ = 0;
-    std::vector<zip::EntryRecord> entries_;
+    // The central directory so far, in blocks of bounded size: a million entries neither
+    // copy it all over again as it grows nor need one block of that size.
+    std::vector<std::vector<unsigned char>> directory_;
+    std::size_t entryCount_ = 0;
     std::vector<unsigned char> header_; // reused for every header
 };
 

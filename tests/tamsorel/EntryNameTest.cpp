@@ -93,3 +93,18 @@ TEST(Utf8FlagTest, OnlyForWellFormedNonAsciiNames)
     EXPECT_FALSE(NeedsUtf8Flag("\x80x")); // stray continuation byte
     EXPECT_FALSE(NeedsUtf8Flag("\xc3\xa9\xff")); // good, then bad
 }
+
+TEST(StoredNamesTest, EveryNameTakenStaysTakenAsTheSetGrows)
+{
+    tamsorel::StoredNames names;
+    const auto name = [](int i) { return "clip" + std::to_string(i) + ".avi"; };
+    for (int i = 0; i < 20000; ++i) {
+        ASSERT_EQ(names.Unique(name(i)), name(i));
+        names.Take(name(i));
+    }
+    names.Take(std::string(70000, 'x')); // longer than a block of names
+    for (int i = 0; i < 20000; i += 7)
+        EXPECT_EQ(names.Unique(name(i)), "clip" + std::to_string(i) + " (2).avi");
+    EXPECT_EQ(names.Unique(std::string(70000, 'x')), std::string(70000, 'x') + " (2)");
+    EXPECT_EQ(names.Unique("clip20000.avi"), "clip20000.avi");
+}

@@ -1,6 +1,6 @@
-// The two-core pipeline: store-or-deflate per entry, the whole-buffer and streaming paths
-// and their boundary, order across threads, failures on either side, and the bound on the
-// memory held in flight.
+// The pipeline: its workers per processor, store-or-deflate per entry, the whole-buffer and
+// streaming paths and their boundary, order across threads, failures on either side, and the bound
+// on the memory held in flight.
 
 #include "tamsorel/Pipeline.h"
 #include "RawZip.h"
@@ -16,7 +16,11 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
-#ifndef _WIN32
+#include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sched.h>
 #include <sys/resource.h>
 #endif
 #include <unistd.h>
@@ -495,4 +499,48 @@ TEST(PipelineTest, BytesInFlightStayWithinTheBound)
     EXPECT_GT(peak, std::size_t {2} << 20) << "two entries, input and output, at least";
     EXPECT_LE(peak, limits.bytesInFlight);
     ExpectContents(archive, inputs);
+}
+
+TEST(PipelineTest, WorkersFollowTheProcessorsWithinTheMemoryBudget)
+{
+    using tamsorel::AvailableProcessors;
+    using tamsorel::WorkerCount;
+    const std::size_t budget = PipelineLimits().bytesInFlight;
+    EXPECT_EQ(WorkerCount(1, budget), 1u);
+    EXPECT_EQ(WorkerCount(2, budget), 2u);
+    EXPECT_EQ(WorkerCount(16, budget), 16u);
+    // Many processors: as many workers as the budget gives room, not one per processor.
+    EXPECT_LT(WorkerCount(64, budget), 64u);
+    EXPECT_EQ(WorkerCount(64, budget), WorkerCount(128, budget));
+    EXPECT_EQ(WorkerCount(64, std::size_t {1} << 20), 1u);
+    EXPECT_EQ(WorkerCount(0, budget), 1u);
+
+    // The affinity is what counts: limited to one processor, the pipeline takes one worker.
+#ifdef _WIN32
+    const HANDLE self = GetCurrentProcess();
+    DWORD_PTR mask = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(self, &mask, &system));
+    ASSERT_TRUE(SetProcessAffinityMask(self, mask & (~mask + 1)));
+    const unsigned limited = AvailableProcessors();
+    const unsigned workers = PipelineLimits().workers;
+    SetProcessAffinityMask(self, mask);
+#else
+    unsigned limited = 0, workers = 0;
+    std::thread([&] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+        int first = 0;
+        while (!CPU_ISSET(first, &set))
+            ++first;
+        CPU_ZERO(&set);
+        CPU_SET(first, &set);
+        ASSERT_EQ(sched_setaffinity(0, sizeof set, &set), 0);
+        limited = AvailableProcessors();
+        workers = PipelineLimits().workers;
+    }).join();
+#endif
+    EXPECT_EQ(limited, 1u);
+    EXPECT_EQ(workers, 1u);
+    EXPECT_EQ(PipelineLimits().workers, WorkerCount(AvailableProcessors(), budget));
 }
