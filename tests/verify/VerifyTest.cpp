@@ -32,15 +32,16 @@ private:
     std::function<void(AfterRunWindow &)> afterRun_;
 };
 
-// Every file under a folder with its bytes and modification time.
-std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>>
-Snapshot(const std::string &folder)
+// Every file under a folder with a hash of its bytes and its modification time.
+using Files = std::map<std::string, std::pair<std::size_t, std::filesystem::file_time_type>>;
+Files Snapshot(const std::string &folder)
 {
-    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> files;
+    Files files;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
         if (entry.is_regular_file())
             files[entry.path().string()]
-                = {ReadFile(entry.path().string()), std::filesystem::last_write_time(entry.path())};
+                = {std::hash<std::string> {}(ReadFile(entry.path().string())),
+                   std::filesystem::last_write_time(entry.path())};
     return files;
 }
 
@@ -173,7 +174,7 @@ TEST_F(VerifyTest, TruncatedArchiveIsCaught)
 
 TEST_F(VerifyTest, VerifyingChangesNoFile)
 {
-    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> before;
+    Files before;
     EXPECT_EQ(Run(ProgressStyle::None,
                   [&](AfterRunWindow &) {
                       before = Snapshot(dir.path());
