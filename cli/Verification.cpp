@@ -2,6 +2,7 @@
 
 #include "cli/BatchOptions.h"
 #include "io/Io.h"
+#include "platform/FileSystem.h"
 #include "verify/StorageFile.h"
 #include "verify/ZipCheck.h"
 
@@ -71,11 +72,18 @@ public:
             static const std::vector<std::string> none;
             const std::vector<std::string> &sources
                 = i < report.archiveSources.size() ? report.archiveSources[i] : none;
-            VerifyArchive(report.archivesPlaced[i], sources);
+            const long long before = pos_;
+            VerifyArchive(report.archivesPlaced[i], report.sourceFolder, sources);
+            // An archive that failed part-way still moves the bar by all its files.
+            pos_ = before + static_cast<long long>(sources.size());
         }
-        for (std::size_t i = 0; i < report.copiesPlaced.size() && !outcome_.stopped; ++i)
+        for (std::size_t i = 0; i < report.copiesPlaced.size() && !outcome_.stopped; ++i) {
             VerifyCopy(report.copiesPlaced[i],
-                       i < report.copySources.size() ? report.copySources[i] : std::string());
+                       platform::JoinPath(report.sourceFolder,
+                                          i < report.copySources.size() ? report.copySources[i]
+                                                                        : std::string()));
+            Step();
+        }
         Draw(true);
         EndBarLine();
         Summarise();
@@ -83,7 +91,8 @@ public:
     }
 
 private:
-    void VerifyArchive(const std::string &path, const std::vector<std::string> &sources)
+    void VerifyArchive(const std::string &path, const std::string &folder,
+                       const std::vector<std::string> &sources)
     {
         verify::StorageFile file;
         std::string error;
@@ -96,10 +105,10 @@ private:
             if (entry.index >= sources.size())
                 return "it holds more entries than the " + Count(sources.size(), "file", "files")
                     + " the run added to it";
-            const std::string &source = sources[entry.index];
+            const std::string source = platform::JoinPath(folder, sources[entry.index]);
             const std::string where
                 = "entry " + std::to_string(entry.index + 1) + " (" + entry.name + ")";
-            if (!NameFits(entry.name, BareName(source)))
+            if (!NameFits(entry.name, sources[entry.index]))
                 return where + " is not the file the run added there, " + source;
             struct stat status
             { };
@@ -150,7 +159,6 @@ private:
             outcome_.stopped = true;
             return;
         }
-        Step();
         if (!result.problem.empty()) {
             Failed(path, result.problem + " (" + source + ")");
             return;

@@ -362,7 +362,7 @@ private:
             std::vector<std::string> &sources = report_.archiveSources.emplace_back();
             sources.reserve(added.size());
             for (const SourceFile &file : added)
-                sources.push_back(file.path);
+                sources.push_back(file.name); // bare names: short ones take no heap
         }
     }
     // Takes the outcome of a per-name archive's close: its files are placed, or lost.
@@ -439,7 +439,7 @@ void Archiver::CopyZipFile(const SourceFile &file)
         placed_.insert(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
         if (report_.keepSources)
-            report_.copySources.push_back(file.path);
+            report_.copySources.push_back(file.name);
     } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
         // No conflict at all: the copy failed (a full disk, a source that went). Skipping
         // it like a conflict would lose the file without a word.
@@ -609,6 +609,8 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     }
     const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
+    if (report.keepSources)
+        report.sourceFolder = paths.sourceFolder;
 
     const std::string levelNotMade = CreateTargetPath(window, settings.targetFolder);
     if (!levelNotMade.empty())
