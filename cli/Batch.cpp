@@ -3,12 +3,27 @@
 #include "cli/StopSignals.h"
 #include "cli/Verification.h"
 #include "engine/ArchiveRun.h"
+#include "io/Io.h"
+#include "platform/FileSystem.h"
 #include "settings/JobSettings.h"
 #include "settings/SettingsFile.h"
 
 #include <unistd.h>
 
 namespace kelvane::batch {
+
+namespace {
+
+constexpr const char *kSourceNotFoundCaption = "Source folder not found";
+
+// True when path names a folder (a link to one counts).
+bool IsFolder(const std::string &path)
+{
+    struct stat status;
+    return io::Stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+} // namespace
 
 ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal)
 {
@@ -75,6 +90,17 @@ int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostr
     } else {
         // As the window does: "kelvane.ini" in the current directory, the defaults without.
         LoadSettings(settings);
+    }
+
+    // A missing source folder (a card not inserted, a share not mounted, a typo) is no
+    // empty run: a scheduled job would fail in silence every night. Nothing is created.
+    // An empty setting names the root, as the search takes it.
+    const std::string source = platform::NativeFolder(settings.sourceFolder);
+    if (!IsFolder(source.empty() ? std::string(1, platform::kNativeSeparator) : source)) {
+        err << kProgramName << ": " << kSourceNotFoundCaption << '\n'
+            << source << '\n'
+            << std::flush;
+        return kExitReported;
     }
 
     const ProgressStyle style = ChooseStyle(options, errIsTerminal);

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "resources/Version.h"
+
 #include <string>
 #include <vector>
 
 namespace kelvane::batch {
 
 inline constexpr const char *kProgramName = "kelvane-batch";
-inline constexpr const char *kVersionLine = "kelvane-batch 1.0";
+inline constexpr const char *kVersionLine = "kelvane-batch " KELVANE_VERSION;
 
 // Exit statuses of the batch program.
 inline constexpr int kExitClean = 0; // every matching file was placed, nothing reported

@@ -78,9 +78,16 @@ void ResetAfterRun(RunWindow &window);
 
 // Creates every missing level of the target path; shows its own message on failure.
 // Both "/" and "\" separate levels; leading separators are kept ("/" for an absolute
-// path, "//" for a network path). Returns the level that could neither be made nor found,
-// empty when every level is there.
+// path, "//" for a network path), and levels are made only below TargetRootLength.
+// Returns the level that could neither be made nor found, empty when every level is there.
 std::string CreateTargetPath(RunWindow &window, const std::string &targetPath);
+
+// How many bytes at the start of a target path name a place that is never made nor
+// searched, below which levels are made. On Windows: a drive ("E:" of "E:\Archive"), the
+// share of a network path ("\\server\share", "\\?\UNC\server\share") and the volume of a
+// "\\?\" or "\\.\" path ("\\?\C:"); 0 for every other path. On POSIX always 0:
+// "//server/share" is a path like any other there.
+std::size_t TargetRootLength(const std::string &targetPath);
 
 // "_%Y%m%d_%H%M%S" in local time, now or at the given time.
 std::string MakeRunStamp();
@@ -119,6 +126,7 @@ RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp
 
 // The last non-empty level of a folder setting: "Clips" of "D:\Clips" and of "D:\Clips\".
 // Both "/" and "\" separate levels. Empty when the setting holds nothing but separators.
+// On Windows a drive root names its letter: "E" of "E:\".
 std::string SourceNameOf(const std::string &folderSetting);
 
 // A bare file name split at its last ".": the extension keeps the "."; the base name is

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace kelvane {
@@ -14,7 +15,14 @@ std::string SourceNameOf(const std::string &folderSetting)
         return {};
     const std::size_t last = folderSetting.find_last_of("/\\", end);
     const std::size_t start = last == std::string::npos ? 0 : last + 1;
-    return folderSetting.substr(start, end + 1 - start);
+    std::string name = folderSetting.substr(start, end + 1 - start);
+#ifdef _WIN32
+    // A drive root ("E:\", a memory card) is named after its letter: "E:" can name neither
+    // a folder nor an archive. A share's root ("\\nas\clips\") is named after the share.
+    if (name.size() == 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+        name.pop_back();
+#endif
+    return name;
 }
 
 RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp)

@@ -2,9 +2,47 @@
 
 #include "platform/FileSystem.h"
 
+#include <cctype>
 #include <ctime>
+#include <utility>
 
 namespace kelvane {
+
+std::size_t TargetRootLength(const std::string &targetPath)
+{
+#ifdef _WIN32
+    using platform::IsSeparator;
+    const std::size_t size = targetPath.size();
+    // A drive ("E:\"): the root of an empty card or stick holds no entry at all, so a
+    // search could not tell it from a missing one. "E:x" is relative to E:'s current folder.
+    if (size >= 2 && std::isalpha(static_cast<unsigned char>(targetPath[0])) && targetPath[1] == ':'
+        && (size == 2 || IsSeparator(targetPath[2])))
+        return 2;
+    if (size < 2 || !IsSeparator(targetPath[0]) || !IsSeparator(targetPath[1]))
+        return 0;
+    // The next level at or after pos: where it starts (past any separators) and ends.
+    const auto level = [&](std::size_t pos) {
+        while (pos < size && IsSeparator(targetPath[pos]))
+            ++pos;
+        std::size_t end = pos;
+        while (end < size && !IsSeparator(targetPath[end]))
+            ++end;
+        return std::pair<std::string, std::size_t>(targetPath.substr(pos, end - pos), end);
+    };
+    const auto [prefix, afterPrefix] = level(2);
+    if (prefix != "?" && prefix != ".")
+        return level(afterPrefix).second; // \\server\share
+    auto [device, afterDevice] = level(afterPrefix);
+    for (char &c : device)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (device != "UNC")
+        return afterDevice; // \\?\C:
+    return level(level(afterDevice).second).second; // \\?\UNC\server\share
+#else
+    (void)targetPath;
+    return 0;
+#endif
+}
 
 std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
 {
@@ -12,11 +50,19 @@ std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
     const std::size_t size = targetPath.size();
 
     // Keep the start of an absolute path ("/a") or a network path ("\\host\share"), so
-    // that the levels are made where the run will write, not under the current folder.
-    std::size_t pos = 0;
-    while (pos < size && IsSeparator(targetPath[pos]))
-        ++pos;
-    std::string built = pos == 0 ? "" : pos == 1 ? "/" : "//";
+    // that the levels are made where the run will write, not under the current folder. A
+    // drive, a share or a "\\?\" volume is no level: neither made nor searched, it is where
+    // the levels start.
+    std::size_t pos = TargetRootLength(targetPath);
+    std::string built;
+    if (pos > 0) {
+        built = platform::NativeFolder(std::string_view(targetPath).substr(0, pos));
+        built += platform::kNativeSeparator;
+    } else {
+        while (pos < size && IsSeparator(targetPath[pos]))
+            ++pos;
+        built = pos == 0 ? "" : pos == 1 ? "/" : "//";
+    }
 
     while (pos < size) {
         std::size_t end = pos;

@@ -3,6 +3,7 @@
 
 #include "placement/Placement.h"
 
+#include "io/Io.h"
 #include "placement/NativeFiles.h"
 
 #include <algorithm>
@@ -51,6 +52,13 @@ bool Outcome(bool done, bool open, std::error_code &error)
     return done;
 }
 
+// Paths in native form end a level only at a native separator: on POSIX a "\" is an
+// ordinary character of a file name ("a\b.avi"), on Windows both end a level.
+bool EndsLevel(char c)
+{
+    return c != '\0' && std::string_view(io::kPathSeparators).find(c) != std::string_view::npos;
+}
+
 } // namespace
 
 bool IsTempName(std::string_view name)
@@ -84,12 +92,12 @@ std::string JoinPath(std::string_view folder, std::string_view name)
 std::string FolderOf(std::string_view path)
 {
     std::size_t slash = path.size();
-    while (slash > 0 && !IsSeparator(path[slash - 1]))
+    while (slash > 0 && !EndsLevel(path[slash - 1]))
         --slash;
     if (slash == 0)
         return ".";
     std::size_t end = slash - 1;
-    while (end > 0 && IsSeparator(path[end - 1]))
+    while (end > 0 && EndsLevel(path[end - 1]))
         --end; // "a//b" is in "a"
     return end == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, end));
 }
@@ -97,7 +105,7 @@ std::string FolderOf(std::string_view path)
 std::string_view BaseNameOf(std::string_view path)
 {
     std::size_t start = path.size();
-    while (start > 0 && !IsSeparator(path[start - 1]))
+    while (start > 0 && !EndsLevel(path[start - 1]))
         --start;
     return path.substr(start);
 }

@@ -44,10 +44,11 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 
 // The folder that holds path, as a path that names it: "." for a bare name, the root
 // itself for a name directly in it ("/a" gives "/"), else everything before the last
-// separator ("a/b/c" gives "a/b").
+// separator ("a/b/c" gives "a/b"). The path is in native form: on POSIX only "/" ends a
+// level, so "out/a\b.zip" is the file "a\b.zip" in "out".
 std::string FolderOf(std::string_view path);
 
-// The last level of path: everything after its last separator.
+// The last level of path (in native form): everything after its last separator.
 std::string_view BaseNameOf(std::string_view path);
 
 // ---- UTF-8 ----

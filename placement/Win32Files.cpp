@@ -1,15 +1,16 @@
 // The placement layer's file operations on Windows. A Handle is a descriptor of io/Io.h
 // (whose Win32 implementation holds the real HANDLE), so that the archive back end writes
-// through the same calls on both platforms. Paths are UTF-8 here and UTF-16 at the call.
+// through the same calls on both platforms; a folder lock's Handle is its mutex. Paths are
+// UTF-8 here and UTF-16 at the call.
 
 #include "placement/NativeFiles.h"
 
 #include "io/Io.h"
 #include "io/Win32.h"
 
-#include <chrono>
+#include <cwchar>
 #include <random>
-#include <thread>
+#include <string>
 #include <vector>
 
 namespace kelvane::placement::native {
@@ -324,23 +325,53 @@ bool Truncate(Handle handle, std::uint64_t size)
     return io::Ftruncate(Fd(handle), static_cast<off_t>(size)) == 0;
 }
 
+// A byte-range lock on a folder handle is not known to hold on NTFS or on shares, so the
+// lock is a named mutex keyed by the folder's identity (volume serial number and file
+// index): every spelling of the folder (a drive letter, a mapped letter, a "\\?\" path)
+// meets the same one, and two runs on this machine exclude each other. A mutex is held by
+// a thread and may be taken again by it, so nested locks in one thread never wait.
 Handle LockFolder(const std::string &folder)
 {
-    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
+    const HANDLE directory
+        = CreateFileW(io::WidePath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (directory == INVALID_HANDLE_VALUE)
         return kNoHandle;
-    constexpr int kTries = 2000; // about two seconds
-    for (int attempt = 0; attempt < kTries; ++attempt) {
-        if (io::Flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(directory, &info) != 0;
+    CloseHandle(directory);
+    if (!known)
+        return kNoHandle;
+    wchar_t key[64];
+    swprintf(key, sizeof key / sizeof key[0], L"kelvane-folder-%08lx-%08lx%08lx",
+             info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+    // Every session's runs meet in the global namespace; where it is refused, this
+    // session's runs still meet in their own.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Global\\") + key).c_str());
+    if (mutex == nullptr)
+        mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Local\\") + key).c_str());
+    if (mutex == nullptr)
+        return kNoHandle;
+    // A lock held far longer than a rename takes is not waited for: a deadline, not a
+    // count of sleeps that the system's timer tick would stretch. A holder that ended
+    // without releasing (WAIT_ABANDONED) leaves the lock to this run.
+    constexpr DWORD kWaitMilliseconds = 2000; // about two seconds
+    const DWORD waited = WaitForSingleObject(mutex, kWaitMilliseconds);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return kNoHandle;
     }
-    return fd;
+    return reinterpret_cast<Handle>(mutex);
 }
 
 void UnlockFolder(Handle handle)
 {
-    Close(handle); // releases the lock
+    if (handle == kNoHandle)
+        return;
+    const HANDLE mutex = reinterpret_cast<HANDLE>(handle);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
 }
 
 bool SyncHandle(Handle handle)

@@ -38,7 +38,9 @@ bool MatchMask(std::string_view mask, std::string_view name);
 // One-level wildcard search of folder: entries whose names match mask, including "."
 // and ".." when they match, directories and regular files (a link counts as what it
 // points to); FIFOs, sockets, devices and dangling links are left out. Sorted in
-// ascending unsigned byte order of name; a snapshot taken when the search starts.
+// ascending unsigned byte order of name (POSIX, whose directory order is arbitrary); on
+// Windows in the order the system's search reports them. A snapshot taken when the search
+// starts.
 // A folder that cannot be read gives an empty list. A link loop counts as dangling. An
 // empty folder means the root "/", matching JoinPath (the classic "\*.*").
 std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mask);

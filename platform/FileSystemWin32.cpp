@@ -4,13 +4,11 @@
 #include "io/Io.h"
 #include "io/Win32.h"
 
-#include <algorithm>
-
 namespace kelvane::platform {
 
 // The one-level search with Windows' own wildcards ("*.*" also takes names without a dot,
-// letter case is the file system's). Links count as what they lead to; one that leads
-// nowhere is left out.
+// letter case is the file system's), in the order the search reports them. Links count as
+// what they lead to; one that leads nowhere is left out.
 FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
 {
     FolderSearch search;
@@ -55,8 +53,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     if (error != ERROR_NO_MORE_FILES)
         search.error = io::ErrnoFromWin32(error);
     FindClose(find);
-    std::sort(search.entries.begin(), search.entries.end(),
-              [](const DirEntry &a, const DirEntry &b) { return a.name < b.name; });
+    // Not sorted: the files are taken in the order the system's search reports them.
     return search;
 }
 

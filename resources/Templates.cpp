@@ -1,5 +1,7 @@
 #include "resources/Resources.h"
 
+#include "resources/Version.h"
+
 namespace kelvane::res {
 
 namespace {
@@ -16,7 +18,7 @@ DialogTemplate MakeMainDialog()
 {
     DialogTemplate d;
     d.id = IDD_MAIN_DIALOG;
-    d.caption = "Kelvane 1.0";
+    d.caption = "Kelvane " KELVANE_VERSION;
     d.style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME
         | DS_SETFONT;
     d.exStyle = WS_EX_APPWINDOW;
@@ -66,7 +68,7 @@ DialogTemplate MakeAboutBox()
     d.controls = {
         {IDC_STATIC, ControlKind::Icon, kChild | SS_ICON, "", 11, 17, 21, 20, IDR_MAINFRAME},
         {IDC_STATIC, ControlKind::Static, kChild | SS_LEFT | SS_NOPREFIX | WS_GROUP,
-         "Kelvane Version 1.0", 40, 10, 119, 8},
+         "Kelvane Version " KELVANE_VERSION, 40, 10, 119, 8},
         {IDOK, ControlKind::PushButton, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, "OK",
          178, 7, 50, 14},
     };

@@ -9,6 +9,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <utility>
+
+#ifdef _WIN32
+#include "io/Win32.h"
+#endif
 
 namespace kelvane {
 
@@ -80,6 +85,51 @@ bool Failed(std::string *why, const std::string &reason)
         *why = reason;
     return false;
 }
+
+// The file's text is in the system's ANSI code page on Windows, as it has always been there;
+// inside, every string is UTF-8. Elsewhere, and where the code page is UTF-8, the bytes are
+// taken as they stand.
+#ifdef _WIN32
+bool CodePageIsUtf8()
+{
+    return GetACP() == CP_UTF8;
+}
+
+// A value of the file, in the code page, as UTF-8.
+std::string FromFileText(const std::string &bytes)
+{
+    if (bytes.empty() || CodePageIsUtf8())
+        return bytes;
+    const int size
+        = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
+                            size);
+    return io::Utf8(wide);
+}
+
+// A value for the file, in the code page; false when the code page cannot hold one of its
+// characters (no look-alike stands in for it: a folder so named would be another one).
+bool ToFileText(const std::string &utf8, std::string &bytes)
+{
+    if (utf8.empty() || CodePageIsUtf8()) {
+        bytes = utf8;
+        return true;
+    }
+    const std::wstring wide = io::Wide(utf8);
+    BOOL usedDefault = FALSE;
+    const int size
+        = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0, nullptr, &usedDefault);
+    if (size <= 0 || usedDefault)
+        return false;
+    bytes.assign(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                        bytes.data(), size, nullptr, &usedDefault);
+    return !usedDefault;
+}
+#endif
 
 } // namespace
 
@@ -184,6 +234,12 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings)
     bytes.resize(used);
 
     ApplySettingsText(bytes, settings);
+#ifdef _WIN32
+    // Value by value, after the lines are split: a stray lead byte at a line's end must not
+    // take the line break with it.
+    for (std::string *value : {&settings.fileMask, &settings.sourceFolder, &settings.targetFolder})
+        *value = FromFileText(*value);
+#endif
     return true;
 }
 
@@ -193,7 +249,23 @@ bool SaveSettingsFile(const std::string &path, const JobSettings &settings, std:
         return Failed(why,
                       std::string("The ") + field
                           + " contains a line break, which the settings file cannot hold.");
-    if (const std::error_code error = placement::SaveFile(path, FormatSettings(settings)))
+#ifdef _WIN32
+    JobSettings stored = settings;
+    const std::pair<const char *, std::string JobSettings::*> texts[] = {
+        {"file name mask", &JobSettings::fileMask},
+        {"source folder", &JobSettings::sourceFolder},
+        {"target folder", &JobSettings::targetFolder},
+    };
+    for (const auto &[field, member] : texts)
+        if (!ToFileText(settings.*member, stored.*member))
+            return Failed(why,
+                          std::string("The ") + field
+                              + " contains characters outside the system's code page, which "
+                                "the settings file cannot hold.");
+#else
+    const JobSettings &stored = settings;
+#endif
+    if (const std::error_code error = placement::SaveFile(path, FormatSettings(stored)))
         return Failed(why, error.message());
     return true;
 }

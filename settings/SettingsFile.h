@@ -22,8 +22,10 @@ void ApplySettingsText(std::string_view fileBytes, JobSettings &settings);
 // ascending byte order, switches as "1" or "0".
 std::string FormatSettings(const JobSettings &settings);
 
-// Reads the file at path into the record. False, with the record untouched, when the
-// path is not a regular file that can be opened and read.
+// Reads the file at path into the record; on Windows its values are taken from the system's
+// ANSI code page into UTF-8 (where that code page is UTF-8, and elsewhere, the bytes stand
+// as they are). False, with the record untouched, when the path is not a regular file that
+// can be opened and read.
 bool LoadSettingsFile(const std::string &path, JobSettings &settings);
 
 // Makes FormatSettings(settings) the content of the file at path, as placement::SaveFile
@@ -32,7 +34,8 @@ bool LoadSettingsFile(const std::string &path, JobSettings &settings);
 // written is left alone; in a folder where no temporary can be made, a file that may be
 // written is written in place. False on any failure, with no temporary left behind and
 // the reason, for the user, in why. A record that the file cannot hold (see
-// UnstorableField) is refused: nothing is written.
+// UnstorableField; on Windows also a value with characters outside the system's ANSI code
+// page, in which the file is written) is refused, the field named: nothing is written.
 bool SaveSettingsFile(const std::string &path, const JobSettings &settings,
                       std::string *why = nullptr);
 

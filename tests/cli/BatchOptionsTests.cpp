@@ -97,7 +97,7 @@ TEST(BatchMain, HelpAndVersionGoToStandardOutput)
 {
     std::ostringstream out, err;
     EXPECT_EQ(BatchMain({"--version"}, out, err, false, false), kExitClean);
-    EXPECT_EQ(out.str(), "kelvane-batch 1.0\n");
+    EXPECT_EQ(out.str(), "kelvane-batch " KELVANE_VERSION "\n");
     EXPECT_EQ(err.str(), "");
 
     out.str("");

@@ -3,6 +3,7 @@
 
 #include <csignal>
 
+#include "resources/Version.h"
 #include "tests/cli/CliTestUtil.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ZipReaders.h"
@@ -93,7 +94,7 @@ TEST(BatchBinary, HelpAndVersion)
     TempDir dir;
     ChildResult r = RunChild(kBinary, {"--version"}, dir.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "kelvane-batch 1.0\n");
+    EXPECT_EQ(r.out, "kelvane-batch " KELVANE_VERSION "\n");
     EXPECT_EQ(r.err, "");
     r = RunChild(kBinary, {"--help"}, dir.path());
     EXPECT_EQ(r.status, 0);

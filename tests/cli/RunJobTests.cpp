@@ -206,6 +206,27 @@ TEST(BatchMainSettings, NamedSettingsFileThatCannotBeReadIsAUsageError)
     EXPECT_EQ(out.str(), "");
 }
 
+TEST(BatchMainSettings, MissingSourceFolderIsReportedWithStatusOneAndCreatesNothing)
+{
+    // A card not inserted: reported even under --quiet, before anything is made.
+    TempDir dir;
+    JobSettings s = PlainJob(dir, false);
+    s.sourceFolder = dir / "card";
+    s.createSubFolder = 1;
+    WriteFile(dir / "job.ini", IniText(s));
+    std::ostringstream out, err;
+    EXPECT_EQ(BatchMain({"-q", "--settings", dir / "job.ini"}, out, err, false, false),
+              kExitReported);
+    EXPECT_EQ(err.str(), "kelvane-batch: Source folder not found\n" + (dir / "card") + "\n");
+    EXPECT_FALSE(FileExists(dir / "dst"));
+
+    // A file of that name is no folder either.
+    WriteFile(dir / "card", "x");
+    EXPECT_EQ(BatchMain({"-q", "--settings", dir / "job.ini"}, out, err, false, false),
+              kExitReported);
+    EXPECT_EQ(out.str(), "");
+}
+
 TEST(BatchMainSettings, SettingsComeFromTheCurrentDirectoryOrTheNamedFile)
 {
     TempDir dir;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 #include <regex>
 #include <tuple>
@@ -12,6 +14,8 @@
 #include <fcntl.h>
 #ifndef _WIN32
 #include <sys/file.h>
+#else
+#include <windows.h>
 #endif
 
 namespace kelvane::test {
@@ -157,6 +161,38 @@ TEST_F(ArchiveRunTest, SettingsWrittenWithBackslashes)
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(Entries(out + "/deep/er/Clips/Clips.zip"), Expected({"a.txt"}));
 }
+
+#ifdef _WIN32
+// Drive roots people type on Windows: a memory card's as the source, an empty stick's as
+// the target (letters mapped to folders, as Wine maps its drives).
+TEST_F(ArchiveRunTest, DriveRootsAsSourceAndTarget)
+{
+    const char *prefix = std::getenv("WINEPREFIX");
+    if (prefix == nullptr || (GetLogicalDrives() & (3u << ('M' - 'A'))) != 0)
+        GTEST_SKIP() << "needs Wine's drive mappings and free letters M: and N:";
+    const std::string stick = tmp / "stick";
+    MakeDirs(stick);
+    const std::string m = ShellQuote(std::string(prefix) + "/dosdevices/m:");
+    const std::string n = ShellQuote(std::string(prefix) + "/dosdevices/n:");
+    int status = -1;
+    const std::string output = RunCommand(
+        "ln -s " + ShellQuote(src) + " " + m + " && ln -s " + ShellQuote(stick) + " " + n, &status);
+    const std::shared_ptr<void> unmap(nullptr,
+                                      [&](void *) { RunCommand("rm -f " + m + " " + n, &status); });
+    ASSERT_EQ(status, 0) << output;
+
+    window.settings.sourceFolder = "M:\\";
+    window.settings.targetFolder = "N:\\";
+    window.settings.createSubFolder = 1;
+    Source("take1.avi");
+    Source("take1.txt");
+    Run();
+    // An empty root is where the levels start, not a level missing.
+    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {});
+    EXPECT_EQ(ListDir(stick), std::vector<std::string> {"M"});
+    EXPECT_EQ(Entries(stick + "\\M\\M.zip"), Expected({"take1.avi", "take1.txt"}));
+}
+#endif
 
 TEST_F(ArchiveRunTest, ZipCopyConflictGoesToTheConflictArchive)
 {

@@ -65,6 +65,15 @@ TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
     EXPECT_EQ(SourceNameOf("/"), "");
     EXPECT_EQ(SourceNameOf("\\/\\"), "");
     EXPECT_EQ(SourceNameOf(""), "");
+    EXPECT_EQ(SourceNameOf("\\\\nas\\clips\\"), "clips"); // a share's root: the share
+#ifdef _WIN32
+    // A drive root names its letter: "E:" could be neither a folder nor an archive.
+    EXPECT_EQ(SourceNameOf("E:\\"), "E");
+    EXPECT_EQ(SourceNameOf("e:"), "e");
+    EXPECT_EQ(SourceNameOf("\\\\?\\E:\\"), "E");
+#else
+    EXPECT_EQ(SourceNameOf("E:\\"), "E:"); // a folder named "E:" in the current one
+#endif
 
     // The sub folder and the single archive take their names from it.
     JobSettings s;

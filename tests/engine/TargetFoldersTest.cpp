@@ -76,6 +76,48 @@ TEST(CreateTargetPathTest, NetworkFormKeepsItsLeadingSeparators)
 }
 #endif
 
+TEST(CreateTargetPathTest, LevelsStartBelowAShareOrAVolume)
+{
+    const auto root
+        = [](const std::string &path) { return path.substr(0, TargetRootLength(path)); };
+#ifdef _WIN32
+    EXPECT_EQ(root("\\\\server\\share\\Archive"), "\\\\server\\share");
+    EXPECT_EQ(root("\\\\?\\C:\\Clips"), "\\\\?\\C:");
+    EXPECT_EQ(root("\\\\.\\C:\\Clips"), "\\\\.\\C:");
+    EXPECT_EQ(root("\\\\?\\UNC\\server\\share\\Archive"), "\\\\?\\UNC\\server\\share");
+    EXPECT_EQ(root("\\\\?\\unc\\server"), "\\\\?\\unc\\server");
+    // An empty card's root holds no entry a search could find: a drive is never searched.
+    EXPECT_EQ(root("E:\\Archive"), "E:");
+    EXPECT_EQ(root("E:"), "E:");
+    EXPECT_EQ(root("E:Archive"), ""); // relative to E:'s current folder
+#else
+    EXPECT_EQ(root("//server/share/Archive"), "");
+    EXPECT_EQ(root("\\\\?\\UNC\\server\\share"), "");
+    EXPECT_EQ(root("C:\\Clips"), ""); // a folder "C:" in the current one
+#endif
+    EXPECT_EQ(root("\\Clips"), "");
+    EXPECT_EQ(root("Clips"), "");
+}
+
+#ifdef _WIN32
+TEST(CreateTargetPathTest, LongPathFormMakesItsLevelsBelowTheVolume)
+{
+    TempDir tmp;
+    FakeWindow window;
+    const std::string target = "\\\\?\\" + tmp.path() + "\\a\\b";
+    EXPECT_EQ(CreateTargetPath(window, target), "");
+    EXPECT_TRUE(IsDirectory(tmp / "a\\b"));
+    EXPECT_TRUE(window.Operations().empty());
+
+    WriteFile(tmp / "file", "x");
+    EXPECT_EQ(CreateTargetPath(window, "\\\\?\\" + tmp.path() + "\\file\\sub"),
+              "\\\\?\\" + tmp.path() + "\\file");
+    EXPECT_EQ(window.Operations(),
+              std::vector<std::string> {"Message Unable to create subfolder|\\\\?\\" + tmp.path()
+                                        + "\\file\\*.*"});
+}
+#endif
+
 TEST(CreateTargetPathTest, StopsAtTheFirstLevelThatCannotBeMade)
 {
     TempDir tmp;

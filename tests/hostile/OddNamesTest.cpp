@@ -19,14 +19,15 @@ TEST_F(OddNamesTest, PerNameArchivesKeepTheNamesBytes)
 {
     window.settings.keepIndividual = 1;
     for (const std::string &name : {kInvalidUtf8, std::string("co:lon.txt"), std::string("-x.txt"),
-                                    std::string("-"), kFullLength, kUtf8})
+                                    std::string("-"), kFullLength, kUtf8, std::string("a\\b.avi")})
         Source(name);
     FakeWindow &w = Run();
     EXPECT_TRUE(w.Messages().empty());
-    EXPECT_EQ(
-        ListDir(out),
-        (std::vector<std::string> {"-.zip", "-x.zip", "bad\xff\xfe\xc3.zip", "co:lon.zip",
-                                   "d\xc3\xa9j\xc3\xa0 vu.zip", std::string(251, 'n') + ".zip"}));
+    EXPECT_EQ(ListDir(out),
+              (std::vector<std::string> {"-.zip", "-x.zip", "a\\b.zip", "bad\xff\xfe\xc3.zip",
+                                         "co:lon.zip", "d\xc3\xa9j\xc3\xa0 vu.zip",
+                                         std::string(251, 'n') + ".zip"}));
+    ExpectReadersAgree(out + "/a\\b.zip", {{"a_b.avi", Content("a\\b.avi")}});
     ExpectReadersAgree(out + "/bad\xff\xfe\xc3.zip", Expected({kInvalidUtf8}));
     ExpectReadersAgree(out + "/co:lon.zip", Expected({"co:lon.txt"}));
     ExpectReadersAgree(out + "/-x.zip", Expected({"-x.txt"}));

@@ -125,6 +125,8 @@ TEST(InstalledTree, DesktopEntryMetainfoAndIconsValidate)
     const std::vector<std::string> metainfo = ListDir(share + "/metainfo");
     ASSERT_EQ(metainfo.size(), 1u);
     Must("appstreamcli validate --no-net " + ShellQuote(share + "/metainfo/" + metainfo[0]));
+    EXPECT_NE(ReadFile(share + "/metainfo/" + metainfo[0]).find("<project_license>MIT<"),
+              std::string::npos);
 
     // The icon the entry names is in the theme at the usual sizes, each a PNG as large as
     // its folder says.
@@ -241,4 +243,18 @@ TEST(DebianPackage, HoldsTheInstalledFilesRunsAndPassesLintian)
     const int status = Shell("lintian --fail-on error " + ShellQuote(deb), lintian);
     EXPECT_EQ(status, 0) << lintian;
     std::cout << lintian; // the warnings, for the log
+
+    // The copyright file as a reader of the machine-readable form sees it (python3-debian):
+    // every file under the MIT licence (Expat, in that form's names), with LICENSE's text.
+    const std::string read
+        = Must("/usr/bin/python3 -c "
+               + ShellQuote("import sys\nfrom debian.copyright import Copyright\n"
+                            "c = Copyright(open(sys.argv[1]), strict=True)\n"
+                            "name = c.find_files_paragraph('kelvane').license.synopsis\n"
+                            "print(name)\n"
+                            "print(next(p.license.text for p in c.all_license_paragraphs()\n"
+                            "           if p.license.synopsis == name))\n")
+               + " " + ShellQuote(dir / "root/usr/share/doc/kelvane/copyright"));
+    const std::string license = ReadFile(KELVANE_SOURCE_DIR "/LICENSE");
+    EXPECT_EQ(read, "Expat\n" + license.substr(license.find("Permission is hereby")));
 }

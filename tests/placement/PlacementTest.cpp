@@ -47,7 +47,10 @@ TEST(Paths, FolderOfEveryKindOfPath)
     EXPECT_EQ(placement::FolderOf("/a.zip"), "/");
     EXPECT_EQ(placement::FolderOf("out/a.zip"), "out");
     EXPECT_EQ(placement::FolderOf("/srv/out//a.zip"), "/srv/out");
-    EXPECT_EQ(placement::FolderOf("out\\a.zip"), "out");
+    // On POSIX "\\" is a character of a name, not a level's end.
+    EXPECT_EQ(placement::FolderOf("out/a\\b.zip"), "out");
+    EXPECT_EQ(placement::BaseNameOf("out/a\\b.zip"), "a\\b.zip");
+    EXPECT_EQ(placement::FolderOf("a\\b.zip"), ".");
 }
 
 TEST(TempFile, NewFilesAreUniqueAndBesideTheirTarget)

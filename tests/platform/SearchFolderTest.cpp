@@ -163,8 +163,10 @@ TEST(SearchFolder, ManyEntriesAllReportedAndSorted)
     }
     const std::vector<DirEntry> found = SearchFolder(dir.path(), "f*");
     ASSERT_EQ(found.size(), names.size());
+#ifndef _WIN32 // Windows keeps the order of its search (tests/windows)
     for (std::size_t i = 1; i < found.size(); ++i)
         EXPECT_LT(found[i - 1].name, found[i].name);
+#endif
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "resources/Resources.h"
+#include "resources/Version.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ TEST(MainDialogTemplate, DialogFrameCaptionAndFont)
 {
     const DialogTemplate &d = MainDialogTemplate();
     EXPECT_EQ(d.id, IDD_MAIN_DIALOG);
-    EXPECT_EQ(d.caption, "Kelvane 1.0");
+    EXPECT_EQ(d.caption, "Kelvane " KELVANE_VERSION);
     EXPECT_EQ(d.style,
               WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME
                   | DS_SETFONT);

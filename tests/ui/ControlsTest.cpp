@@ -2,6 +2,7 @@
 // the minimised icon's position.
 
 #include "resources/Resources.h"
+#include "resources/Version.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutDlg.h"
 #include "ui/AnimationControl.h"
@@ -71,7 +72,7 @@ const Drawn kMainDialog[] = {
 
 const Drawn kAboutBox[] = {
     {-1, "QLabel", "", 11, 17, 21, 20},
-    {-1, "QLabel", "Kelvane Version 1.0", 40, 10, 119, 8},
+    {-1, "QLabel", "Kelvane Version " KELVANE_VERSION, 40, 10, 119, 8},
     {1, "QPushButton", "OK", 178, 7, 50, 14},
 };
 
@@ -226,7 +227,7 @@ TEST(MainDialogLayoutTest, ControlsCaptionsPlacesAndTabOrderFollowTheTemplate)
     CArchiverDlg dlg;
     ExpectBuiltAsTemplate(dlg, dlg.Built(), res::MainDialogTemplate());
     ExpectDrawnAsDesigned(dlg, dlg.Built(), 320, 112, kMainDialog);
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Kelvane 1.0"));
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Kelvane " KELVANE_VERSION));
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
 }

@@ -1,6 +1,7 @@
 // What Windows asks of its own: "\" between levels, drive letters and UNC shares kept,
 // masks that ignore letter case, paths longer than MAX_PATH, files another program holds
-// open without sharing, names Windows refuses, and kelvane-batch.exe as a program.
+// open without sharing, names Windows refuses, the folder lock, and kelvane-batch.exe as a
+// program.
 
 #include "io/Win32.h"
 #include "placement/Placement.h"
@@ -8,27 +9,59 @@
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
+#include "tests/windows/WindowsTestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 namespace platform = kelvane::platform;
 namespace test = kelvane::test;
 using kelvane::io::WidePath;
+using kelvane::test::JobIni;
+using kelvane::test::RunProgram;
 
 namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-std::vector<std::string> Names(const std::string &folder, const std::string &mask)
+// The names SearchFolder finds, without the dots, in its order.
+std::vector<std::string> Found(const std::string &folder, const std::string &mask)
 {
     std::vector<std::string> names;
     for (const platform::DirEntry &entry : platform::SearchFolder(folder, mask))
         if (entry.name != "." && entry.name != "..")
             names.push_back(entry.name);
+    return names;
+}
+
+// The same in byte order.
+std::vector<std::string> Names(const std::string &folder, const std::string &mask)
+{
+    std::vector<std::string> names = Found(folder, mask);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The names as FindFirstFileW and FindNextFileW report them, without the dots.
+std::vector<std::string> SearchOrder(const std::string &folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(WidePath(folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = kelvane::io::Utf8(found.cFileName);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
     return names;
 }
 
@@ -45,25 +78,6 @@ bool Pack(const std::string &archive, const std::vector<std::pair<std::string, s
             added->push_back(ok);
     }
     return ArchiveClose(&handle);
-}
-
-// Runs a program with arguments in a folder and returns its exit status.
-DWORD RunProgram(const std::wstring &program, const std::wstring &arguments,
-                 const std::string &folder)
-{
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process {};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        WidePath(folder).c_str(), &startup, &process))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0xFFFFFFFF;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return status;
 }
 
 TEST(WindowsPaths, BackslashJoinsAndDrivesAndSharesKept)
@@ -165,23 +179,68 @@ TEST(WindowsFiles, NamesWindowsRefusesFailWithoutLeavingAnything)
     EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"a.txt"});
 }
 
+TEST(WindowsFiles, FolderLockExcludesAnotherHolderWhateverThePathsSpelling)
+{
+    // Held here through one spelling of the folder, taken meanwhile by another thread
+    // through another: that one must wait until this hold ends.
+    test::TempDir dir;
+    std::mutex guard;
+    std::vector<std::string> order;
+    const auto note = [&](const char *what) {
+        const std::lock_guard<std::mutex> hold(guard);
+        order.emplace_back(what);
+    };
+    std::thread other;
+    {
+        kelvane::placement::FolderLock lock(dir.path());
+        other = std::thread([&] {
+            kelvane::placement::FolderLock theirs("\\\\?\\" + dir.path() + "\\");
+            note("taken by the other");
+        });
+        Sleep(300);
+        note("released");
+    }
+    other.join();
+    EXPECT_EQ(order, (std::vector<std::string> {"released", "taken by the other"}));
+}
+
 TEST(WindowsBatch, ReadsItsSettingsInTheCurrentFolderWithTheSameExitStatuses)
 {
     test::TempDir dir;
     test::MakeDirs(dir / "src");
     test::WriteFile(dir / "src\\take1.avi", "frames");
     test::WriteFile(dir / "src\\take1.txt", "notes");
-    test::WriteFile(dir / "kelvane.ini",
-                    "CREATE_SUB_FOLDER 0\r\nFILE_MASK *.*\r\nKEEP_INDIVIDUAL 1\r\n"
-                    "SKIP_CONFLICTS 0\r\nSOURCE_FOLDER "
-                        + dir.path() + "\\src\r\nSTORE_PATH_IN_ZIP 0\r\nTARGET_FOLDER " + dir.path()
-                        + "\\out\r\nUSE_TIMESTAMPS 0\r\n");
+    test::WriteFile(dir / "kelvane.ini", JobIni(dir / "src", dir / "out"));
     const std::wstring program = kelvane::io::Wide(KELVANE_BATCH_BINARY);
     EXPECT_EQ(RunProgram(program, L"--quiet", dir.path()), 0u);
     test::ExpectReadersAgree(dir / "out\\take1.zip",
                              Entries {{"take1.avi", "frames"}, {"take1.txt", "notes"}});
     EXPECT_EQ(RunProgram(program, L"--no-such-option", dir.path()), 2u);
     EXPECT_EQ(RunProgram(program, L"--settings missing.ini", dir.path()), 2u);
+}
+
+TEST(WindowsSearch, FilesGoIntoTheArchiveInTheSearchOrder)
+{
+    test::TempDir dir;
+    test::MakeDirs(dir / "src");
+    // Wine, like NTFS, reports names in an order that ignores letter case, which byte order
+    // does not ("B" < "_" < "a"); made out of order, in case a file system keeps that.
+    for (const char *name : {"take.D", "take._c", "take.a", "take.B", "take.e"})
+        test::WriteFile(dir / "src\\" + name, name);
+    const std::vector<std::string> order = SearchOrder(dir / "src");
+    std::vector<std::string> byteOrder = order;
+    std::sort(byteOrder.begin(), byteOrder.end());
+    ASSERT_EQ(byteOrder.size(), 5u);
+    if (order == byteOrder)
+        GTEST_SKIP() << "this file system reports these names in byte order";
+    EXPECT_EQ(Found(dir / "src", "*.*"), order);
+
+    test::WriteFile(dir / "kelvane.ini", JobIni(dir / "src", dir / "out"));
+    EXPECT_EQ(RunProgram(kelvane::io::Wide(KELVANE_BATCH_BINARY), L"--quiet", dir.path()), 0u);
+    Entries entries;
+    for (const std::string &name : order)
+        entries.emplace_back(name, name);
+    test::ExpectReadersAgree(dir / "out\\take.zip", entries);
 }
 
 } // namespace

@@ -2,6 +2,16 @@
 
 namespace kelvane::win32 {
 
+std::wstring FileSystemPath(PCIDLIST_ABSOLUTE item)
+{
+    PWSTR name = nullptr;
+    if (FAILED(SHGetNameFromIDList(item, SIGDN_FILESYSPATH, &name)) || name == nullptr)
+        return std::wstring();
+    std::wstring path = name;
+    CoTaskMemFree(name);
+    return path;
+}
+
 CFolderBrowserBase::CFolderBrowserBase(HWND owner, PCIDLIST_ABSOLUTE root, int promptId)
 {
     SetOwner(owner);
@@ -59,11 +69,8 @@ bool CFolderBrowserBase::Browse()
     bool chosen = false;
     PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&browseInfo);
     if (item != nullptr) {
-        chosenPath.clear();
-        if (SHGetPathFromIDListW(item, displayName)) {
-            chosenPath = displayName;
-            chosen = true;
-        }
+        chosenPath = FileSystemPath(item);
+        chosen = !chosenPath.empty();
         IMalloc *allocator = nullptr;
         if (SUCCEEDED(SHGetMalloc(&allocator))) {
             allocator->Free(item);
@@ -108,10 +115,7 @@ void CFolderBrowser::OnInitialized()
 void CFolderBrowser::OnSelChanged(PCIDLIST_ABSOLUTE item)
 {
     // Blank for an item that is no file-system folder.
-    wchar_t path[MAX_PATH] = L"";
-    if (!SHGetPathFromIDListW(item, path))
-        path[0] = L'\0';
-    SetStatusText(path);
+    SetStatusText(FileSystemPath(item));
 }
 
 } // namespace kelvane::win32

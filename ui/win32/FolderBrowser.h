@@ -11,6 +11,10 @@
 
 namespace kelvane::win32 {
 
+// The file-system path of a shell item, however long; empty for an item without one (a
+// virtual folder). The shell allocates the text, so no MAX_PATH buffer cuts it short.
+std::wstring FileSystemPath(PCIDLIST_ABSOLUTE item);
+
 class CFolderBrowserBase
 {
 public:
@@ -46,6 +50,8 @@ private:
 
     std::wstring titleText;
     BROWSEINFOW browseInfo {};
+    // The shell writes the chosen item's display name here (MAX_PATH by its contract); the
+    // path is read apart, at any length.
     wchar_t displayName[MAX_PATH] {};
     std::wstring chosenPath;
     HWND browseWindow = nullptr;
