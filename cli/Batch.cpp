@@ -1,6 +1,7 @@
 #include "cli/Batch.h"
 
 #include "cli/StopSignals.h"
+#include "cli/Verification.h"
 #include "engine/ArchiveRun.h"
 #include "io/Io.h"
 #include "platform/FileSystem.h"
@@ -40,12 +41,21 @@ int ExitStatusFor(const RunReport &report)
     return report.HasReports() ? kExitReported : kExitClean;
 }
 
-int RunJob(TerminalWindow &window)
+int RunJob(TerminalWindow &window, bool verify)
 {
     RunReport report;
+    report.keepSources = verify;
     ArchiveRun(window, report);
     window.Finish(report);
-    return ExitStatusFor(report);
+    const int status = ExitStatusFor(report);
+    // A stopped run is not checked: the user asked for it to end.
+    if (!verify || report.stopped)
+        return status;
+    const VerifyOutcome outcome
+        = VerifyOutputs(report, window.Err(), window.Style(), window.StopRequested());
+    if (outcome.stopped)
+        return kExitStopped;
+    return outcome.failed > 0 ? kExitReported : status;
 }
 
 int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
@@ -102,7 +112,7 @@ int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostr
         if (!InstallStopSignals())
             err << kProgramName << ": warning: Ctrl+C may not stop the run cleanly\n" << std::flush;
     }
-    const int status = RunJob(window);
+    const int status = RunJob(window, options.verify);
     if (handleSignals)
         SetStopTarget(nullptr); // the window is about to go away
     return status;

@@ -16,8 +16,10 @@ ProgressStyle ChooseStyle(const BatchOptions &options, bool errIsTerminal);
 int ExitStatusFor(const RunReport &report);
 
 // Runs one job in the window and returns the exit status. A stop already requested in
-// the window makes the run end before its first file.
-int RunJob(TerminalWindow &window);
+// the window makes the run end before its first file. With verify, every output the run
+// placed is read back and checked after it (VerifyOutputs); a failure there gives
+// kExitReported, a stop kExitStopped.
+int RunJob(TerminalWindow &window, bool verify = false);
 
 // The whole program after the program name: options, settings, the run, the exit status.
 // With handleSignals, SIGINT, SIGTERM and SIGHUP are routed to the run's stop request.

@@ -34,6 +34,8 @@ BatchOptions ParseArguments(const std::vector<std::string> &args)
             options.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
             options.verbose = true;
+        } else if (arg == "--verify") {
+            options.verify = true;
         } else if (arg == "--settings" || arg.rfind("--settings=", 0) == 0) {
             if (options.hasSettingsPath)
                 return Fail("option '--settings' given more than once");
@@ -75,6 +77,10 @@ std::string UsageText()
            "      --settings FILE  read the job settings from FILE instead\n"
            "  -q, --quiet          no progress output; reports are still shown\n"
            "  -v, --verbose        one progress line per file instead of the bar\n"
+           "      --verify         after the run, read every archive and copy it placed\n"
+           "                       back from the storage and check it: each entry\n"
+           "                       inflated, its CRC-32 and sizes compared, copies\n"
+           "                       compared with their sources byte for byte\n"
            "  -h, --help           show this help and exit\n"
            "  -V, --version        show the version and exit\n"
            "\n"
@@ -84,9 +90,10 @@ std::string UsageText()
            "Exit status:\n"
            "  0    every matching file was placed\n"
            "  1    the run reported something (name conflicts, files not archived, a\n"
-           "       folder that could not be made); the reports are on standard error\n"
+           "       folder that could not be made, an output that failed verification);\n"
+           "       the reports are on standard error\n"
            "  2    bad command line, or the --settings file cannot be read\n"
-           "  130  the run was stopped\n";
+           "  130  the run or its verification was stopped\n";
 }
 
 } // namespace kelvane::batch

@@ -24,6 +24,7 @@ struct BatchOptions
     std::string settingsPath; // --settings FILE
     bool quiet = false; // no progress output at all; messages still shown
     bool verbose = false; // one progress line per file instead of the bar
+    bool verify = false; // read every output back from the storage after the run
     std::string error; // the complaint for UsageError, without the program name
 };
 

@@ -72,6 +72,9 @@ public:
 
     long long Total() const;
     std::string RunStamp() const;
+    // Where and how the window writes, for what follows the run (its verification).
+    std::ostream &Err() const { return err_; }
+    ProgressStyle Style() const { return style_; }
 
 private:
     void ShowProgress(bool force); // mutex held

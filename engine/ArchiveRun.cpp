@@ -220,10 +220,10 @@ public:
     // Closes the archive and puts it at its name as `replacing` allows (`older`: the file
     // found there when the run began). Returns the path it got; empty when it could not
     // be completed or was dropped, and its files are then reported as not archived.
-    std::string Place(Replacing replacing, const FileIdentity &older)
+    std::string Place(Replacing replacing, const FileIdentity &older,
+                      std::vector<SourceFile> &added)
     {
         // The files are taken out, not copied: a single archive may hold a million.
-        std::vector<SourceFile> added;
         ArchiveHandle handle = archive_.Detach(added);
         std::string placedAt;
         if (ArchiveClose(&handle))
@@ -365,10 +365,16 @@ private:
         conflicts_.push_back(file);
         report_.conflicts.push_back(file.Path());
     }
-    void ArchivePlaced(const std::string &path)
+    void ArchivePlaced(const std::string &path, const std::vector<SourceFile> &added)
     {
         placed_.insert(path);
         report_.archivesPlaced.push_back(path);
+        if (report_.keepSources) {
+            std::vector<std::string> &sources = report_.archiveSources.emplace_back();
+            sources.reserve(added.size());
+            for (const SourceFile &file : added)
+                sources.push_back(file.Name()); // bare names: short ones take no heap
+        }
     }
     // Takes the outcome of a per-name archive's close: its files are placed, or lost.
     void SettlePerName(const std::string &path, bool closed, const std::vector<SourceFile> &added);
@@ -425,10 +431,12 @@ bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry
     if (single) {
         // Without time stamps every run's single archive has the same name: a complete one
         // replaces the earlier run's.
-        const std::string placedAt = single->Place(
-            ReplacingFor(completed, single->FilesAdded(), Replacing::Anything), FileIdentity {});
+        std::vector<SourceFile> added;
+        const std::string placedAt
+            = single->Place(ReplacingFor(completed, single->FilesAdded(), Replacing::Anything),
+                            FileIdentity {}, added);
         if (!placedAt.empty())
-            ArchivePlaced(placedAt);
+            ArchivePlaced(placedAt, added);
     }
     return completed;
 }
@@ -443,6 +451,8 @@ void Archiver::CopyZipFile(const SourceFile &file)
     if (!taken && platform::CopyFileNoReplace(file.Path(), copyTarget)) {
         placed_.insert(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
+        if (report_.keepSources)
+            report_.copySources.push_back(file.Name());
     } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
         // No conflict at all: the copy failed (a full disk, a source that went). Skipping
         // it like a conflict would lose the file without a word.
@@ -473,8 +483,11 @@ bool Archiver::FillPerNameArchives()
             closing.SettleAll();
             // Closed here: a close that fails reports its files as not archived, for no
             // conflict pass follows.
+            std::vector<SourceFile> added;
+            if (report_.keepSources)
+                added = current.Added();
             if (current.Close())
-                ArchivePlaced(current.Path());
+                ArchivePlaced(current.Path(), added);
             return false;
         }
         if (entry.archivePath != openPath) {
@@ -502,7 +515,7 @@ void Archiver::SettlePerName(const std::string &path, bool closed,
                              const std::vector<SourceFile> &lost)
 {
     if (closed) {
-        ArchivePlaced(path);
+        ArchivePlaced(path, lost); // closed: none lost, these are its files
         return;
     }
     if (lost.empty())
@@ -546,10 +559,11 @@ bool Archiver::PackConflicts()
     const bool ownOutput = placed_.count(paths_.conflictArchive) != 0;
     const Replacing replacing
         = ownOutput ? Replacing::Nothing : ReplacingFor(completed, packed, Replacing::Older);
-    const std::string placedAt = archive.Place(replacing, olderConflictArchive_);
+    std::vector<SourceFile> added;
+    const std::string placedAt = archive.Place(replacing, olderConflictArchive_, added);
     if (placedAt.empty())
         return completed;
-    ArchivePlaced(placedAt);
+    ArchivePlaced(placedAt, added);
     if (completed && packed > 0) {
         // Only the files really in the archive are counted; the others are named in the
         // "not archived" message that follows.
@@ -608,6 +622,8 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     }
     const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
+    if (report.keepSources)
+        report.sourceFolder = paths.sourceFolder;
 
     const std::string levelNotMade = CreateTargetPath(window, settings.targetFolder);
     if (!levelNotMade.empty())

@@ -22,6 +22,14 @@ struct RunReport
 
     std::vector<std::string> archivesPlaced; // in the order they got their names
     std::vector<std::string> copiesPlaced; // zip files copied as they are
+    // Set before the run by a caller that checks the outputs afterwards: then, beside each
+    // placed archive, the names of the source files added to it in the order of their
+    // adds, and beside each copy its source's name, all in sourceFolder. Without it nothing
+    // is kept per file.
+    bool keepSources = false;
+    std::string sourceFolder;
+    std::vector<std::vector<std::string>> archiveSources;
+    std::vector<std::string> copySources;
     // Source files that met a taken name, in the order they were found. Unless conflicts
     // are skipped they go to the conflict archive.
     std::vector<std::string> conflicts;

@@ -17,6 +17,8 @@ TEST(BatchOptions, NoArgumentsRunsWithTheCurrentDirectorysSettings)
     EXPECT_FALSE(o.hasSettingsPath);
     EXPECT_FALSE(o.quiet);
     EXPECT_FALSE(o.verbose);
+    EXPECT_FALSE(o.verify);
+    EXPECT_TRUE(ParseArguments({"--verify", "-q"}).verify);
 }
 
 TEST(BatchOptions, SettingsFileInBothSpellings)
