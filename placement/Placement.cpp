@@ -391,8 +391,7 @@ thread_local std::vector<std::string> t_lockedFolders;
 
 FolderLock::FolderLock(const std::string &folder) : folder_(folder)
 {
-    if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder)
-        != t_lockedFolders.end())
+    if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder) != t_lockedFolders.end())
         return; // a lock of its own would wait for the one this thread holds
     handle_ = native::LockFolder(folder);
     outer_ = true;

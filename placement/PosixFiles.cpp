@@ -261,7 +261,8 @@ std::string UpperCase(std::string_view name)
             continue;
         }
         static constexpr unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
-        auto code = static_cast<std::uint32_t>(static_cast<unsigned char>(name[at]) & kLeadBits[length]);
+        auto code
+            = static_cast<std::uint32_t>(static_cast<unsigned char>(name[at]) & kLeadBits[length]);
         for (std::size_t k = 1; k < length; ++k)
             code = code << 6 | (static_cast<unsigned char>(name[at + k]) & 0x3F);
         at += length;
