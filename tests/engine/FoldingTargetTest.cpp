@@ -31,15 +31,15 @@ protected:
 #endif
     }
 
-    // Runs, and expects the one conflict message for the conflict archive in out.
-    RunReport RunWithOneConflict()
+    // Runs, and expects the one conflict message for count files in the conflict archive.
+    RunReport RunWithConflicts(std::size_t count)
     {
         RunReport report;
         EXPECT_EQ(ArchiveRun(window, report), 0);
         const std::string conflictArchive = NativePath(out + "/conflict.zip");
         EXPECT_EQ(window.Messages(),
                   (std::vector<std::pair<std::string, std::string>> {
-                      {kConflictCaption, ConflictMessageText(1, conflictArchive)}}));
+                      {kConflictCaption, ConflictMessageText(count, conflictArchive)}}));
         EXPECT_EQ(report.conflictArchive, conflictArchive);
         EXPECT_EQ(report.notArchived, Names {});
         return report;
@@ -52,23 +52,35 @@ protected:
 
 // Keys that differ only in case: the first in the run's order ("Clip.zip") takes the name
 // although its large file closes long after the small "clip.txt" would have, and the other
-// key's file is a conflict.
+// key's file is a conflict. Letters beyond ASCII fold as well ("Über" and "über").
 TEST_F(FoldingTarget, FirstKeyInOrderTakesTheNameAndTheOtherIsAConflict)
 {
     window.settings.keepIndividual = 1;
+    const std::string upper = "\xC3\x9C"
+                              "ber",
+                      lower = "\xC3\xBC"
+                              "ber";
     const std::string clip = RandomBytes(std::size_t {4} << 20, 18);
+    const std::string uber = RandomBytes(std::size_t {4} << 20, 19);
     WriteFile(src + "/Clip.avi", clip);
+    WriteFile(src + "/" + upper + ".avi", uber);
     Source("clip.txt");
+    Source(lower + ".txt");
 
-    const RunReport report = RunWithOneConflict();
+    const RunReport report = RunWithConflicts(2);
 
-    EXPECT_EQ(ListDir(out), (Names {"Clip.zip", "conflict.zip"}));
-    const auto entries = Entries(out + "/Clip.zip");
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].first, "Clip.avi");
-    EXPECT_TRUE(entries[0].second == clip) << "Clip.avi's data differ";
-    EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"clip.txt"}));
-    EXPECT_EQ(report.conflicts, Names {NativePath(src + "/clip.txt")});
+    EXPECT_EQ(ListDir(out), (Names {"Clip.zip", "conflict.zip", upper + ".zip"}));
+    for (const auto &[name, data] :
+         {std::pair(std::string("Clip"), clip), std::pair(upper, uber)}) {
+        const PythonView archive = PythonRead(out + "/" + name + ".zip"); // names as bytes
+        ASSERT_EQ(archive.error, "");
+        ASSERT_EQ(archive.entries.size(), 1u) << name;
+        EXPECT_EQ(archive.entries[0].first, name + ".avi");
+        EXPECT_TRUE(archive.entries[0].second == data) << name << ".avi's data differ";
+    }
+    EXPECT_EQ(PythonRead(out + "/conflict.zip").entries, Expected({"clip.txt", lower + ".txt"}));
+    EXPECT_EQ(report.conflicts,
+              (Names {NativePath(src + "/clip.txt"), NativePath(src + "/" + lower + ".txt")}));
 }
 
 // A zip file whose name is the single archive's in another case is a conflict, not a copy
@@ -80,7 +92,7 @@ TEST_F(FoldingTarget, ZipNamedAsTheSingleArchiveInAnotherCaseIsAConflict)
     Source("b.zip");
     Source("a.txt");
 
-    const RunReport report = RunWithOneConflict();
+    const RunReport report = RunWithConflicts(1);
 
     EXPECT_EQ(ListDir(out), (Names {"Take.zip", "b.zip", "conflict.zip"}));
     EXPECT_EQ(Entries(out + "/Take.zip"), Expected({"a.txt"}));
