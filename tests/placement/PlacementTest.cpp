@@ -179,22 +179,6 @@ TEST(Commit, WithoutLinksOneThreadAtATimePlacesUnderTheFolderLock)
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"other", "own"}));
 }
 
-// Names fold as the upcase tables of exFAT and NTFS fold them, whatever the process's
-// locale: letters beyond ASCII too; bytes that are not UTF-8 stay as they are. A folder
-// of an ordinary Linux file system does not fold.
-TEST(Names, FoldCaseAsCaseInsensitiveVolumesDo)
-{
-    EXPECT_EQ(placement::FoldCase("Clip.zip"), placement::FoldCase("cLIP.ZIP"));
-    EXPECT_EQ(placement::FoldCase("\xC3\xBC"
-                                  "ber \xCE\xB1.zip"),
-              "\xC3\x9C"
-              "BER \xCE\x91.ZIP");
-    EXPECT_EQ(placement::FoldCase("a\xFF\xC3z"), "A\xFF\xC3Z");
-    TempDir dir;
-    EXPECT_FALSE(placement::FoldsCase(dir.path()));
-    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string> {}); // the probe is gone
-}
-
 // A placed file's data reaches the disk before its name does (else a power loss can leave
 // a complete-looking name over an empty or partial file), and the folder is synced after
 // the rename (else the name itself can be lost): for a run's archive and zip copy, and for
