@@ -344,6 +344,7 @@ public:
         , storePath_(settings.storePathInZip != 0)
         , report_(report)
         , notArchived_(report.notArchived)
+        , names_(placement::FolderNames::Of(paths.outputFolder))
     { }
 
     // Each returns false when a stop request ended the run.
@@ -367,7 +368,7 @@ private:
     }
     void ArchivePlaced(const std::string &path, const std::vector<SourceFile> &added)
     {
-        placed_.insert(path);
+        Take(path);
         report_.archivesPlaced.push_back(path);
         if (report_.keepSources) {
             std::vector<std::string> &sources = report_.archiveSources.emplace_back();
@@ -376,6 +377,10 @@ private:
                 sources.push_back(file.Name()); // bare names: short ones take no heap
         }
     }
+    // Names are compared as the output folder compares them: "Clip.zip" and "clip.zip"
+    // are one name where it folds case.
+    void Take(const std::string &path) { taken_.insert(names_.Key(path)); }
+    bool IsTaken(const std::string &path) const { return taken_.count(names_.Key(path)) != 0; }
     // Takes the outcome of a per-name archive's close: its files are placed, or lost.
     void SettlePerName(const std::string &path, bool closed, const std::vector<SourceFile> &added);
 
@@ -392,9 +397,11 @@ private:
     NotArchived notArchived_;
     std::vector<MapEntry> archiveMap_;
     std::vector<SourceFile> conflicts_;
-    // Everything this run has put in the output folder so far. A later output of the
-    // run at one of these names must not replace it.
-    std::set<std::string> placed_;
+    const placement::FolderNames names_;
+    // The keys of every name this run has put in the output folder so far, or given to a
+    // per-name archive that is still closing. A later output of the run at one of them
+    // must not replace that one, nor take the name before it.
+    std::set<std::string> taken_;
 };
 
 // Takes the snapshot's files in search order: zip files are copied as they are; other
@@ -447,9 +454,9 @@ void Archiver::CopyZipFile(const SourceFile &file)
     const std::string copyTarget = platform::JoinPath(paths_.outputFolder, file.Name());
     // The single archive, put in place after the copies, would replace the copy: its name
     // counts as taken.
-    const bool taken = singleMode_ && copyTarget == paths_.singleArchive;
+    const bool taken = singleMode_ && names_.Same(copyTarget, paths_.singleArchive);
     if (!taken && platform::CopyFileNoReplace(file.Path(), copyTarget)) {
-        placed_.insert(copyTarget);
+        Take(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
         if (report_.keepSources)
             report_.copySources.push_back(file.Name());
@@ -492,9 +499,11 @@ bool Archiver::FillPerNameArchives()
         }
         if (entry.archivePath != openPath) {
             closing.HandOver(current);
-            // An archive of that name from an earlier run: never add to it or replace it.
+            // An archive of that name from an earlier run, or one of this run whose name
+            // differs only in letter case where the folder folds case (the first in the
+            // order has it, even while it is still closing): never add to it or replace it.
             // The open path stays, so the other files of this name meet the same test.
-            if (platform::CanOpenForReading(entry.archivePath)) {
+            if (IsTaken(entry.archivePath) || platform::CanOpenForReading(entry.archivePath)) {
                 AddConflict(entry.file);
                 if (skipConflicts_)
                     progress_.Step();
@@ -502,6 +511,7 @@ bool Archiver::FillPerNameArchives()
             }
             current.Open(entry.archivePath, kNeverReplaceMode);
             openPath = entry.archivePath;
+            Take(openPath);
         }
         progress_.Step();
         current.Add(entry.file, storePath_);
@@ -556,7 +566,7 @@ bool Archiver::PackConflicts()
     // output of this run (a single archive of a source folder named "conflict", a
     // per-name archive "conflict.zip").
     const std::size_t packed = archive.FilesAdded();
-    const bool ownOutput = placed_.count(paths_.conflictArchive) != 0;
+    const bool ownOutput = IsTaken(paths_.conflictArchive);
     const Replacing replacing
         = ownOutput ? Replacing::Nothing : ReplacingFor(completed, packed, Replacing::Older);
     std::vector<SourceFile> added;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace kelvane::placement::native {
@@ -36,8 +37,17 @@ bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t
 bool Sync(Handle handle);
 void Close(Handle handle);
 
-bool RenameNoReplace(const std::string &from, const std::string &to);
+// Renames without replacing by the file system's own means. Unsupported (with nothing
+// changed) where it has none, so that the caller falls back to its folder lock.
+enum class Renamed { Done, Failed, Unsupported };
+Renamed RenameNoReplace(const std::string &from, const std::string &to);
 bool RenameReplace(const std::string &from, const std::string &to);
+// True when nothing at all stands at path (a link, a folder or a file of another kind
+// takes the name). False otherwise, with the last error file_exists when something
+// stands there, or the reason the name could not be looked up.
+bool NameIsFree(const std::string &path);
+// name in upper case, as the platform folds letter case in names (FoldCase).
+std::string UpperCase(std::string_view name);
 bool Remove(const std::string &path);
 bool SyncFolder(const std::string &folder);
 FileIdentity Identity(const std::string &path);

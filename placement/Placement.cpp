@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace kelvane::placement {
 
@@ -163,11 +164,47 @@ FileIdentity IdentityOf(const std::string &path)
     return native::Identity(path);
 }
 
+bool FoldsCase(const std::string &folder)
+{
+#ifdef _WIN32
+    (void)folder;
+    return true; // as every Windows file system shows its names to programs
+#else
+    // A new file with a lower-case name, looked up by its upper-case spelling. The name is
+    // random: nothing else stands at that spelling. (Found or not, not compared by inode:
+    // exfat-fuse numbers one file anew for each spelling it is looked up by.)
+    const TempFile probe = TempFile::CreateBeside(JoinPath(folder, "probe"));
+    if (!probe.IsOpen())
+        return true;
+    return !native::NameIsFree(JoinPath(folder, FoldCase(BaseNameOf(probe.Path()))));
+#endif
+}
+
+std::string FoldCase(std::string_view name)
+{
+    return native::UpperCase(name);
+}
+
 std::error_code Rename(const std::string &from, const std::string &to, Commit mode)
 {
-    const bool done = mode == Commit::Replace ? native::RenameReplace(from, to)
-                                              : native::RenameNoReplace(from, to);
-    return done ? std::error_code() : LastErrorOr(std::errc::io_error);
+    if (mode == Commit::Replace)
+        return native::RenameReplace(from, to) ? std::error_code()
+                                               : LastErrorOr(std::errc::io_error);
+    switch (native::RenameNoReplace(from, to)) {
+    case native::Renamed::Done:
+        return {};
+    case native::Renamed::Failed:
+        return LastErrorOr(std::errc::io_error);
+    case native::Renamed::Unsupported:
+        break;
+    }
+    // The file system has no way to refuse a taken name. Every placing of this program
+    // takes the folder's lock around its check and its rename (a thread that holds it
+    // already, PlaceFinishedFile's, keeps it), so none of them can come between the two.
+    const FolderLock lock(FolderOf(to));
+    if (!native::NameIsFree(to))
+        return LastErrorOr(std::errc::file_exists);
+    return native::RenameReplace(from, to) ? std::error_code() : LastErrorOr(std::errc::io_error);
 }
 
 std::error_code RemoveFile(const std::string &path)
@@ -353,10 +390,27 @@ std::error_code SaveFile(const std::string &path, std::string_view bytes)
     return {};
 }
 
-FolderLock::FolderLock(const std::string &folder) : handle_(native::LockFolder(folder)) { }
+namespace {
+
+// The folders whose FolderLock the calling thread holds.
+thread_local std::vector<std::string> t_lockedFolders;
+
+} // namespace
+
+FolderLock::FolderLock(const std::string &folder) : folder_(folder)
+{
+    if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder) != t_lockedFolders.end())
+        return; // a lock of its own would wait for the one this thread holds
+    handle_ = native::LockFolder(folder);
+    outer_ = true;
+    t_lockedFolders.push_back(folder);
+}
 
 FolderLock::~FolderLock()
 {
+    if (!outer_)
+        return;
+    t_lockedFolders.erase(std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_));
     native::UnlockFolder(handle_);
 }
 

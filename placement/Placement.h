@@ -61,6 +61,42 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
 // True when every character of text is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// ---- Names that differ only in letter case ----
+
+// Whether names in folder that differ only in letter case stand for one file: always on
+// Windows; elsewhere (exFAT and FAT on Linux, for one) found by probing the folder. A
+// folder that cannot be probed counts as folding: taking two names for one can at worst
+// make a conflict, taking one name for two can cost a file.
+bool FoldsCase(const std::string &folder);
+
+// name in upper case, as a folder that folds case compares names: Unicode letters too,
+// as the upcase tables of exFAT and NTFS fold them ("ü" and "Ü" are one name). Bytes that
+// are not well-formed UTF-8 stay as they are.
+std::string FoldCase(std::string_view name);
+
+// How one folder compares names.
+class FolderNames
+{
+public:
+    explicit FolderNames(bool foldsCase) : foldsCase_(foldsCase) { }
+    // Probes the folder (FoldsCase).
+    static FolderNames Of(const std::string &folder)
+    {
+        return FolderNames(placement::FoldsCase(folder));
+    }
+
+    bool FoldsCase() const { return foldsCase_; }
+    // The form under which the folder knows a name or a path in it: equal keys, one file.
+    std::string Key(std::string_view name) const
+    {
+        return foldsCase_ ? FoldCase(name) : std::string(name);
+    }
+    bool Same(std::string_view a, std::string_view b) const { return Key(a) == Key(b); }
+
+private:
+    bool foldsCase_;
+};
+
 // ---- Which file a name stands for ----
 
 // Which file a name stood for at some moment, so that an older file can be told from one
@@ -84,7 +120,14 @@ FileIdentity IdentityOf(const std::string &path);
 // ---- Putting files in place ----
 
 enum class Commit {
-    NoReplace, // fails when anything stands at the name; never replaces, on any file system
+    // Fails (file_exists) when anything stands at the name; never replaces, on any file
+    // system. It uses the strongest means the file system offers: a rename that refuses a
+    // taken name; else a hard link, then the removal of the old name; else, where neither
+    // exists (exFAT through FUSE, some network mounts), under the folder's lock (FolderLock),
+    // a check that the name is free and a plain rename. That last way leaves a window open
+    // to programs that do not take the lock: one may make the name between the check and
+    // the rename.
+    NoReplace,
     Replace, // replaces what stands at the name, in one step
 };
 
@@ -183,9 +226,11 @@ std::error_code CopyFileNoReplace(const std::string &from, const std::string &to
 std::error_code SaveFile(const std::string &path, std::string_view bytes);
 
 // Holds an exclusive advisory lock on a folder while it lives, so that cooperating runs
-// check a name and rename onto it as one step. A folder that cannot be locked is used
-// without the lock; a lock held far longer than a rename takes (about two seconds) is not
-// waited for.
+// (and threads of one run) check a name and rename onto it as one step. A folder that
+// cannot be locked is used without the lock; a lock held far longer than a rename takes
+// (about two seconds) is not waited for. Locks do not nest: where the calling thread holds
+// the folder's lock already (spelt the same), a second FolderLock of it takes nothing, for
+// two locks of one process exclude each other as those of two processes do.
 class FolderLock
 {
 public:
@@ -199,6 +244,8 @@ public:
 
 private:
     std::intptr_t handle_ = -1;
+    bool outer_ = false; // this one took the lock (not nested in another of this thread)
+    std::string folder_;
 };
 
 } // namespace kelvane::placement

@@ -8,15 +8,18 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 namespace kelvane::placement::native {
 
@@ -206,23 +209,84 @@ void Close(Handle handle)
         io::Close(Fd(handle));
 }
 
-bool RenameNoReplace(const std::string &from, const std::string &to)
+Renamed RenameNoReplace(const std::string &from, const std::string &to)
 {
     if (io::RenameNoReplace(from.c_str(), to.c_str()) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // The file system cannot rename without replacing: a hard link fails just as well
-    // when the name is taken.
-    if (io::Link(from.c_str(), to.c_str()) != 0)
-        return false;
-    io::Unlink(from.c_str()); // should this fail, the file is in place all the same
-    return true;
+        return Renamed::Done;
+    // The flag not understood by this file system (FUSE, NFS, older CIFS) or this kernel.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return Renamed::Failed;
+    // A hard link refuses a taken name just as well.
+    if (io::Link(from.c_str(), to.c_str()) == 0) {
+        io::Unlink(from.c_str()); // should this fail, the file is in place all the same
+        return Renamed::Done;
+    }
+    // No hard links here (exFAT, FAT, SMB through FUSE): EPERM is what link(2) says for
+    // that, and from a FUSE file system without the call, ENOSYS; EOPNOTSUPP from others.
+    // The file is this process's own new temporary with one name, so neither EPERM (no
+    // protected or immutable file) nor EMLINK (a second name is all that is asked) can
+    // mean anything else.
+    if (errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP || errno == EMLINK)
+        return Renamed::Unsupported;
+    return Renamed::Failed;
 }
 
 bool RenameReplace(const std::string &from, const std::string &to)
 {
     return io::Rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool NameIsFree(const std::string &path)
+{
+    struct stat status;
+    if (io::Lstat(path.c_str(), &status) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT;
+}
+
+std::string UpperCase(std::string_view name)
+{
+    // Unicode's simple upper case, as the C.UTF-8 locale has it (wchar_t holds the code
+    // point), whatever the process's own locale; ASCII alone where that locale is missing.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t {});
+    std::string upper;
+    upper.reserve(name.size());
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = Utf8SequenceLength(name, at);
+        if (length <= 1) {
+            const char c = name[at++];
+            upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            continue;
+        }
+        static constexpr unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
+        auto code
+            = static_cast<std::uint32_t>(static_cast<unsigned char>(name[at]) & kLeadBits[length]);
+        for (std::size_t k = 1; k < length; ++k)
+            code = code << 6 | (static_cast<unsigned char>(name[at + k]) & 0x3F);
+        at += length;
+        if (utf8 != locale_t {})
+            code = static_cast<std::uint32_t>(towupper_l(static_cast<wint_t>(code), utf8));
+        // Upper case never leaves the range of valid characters; its UTF-8 may be of
+        // another length ("ı" and "I").
+        if (code < 0x80) {
+            upper += static_cast<char>(code);
+        } else if (code < 0x800) {
+            upper += static_cast<char>(0xC0 | code >> 6);
+            upper += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            upper += static_cast<char>(0xE0 | code >> 12);
+            upper += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            upper += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            upper += static_cast<char>(0xF0 | code >> 18);
+            upper += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            upper += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            upper += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return upper;
 }
 
 bool Remove(const std::string &path)
@@ -392,10 +456,9 @@ Handle LockFolder(const std::string &folder)
     const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return kNoHandle;
-    constexpr int kTries = 2000; // about two seconds
-    for (int attempt = 0; attempt < kTries; ++attempt) {
-        if (io::Flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
-            break;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)
+           && std::chrono::steady_clock::now() < deadline) {
         const timespec pause {0, 1000000}; // 1 ms
         nanosleep(&pause, nullptr);
     }

@@ -168,14 +168,42 @@ void Close(Handle handle)
         io::Close(Fd(handle));
 }
 
-bool RenameNoReplace(const std::string &from, const std::string &to)
+Renamed RenameNoReplace(const std::string &from, const std::string &to)
 {
-    return io::RenameNoReplace(from.c_str(), to.c_str()) == 0; // MoveFileExW, no replace
+    // MoveFileExW without replacing, which every Windows file system can do.
+    return io::RenameNoReplace(from.c_str(), to.c_str()) == 0 ? Renamed::Done : Renamed::Failed;
 }
 
 bool RenameReplace(const std::string &from, const std::string &to)
 {
     return io::Rename(from.c_str(), to.c_str()) == 0; // MOVEFILE_REPLACE_EXISTING
+}
+
+bool NameIsFree(const std::string &path)
+{
+    if (GetFileAttributesW(io::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        errno = EEXIST;
+        return false;
+    }
+    const DWORD error = GetLastError();
+    errno = io::ErrnoFromWin32(error);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+std::string UpperCase(std::string_view name)
+{
+    // The system's own upper case without a language's rules, as NTFS's table folds names.
+    const std::wstring wide = io::Wide(name);
+    if (wide.empty())
+        return std::string(name);
+    std::wstring upper(wide.size(), L'\0');
+    const int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                                   static_cast<int>(wide.size()), upper.data(),
+                                   static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (size <= 0)
+        return std::string(name);
+    upper.resize(static_cast<std::size_t>(size));
+    return io::Utf8(upper);
 }
 
 bool Remove(const std::string &path)

@@ -7,6 +7,7 @@
 #include "tests/support/ZipReaders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <map>
 
@@ -77,6 +78,10 @@ std::vector<Scenario> Scenarios()
                          {"conflict.zip", EarlierArchive()},
                          {"keep.txt", "not the run's"}};
     scenarios.push_back(conflicts);
+    Scenario withoutLinks = conflicts;
+    withoutLinks.name = "PerNameConflictsWithoutLinks";
+    withoutLinks.withoutLinks = true;
+    scenarios.push_back(withoutLinks);
 
     Scenario replacing;
     replacing.name = "SingleConflicts";
@@ -136,8 +141,10 @@ TracedCall SweepHook::Traced(const io::CallInfo &info)
             traced.path.assign(buffer, static_cast<std::size_t>(length));
     }
     const int number = TemporaryNumber(traced.path);
-    if (number > 0)
-        traced.path = "temporary " + std::to_string(number);
+    if (number > 0) {
+        const bool upper = traced.path.find(".KELVANE-TMP-") != std::string::npos;
+        traced.path = "temporary " + std::to_string(number) + (upper ? " in upper case" : "");
+    }
     if (info.target)
         TemporaryNumber(info.target);
     return traced;
@@ -152,6 +159,10 @@ int SweepHook::TemporaryNumber(const std::string &path)
     if (name.size() > removed.size()
         && name.compare(name.size() - removed.size(), removed.size(), removed) == 0)
         name.resize(name.size() - removed.size());
+    // The probe of whether the folder folds case looks a temporary up in upper case.
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
     if (!IsTempName(name))
         return 0;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -252,9 +263,35 @@ void FaultRun::AddVersion(const std::string &name, const std::string &content)
     versions_[name].push_back(content);
 }
 
+namespace {
+
+// A target without links: what the sweep's hook lets through, renameat2 refuses with
+// EINVAL and link with EPERM, as exFAT through FUSE does.
+class WithoutLinks : public io::FaultHook
+{
+public:
+    explicit WithoutLinks(io::FaultHook *inner) : inner_(inner) { }
+    int Before(const io::CallInfo &info) override
+    {
+        if (const int error = inner_ ? inner_->Before(info) : 0)
+            return error;
+        if (info.call == io::Call::Rename && info.flags == io::kRenameNoReplace)
+            return EINVAL;
+        return info.call == io::Call::Link ? EPERM : 0;
+    }
+
+private:
+    io::FaultHook *inner_;
+};
+
+} // namespace
+
 void FaultRun::Run(io::FaultHook *hook)
 {
     ScopedCurrentDir here(tmp_.path());
+    WithoutLinks withoutLinks(hook);
+    if (scenario_.withoutLinks)
+        hook = &withoutLinks;
     if (hook) {
         ScopedHook installed(*hook);
         ArchiveRun(window_);

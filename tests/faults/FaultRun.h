@@ -36,10 +36,13 @@ struct Scenario
     // Source files that meet an earlier file of their name: with skipConflicts they are
     // left out without a word.
     std::set<std::string> conflicting;
+    // The target can neither rename without replacing nor link (exFAT through FUSE).
+    bool withoutLinks = false;
 };
 
 // The runs the sweep covers: one archive with a zip copy; per-name archives; per-name
-// archives meeting earlier archives and copies (conflicts, a conflict archive replaced);
+// archives meeting earlier archives and copies (conflicts, a conflict archive replaced),
+// also on a target without links;
 // one archive replacing an earlier one, with a conflicting copy; per-name archives with
 // conflicts skipped and paths stored.
 std::vector<Scenario> Scenarios();

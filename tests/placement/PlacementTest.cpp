@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -78,41 +80,106 @@ TEST(TempFile, NewFilesAreUniqueAndBesideTheirTarget)
 }
 
 // Where the file system cannot rename without replacing (renameat2 refused with EINVAL,
-// or a kernel without it: ENOSYS), the commit falls back to a hard link, which refuses a
-// taken name just as well: a file or an archive never replaces what is there.
-TEST(Commit, NoReplaceNeverReplacesEvenWithoutRenameat2)
+// or a kernel without it: ENOSYS), the commit falls back to a hard link, and where there
+// are no hard links either (link refused with EPERM: exFAT through FUSE), to a check of the
+// name and a plain rename under the folder's lock: a file or an archive never replaces
+// what is there.
+TEST(Commit, NoReplaceNeverReplacesWhateverTheFileSystemLacks)
 {
-    for (const int refusal : {0, EINVAL, ENOSYS}) {
-        SCOPED_TRACE(refusal);
+    struct Lack
+    {
+        int rename;
+        int link;
+    };
+    for (const Lack lack :
+         {Lack {0, 0}, Lack {EINVAL, 0}, Lack {ENOSYS, 0}, Lack {EINVAL, EPERM}}) {
+        SCOPED_TRACE(std::to_string(lack.rename) + " " + std::to_string(lack.link));
         TempDir dir;
         WriteFile(dir / "taken", "older");
         WriteFile(dir / "entry.txt", "entry");
-        IoTrace trace([refusal](const io::CallInfo &info) {
-            return info.call == io::Call::Rename && info.flags == io::kRenameNoReplace ? refusal
-                                                                                       : 0;
+        IoTrace trace([lack](const io::CallInfo &info) {
+            if (info.call == io::Call::Rename && info.flags == io::kRenameNoReplace)
+                return lack.rename;
+            return info.call == io::Call::Link ? lack.link : 0;
         });
 
         TempFile file = TempFile::CreateBeside(dir / "taken");
         ASSERT_TRUE(file.IsOpen());
         ASSERT_TRUE(file.Write("newer", 5));
         EXPECT_FALSE(file.Commit(Commit::NoReplace));
+        EXPECT_EQ(file.Error(), std::errc::file_exists);
         EXPECT_FALSE(file.IsOpen());
 
         ArchiveHandle archive = ArchiveOpen((dir / "taken").c_str(), 1);
         ASSERT_NE(archive, nullptr);
         EXPECT_TRUE(ArchiveAddFile(archive, (dir / "entry.txt").c_str(), nullptr, 0, "e.txt"));
         EXPECT_FALSE(ArchiveClose(&archive));
+        EXPECT_EQ(placement::CopyFileNoReplace(dir / "entry.txt", dir / "taken"),
+                  std::errc::file_exists);
 
         EXPECT_EQ(ReadFile(dir / "taken"), "older");
         EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string> {});
 
-        // A free name is still taken.
+        // A free name is still taken; without links, only once the folder is locked.
         TempFile free = TempFile::CreateBeside(dir / "free");
         ASSERT_TRUE(free.Write("newer", 5));
+        const std::string temporary = free.Path();
+        const std::size_t before = trace.Calls().size();
         EXPECT_TRUE(free.Commit(Commit::NoReplace));
         EXPECT_EQ(ReadFile(dir / "free"), "newer");
-        EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"entry.txt", "free", "taken"}));
+        if (lack.link) {
+            const std::size_t tried = trace.Find(io::Call::Rename, temporary, dir / "free", before);
+            EXPECT_LT(trace.Find(io::Call::Flock, dir.path(), {}, before),
+                      trace.Find(io::Call::Rename, temporary, dir / "free", tried + 1));
+        }
+        EXPECT_FALSE(placement::CopyFileNoReplace(dir / "entry.txt", dir / "copy"));
+        EXPECT_EQ(ListDir(dir.path()),
+                  (std::vector<std::string> {"copy", "entry.txt", "free", "taken"}));
     }
+}
+
+// Without links the folder's lock is what keeps two placings apart: a thread that holds it
+// already (a run placing its archive) does not wait for itself, and another thread (an
+// archive closing in the background) waits until it is released.
+TEST(Commit, WithoutLinksOneThreadAtATimePlacesUnderTheFolderLock)
+{
+    TempDir dir;
+    const std::thread::id main = std::this_thread::get_id();
+    std::atomic<int> mainLocks {0};
+    std::atomic<int> otherLocks {0};
+    std::atomic<bool> held {false};
+    std::atomic<bool> renamedWhileHeld {false};
+    std::atomic<bool> done {false};
+    IoTrace trace([&](const io::CallInfo &info) {
+        const bool onMain = std::this_thread::get_id() == main;
+        if (info.call == io::Call::Flock)
+            ++(onMain ? mainLocks : otherLocks);
+        if (info.call == io::Call::Rename && info.flags == io::kRenameNoReplace)
+            return EINVAL;
+        if (info.call == io::Call::Rename && !onMain && held)
+            renamedWhileHeld = true;
+        return info.call == io::Call::Link ? EPERM : 0;
+    });
+    TempFile own = TempFile::CreateBeside(dir / "own");
+    TempFile other = TempFile::CreateBeside(dir / "other");
+    std::thread closer;
+    {
+        const placement::FolderLock lock(dir.path());
+        held = true;
+        mainLocks = 0;
+        EXPECT_TRUE(own.Commit(Commit::NoReplace));
+        EXPECT_EQ(mainLocks, 0) << "the thread locked the folder it holds";
+        closer = std::thread([&] {
+            EXPECT_TRUE(other.Commit(Commit::NoReplace));
+            done = true;
+        });
+        while (otherLocks == 0 && !renamedWhileHeld && !done)
+            std::this_thread::yield();
+        held = false;
+    }
+    closer.join();
+    EXPECT_FALSE(renamedWhileHeld) << "a thread renamed while another held the folder's lock";
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"other", "own"}));
 }
 
 // A placed file's data reaches the disk before its name does (else a power loss can leave

@@ -20,6 +20,29 @@ namespace test = kelvane::test;
 
 namespace {
 
+// Names fold as the upcase tables of exFAT and NTFS fold them, whatever the process's
+// locale: letters beyond ASCII too. Folders of Windows always fold; on Linux a folder of
+// an ordinary file system does not (tests/engine/FoldingTargetTest.cpp has one that does).
+TEST(Names, FoldCaseAsCaseInsensitiveVolumesDo)
+{
+    using kelvane::placement::FoldCase;
+    EXPECT_EQ(FoldCase("Clip.zip"), FoldCase("cLIP.ZIP"));
+    EXPECT_EQ(FoldCase("\xC3\xBC"
+                       "ber \xCE\xB1.zip"),
+              "\xC3\x9C"
+              "BER \xCE\x91.ZIP"); // ü, α
+#ifndef _WIN32
+    EXPECT_EQ(FoldCase("a\xFF\xC3z"), "A\xFF\xC3Z"); // not UTF-8: kept
+#endif
+    test::TempDir dir;
+#ifdef _WIN32
+    EXPECT_TRUE(kelvane::placement::FoldsCase(dir.path()));
+#else
+    EXPECT_FALSE(kelvane::placement::FoldsCase(dir.path()));
+#endif
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {}); // no probe left
+}
+
 #ifndef _WIN32 // "/" joins; Windows joins with "\\" (tests/windows)
 TEST(Paths, SeparatorsAndNativeFolders)
 {
