@@ -156,6 +156,19 @@ TEST_F(BrowseTest, ChoosingReplacesOnlyTheFieldOfItsButton)
     EXPECT_EQ(dlg.Settings().sourceFolder, second);
 }
 
+TEST_F(BrowseTest, AMissingInitialFolderStillShowsItsTextInTheStatusLine)
+{
+    dlg.show();
+    QString status;
+    test::ScopedHook<Script> script(FolderBrowseDialog::ScriptHook(), [&](FolderBrowseDialog &b) {
+        status = b.StatusText();
+        b.PressCancel();
+    });
+    qobject_cast<QPushButton *>(dlg.Control(res::IDC_BROWSE_SOURCE))->click();
+    EXPECT_EQ(status, QStringLiteral("D:\\Orvel\\AVIs"));
+    EXPECT_EQ(Edit(res::IDC_SOURCE_FOLDER)->text(), QStringLiteral("D:\\Orvel\\AVIs"));
+}
+
 // The rules are the shared browser's (tests/uicore); here, the Qt dialog under them.
 TEST(FolderBrowserTest, TheQtDialogShowsTheTitleAndTheRequestsAndGivesANativePath)
 {

@@ -132,6 +132,19 @@ TEST_F(RunTest, StartToEndArchivesEveryFileAndResetsTheWindow)
     EXPECT_TRUE(test::FileExists(target + "/g.zip"));
 }
 
+// The button's stop reaches the worker's run: it ends before its last file.
+TEST_F(RunTest, ASecondClickStopsTheRunBeforeItsFirstFile)
+{
+    MakeFiles(40);
+    CArchiverDlg dlg;
+    Prepare(dlg, target);
+    Start(dlg)->click();
+    Start(dlg)->click(); // before the worker has taken a single file
+    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
+    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
+    EXPECT_LT(Zips(target).size(), 40u);
+}
+
 TEST_F(RunTest, ClosingDuringARunEndsTheDialogOnlyAfterTheWorker)
 {
     MakeFiles(30);
