@@ -1,8 +1,8 @@
 #include "app/ArchiverApp.h"
 
-#include "ui/AppIcon.h"
-#include "ui/ArchiverDlg.h"
-#include "ui/HelpWindow.h"
+#include "ui/qt/AppIcon.h"
+#include "ui/qt/ArchiverDlg.h"
+#include "ui/qt/HelpWindow.h"
 
 #include <QApplication>
 #include <QShortcut>
@@ -13,8 +13,8 @@ CArchiverApp::~CArchiverApp() = default;
 
 bool CArchiverApp::InitInstance()
 {
-    QApplication::setWindowIcon(ui::AppIcon());
-    ui::CArchiverDlg dlg;
+    QApplication::setWindowIcon(ui::qt::AppIcon());
+    ui::qt::CArchiverDlg dlg;
     mainWindow_ = &dlg;
     // F1 anywhere in the program, the About box included; Shift, Ctrl or Alt make another key.
     QShortcut help(QKeySequence(Qt::Key_F1), &dlg);
@@ -27,7 +27,7 @@ bool CArchiverApp::InitInstance()
 
 void CArchiverApp::OnHelp()
 {
-    ui::HelpWindow help(QApplication::activeWindow());
+    ui::qt::HelpWindow help(QApplication::activeWindow());
     help.exec();
 }
 

@@ -6,7 +6,7 @@
 //   kelvane-window-timing SOURCE TARGET [--single]
 
 #include "resources/Resources.h"
-#include "ui/ArchiverDlg.h"
+#include "ui/qt/ArchiverDlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,7 +19,7 @@
 #include <cstring>
 
 using namespace kelvane;
-using kelvane::ui::CArchiverDlg;
+using kelvane::ui::qt::CArchiverDlg;
 
 int main(int argc, char **argv)
 {

@@ -2,14 +2,14 @@
 
 #include "resources/Resources.h"
 #include "tests/ui/UiTestSupport.h"
-#include "ui/AnimationControl.h"
+#include "ui/qt/AnimationControl.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace kelvane;
-using namespace kelvane::ui;
+using namespace kelvane::ui::qt;
 
 TEST(AnimationControlTest, PlaysTheShippedClipInALoop)
 {

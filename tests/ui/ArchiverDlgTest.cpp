@@ -1,16 +1,14 @@
 // The main dialog away from runs: start-up state, data exchange, the save button, the ways
 // to end it, the window menu and the About box, the application object.
 
-#include "ui/ArchiverDlg.h"
+#include "ui/qt/ArchiverDlg.h"
 #include "app/ArchiverApp.h"
-#include "io/IoTesting.h"
 #include "resources/Resources.h"
 #include "settings/SettingsFile.h"
 #include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
-#include "ui/AboutDlg.h"
-#include "ui/HelpWindow.h"
-#include "ui/MessageBox.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/HelpWindow.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -20,11 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-
 using namespace kelvane;
-using namespace kelvane::ui;
+using namespace kelvane::ui::qt;
 
 namespace {
 
@@ -133,49 +128,6 @@ TEST_F(MainDialogTest, SaveWritesTheControlsAndClosingSavesNothing)
     JobSettings expected;
     expected.fileMask = "*.avi";
     EXPECT_EQ(test::ReadFile(dir / "kelvane.ini"), FormatSettings(expected));
-}
-
-// A save that cannot be made is said, with the file and the reason, and the file on disk
-// stays as it was: on a full disk, and for a folder the file could not hold.
-TEST_F(MainDialogTest, ASaveThatFailsSaysWhyAndLeavesTheFileAsItWas)
-{
-    class FullDisk : public io::FaultHook
-    {
-    public:
-        FullDisk() { io::SetFaultHook(this); }
-        ~FullDisk() override { io::SetFaultHook(nullptr); }
-        int Before(const io::CallInfo &info) override
-        {
-            return io::ChangesStorage(info) ? ENOSPC : 0;
-        }
-    };
-    const std::string ini = dir / "kelvane.ini";
-    const std::string old = "FILE_MASK old\r\n";
-    test::WriteFile(ini, old);
-    std::vector<std::pair<QString, QString>> boxes;
-    test::ScopedHook<std::function<void(const QString &, const QString &)>> hook(
-        MessageBoxHook(),
-        [&](const QString &text, const QString &caption) { boxes.emplace_back(text, caption); });
-    CArchiverDlg dlg;
-    dlg.show();
-    {
-        FullDisk full;
-        Button(dlg, dlg.Control(res::IDC_SAVE_SETTINGS))->click();
-    }
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].second, QStringLiteral("Unable to save settings"));
-    EXPECT_TRUE(boxes[0].first.contains(QString::fromStdString(ini)))
-        << boxes[0].first.toStdString();
-    EXPECT_TRUE(boxes[0].first.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))));
-
-    // A line break is legal in a folder name here, but would cut the value in the file.
-    Edit(dlg, res::IDC_TARGET_FOLDER)->setText(QStringLiteral("/clips\nSKIP_CONFLICTS 1"));
-    Button(dlg, dlg.Control(res::IDC_SAVE_SETTINGS))->click();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].second, QStringLiteral("Unable to save settings"));
-    EXPECT_TRUE(boxes[1].first.contains(QStringLiteral("target folder")));
-    EXPECT_EQ(test::ReadFile(ini), old);
-    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"kelvane.ini"});
 }
 
 TEST_F(MainDialogTest, EnterInAnEditIsOkAfterCopyingTheControls)

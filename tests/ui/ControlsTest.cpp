@@ -4,12 +4,12 @@
 #include "resources/Resources.h"
 #include "resources/Version.h"
 #include "tests/ui/UiTestSupport.h"
-#include "ui/AboutDlg.h"
-#include "ui/AnimationControl.h"
-#include "ui/ArchiverDlg.h"
-#include "ui/DialogBuilder.h"
-#include "ui/HelpWindow.h"
-#include "ui/ProgressControl.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/AnimationControl.h"
+#include "ui/qt/ArchiverDlg.h"
+#include "ui/qt/DialogBuilder.h"
+#include "ui/qt/HelpWindow.h"
+#include "ui/qt/ProgressControl.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -23,7 +23,7 @@
 #include <thread>
 
 using namespace kelvane;
-using namespace kelvane::ui;
+using namespace kelvane::ui::qt;
 
 namespace {
 
@@ -61,7 +61,7 @@ const Drawn kMainDialog[] = {
     {1005, "QPushButton", "...", 287, 41, 29, 14},
     {1008, "QCheckBox", "保持个人档案", 146, 59, 78, 10},
     {1010, "QPushButton", "开始", 243, 70, 73, 38},
-    {1012, "kelvane::ui::AnimationControl", "", 4, 81, 36, 27},
+    {1012, "kelvane::ui::qt::AnimationControl", "", 4, 81, 36, 27},
     {1013, "QCheckBox", "创建目标文件夹", 50, 59, 87, 10},
     {1014, "QProgressBar", "", 50, 98, 183, 10},
     {1015, "QPushButton", "保存设置", 154, 3, 50, 14},
@@ -269,14 +269,6 @@ TEST(AboutBoxTest, BuiltFromItsTemplateAndEndsOnEnter)
     QTest::keyClick(&about, Qt::Key_Return);
     EXPECT_FALSE(about.isVisible());
     EXPECT_EQ(about.result(), QDialog::Accepted);
-}
-
-TEST(MinimisedIconPosTest, CentresWithHalvesTruncatedTowardZero)
-{
-    EXPECT_EQ(MinimisedIconPos(36, 36, 32, 32), QPoint(2, 2));
-    EXPECT_EQ(MinimisedIconPos(0, 0, 32, 32), QPoint(-15, -15)); // not -16
-    EXPECT_EQ(MinimisedIconPos(-1, 33, 32, 32), QPoint(-16, 1));
-    EXPECT_EQ(MinimisedIconPos(160, 40, 16, 16), QPoint(72, 12));
 }
 
 TEST(ProgressControlTest, BehavesAsTheClassicBar)

@@ -31,7 +31,7 @@
 namespace kelvane::test {
 namespace {
 
-using win32::CArchiverDlg;
+using ui::win32::CArchiverDlg;
 
 // How long a script waits for something the dialog must do before it gives up: a guard
 // against a hang, not a measure of speed.
@@ -384,28 +384,6 @@ TEST(Win32Window, StartClickedWritesTheArchivesOfTheFields)
     ExpectReadersAgree(out + "\\take2.zip", {kTakes[2]});
 }
 
-TEST(Win32Window, StartButtonReadsStopThenStoppingThenStartAgain)
-{
-    Workspace work(kTakes);
-    GatedDlg dialog;
-    RunModal(dialog, [&](HWND main) {
-        GatedDlg::OpenAtEnd gate {dialog};
-        HWND start = Item(main, res::IDC_START);
-        EXPECT_EQ(Text(start), "开始");
-        work.Fill(main);
-        Click(main, res::IDC_START);
-        EXPECT_EQ(Text(start), "STOP");
-        ASSERT_TRUE(WaitUntil([&] { return dialog.Running().load(); }));
-        Click(main, res::IDC_START);
-        EXPECT_EQ(Text(start), "Stopping....");
-        EXPECT_TRUE(dialog.StopRequested());
-        Click(main, res::IDC_START); // a further click changes nothing that shows
-        EXPECT_EQ(Text(start), "Stopping....");
-        dialog.Open();
-        EXPECT_TRUE(IdleAfterRun(dialog, main));
-    });
-}
-
 TEST(Win32Window, RunMessageIsOwnedByTheDialogWithCaptionTextAndOk)
 {
     Workspace work(kTakes);
@@ -525,14 +503,14 @@ TEST(Win32FolderBrowser, ReadsTheWholePathOfAFolderAndNoneOfAVirtualOne)
     MakeDirs(deep);
     auto pathOf = [](const std::string &path) {
         PIDLIST_ABSOLUTE item = ILCreateFromPathW(io::Wide(path).c_str());
-        const std::string read = item ? io::Utf8(win32::FileSystemPath(item)) : "(no item)";
+        const std::string read = item ? io::Utf8(ui::win32::FileSystemPath(item)) : "(no item)";
         ILFree(item);
         return read;
     };
     EXPECT_EQ(pathOf(dir.path()), dir.path());
     PIDLIST_ABSOLUTE computer = nullptr;
     ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer), S_OK);
-    EXPECT_EQ(win32::FileSystemPath(computer), L"");
+    EXPECT_EQ(ui::win32::FileSystemPath(computer), L"");
     ILFree(computer);
 
     const std::string read = pathOf(deep);

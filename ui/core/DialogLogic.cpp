@@ -91,10 +91,18 @@ void DialogLogic::End(int result)
     controls_.CloseBrowsers();
 }
 
-void DialogLogic::OnBrowse(std::string JobSettings::*folder, const std::string &prompt)
+IconPlace MinimisedIconPos(int clientW, int clientH, int cx, int cy)
 {
+    // Integer division in C++ truncates toward zero, as the classic arithmetic does.
+    return IconPlace {(clientW - cx + 1) / 2, (clientH - cy + 1) / 2};
+}
+
+void DialogLogic::OnBrowse(const BrowsePrompt &prompt)
+{
+    std::string JobSettings::*folder = prompt.folder;
     controls_.ControlsToSettings();
-    const std::optional<std::string> chosen = controls_.BrowseForFolder(settings_.*folder, prompt);
+    const std::optional<std::string> chosen
+        = controls_.BrowseForFolder(settings_.*folder, prompt.text);
     // What was typed, or chosen in another browser, while this one showed is kept.
     controls_.ControlsToSettings();
     if (chosen)

@@ -16,6 +16,25 @@
 
 namespace kelvane::ui {
 
+// What a "..." button asks for: the folder setting it fills and the browser's prompt.
+struct BrowsePrompt
+{
+    std::string JobSettings::*folder;
+    const char *text;
+};
+inline constexpr BrowsePrompt kBrowseSource {&JobSettings::sourceFolder, "Select Source Folder"};
+inline constexpr BrowsePrompt kBrowseTarget {&JobSettings::targetFolder, "Select Target Folder"};
+
+// Where a minimised window draws its icon of cx by cy in a client area of clientW by
+// clientH: centred, halves truncated toward zero.
+struct IconPlace
+{
+    int x;
+    int y;
+    bool operator==(const IconPlace &other) const { return x == other.x && y == other.y; }
+};
+IconPlace MinimisedIconPos(int clientW, int clientH, int cx, int cy);
+
 // A toolkit's side of the main dialog. Everything here is called on the dialog's thread,
 // except PostWorkerEnded.
 class DialogControls
@@ -74,8 +93,8 @@ public:
     void OnInitDialog();
     // The start button: a run starts when none is going, else the run is asked to stop.
     void OnStart();
-    // A "..." button: the browser for that folder setting, with the prompt.
-    void OnBrowse(std::string JobSettings::*folder, const std::string &prompt);
+    // A "..." button: the browser for its folder setting, with its prompt.
+    void OnBrowse(const BrowsePrompt &prompt);
     // The save button; a failed save is said, with the file and the reason.
     void OnSaveSettings();
     // OK (after the controls were taken) or Cancel: ends the dialog, during a run once the

@@ -27,6 +27,8 @@ constexpr TextField kTexts[] = {
     {res::IDC_TARGET_FOLDER, &JobSettings::targetFolder},
 };
 
+static_assert(std::size(kTexts) == SettingsExchange::kEdits, "one shown text for each edit");
+
 constexpr SwitchField kSwitches[] = {
     {res::IDC_CREATE_SUB_FOLDER, &JobSettings::createSubFolder},
     {res::IDC_KEEP_INDIVIDUAL, &JobSettings::keepIndividual},

@@ -6,6 +6,7 @@
 
 #include "settings/JobSettings.h"
 
+#include <cstddef>
 #include <string>
 
 namespace kelvane::ui {
@@ -26,11 +27,14 @@ public:
         virtual bool Checked(int id) = 0;
     };
 
+    // One for each edit of the exchange's table (SettingsExchange.cpp).
+    static constexpr std::size_t kEdits = 3;
+
     void ToControls(const JobSettings &settings, Controls &controls);
     void FromControls(JobSettings &settings, Controls &controls) const;
 
 private:
-    std::string shown_[3]; // the bytes last shown in each edit
+    std::string shown_[kEdits]; // the bytes last shown in each edit
 };
 
 } // namespace kelvane::ui

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-namespace kelvane::win32 {
+namespace kelvane::ui::win32 {
 
 namespace {
 
@@ -259,10 +259,9 @@ bool CArchiverDlg::OnPaint()
     const int cy = GetSystemMetrics(SM_CYICON);
     RECT client;
     GetClientRect(hwnd_, &client);
-    // Integer division truncates toward zero, as the classic arithmetic does.
-    const int x = (client.right - client.left - cx + 1) / 2;
-    const int y = (client.bottom - client.top - cy + 1) / 2;
-    DrawIcon(dc, x, y, appIcon);
+    const ui::IconPlace at
+        = ui::MinimisedIconPos(client.right - client.left, client.bottom - client.top, cx, cy);
+    DrawIcon(dc, at.x, at.y, appIcon);
     EndPaint(hwnd_, &paint);
     return true;
 }
@@ -274,10 +273,10 @@ void CArchiverDlg::OnCommand(int id)
         logic_.OnStart();
         break;
     case res::IDC_BROWSE_SOURCE:
-        logic_.OnBrowse(&JobSettings::sourceFolder, "Select Source Folder");
+        logic_.OnBrowse(ui::kBrowseSource);
         break;
     case res::IDC_BROWSE_TARGET:
-        logic_.OnBrowse(&JobSettings::targetFolder, "Select Target Folder");
+        logic_.OnBrowse(ui::kBrowseTarget);
         break;
     case res::IDC_SAVE_SETTINGS:
         logic_.OnSaveSettings();
@@ -388,4 +387,4 @@ void CArchiverDlg::SetRunStamp(const std::string &stamp)
     CallOnDialogThread([this, &stamp] { runStamp = stamp; });
 }
 
-} // namespace kelvane::win32
+} // namespace kelvane::ui::win32

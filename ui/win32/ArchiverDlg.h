@@ -10,6 +10,7 @@
 #include "settings/JobSettings.h"
 #include "ui/core/DialogLogic.h"
 #include "ui/core/SettingsExchange.h"
+#include "ui/win32/FolderBrowser.h"
 
 #include <atomic>
 #include <functional>
@@ -19,7 +20,7 @@
 
 #include <windows.h>
 
-namespace kelvane::win32 {
+namespace kelvane::ui::win32 {
 
 // The progress bar's operations, as messages to the bar.
 class BarProgress : public ProgressDisplay
@@ -41,8 +42,6 @@ void ShowHelp(HWND owner);
 
 // Runs the About box modally over owner.
 void ShowAboutBox(HWND owner);
-
-class CFolderBrowserBase;
 
 class CArchiverDlg : public RunWindow, private ui::DialogControls
 {
@@ -112,4 +111,4 @@ private:
     ui::DialogLogic logic_ {*this, *this};
 };
 
-} // namespace kelvane::win32
+} // namespace kelvane::ui::win32

@@ -1,6 +1,19 @@
 #include "ui/win32/FolderBrowser.h"
 
-namespace kelvane::win32 {
+namespace kelvane::ui::win32 {
+
+static_assert(BFFM_INITIALIZED == kBrowseInitialized && BFFM_SELCHANGED == kBrowseSelChanged);
+
+namespace {
+
+int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM lParam, LPARAM data)
+{
+    (*reinterpret_cast<const BrowseShell::Callback *>(data))(
+        window, static_cast<int>(message), reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam));
+    return 0;
+}
+
+} // namespace
 
 std::wstring FileSystemPath(PCIDLIST_ABSOLUTE item)
 {
@@ -12,110 +25,52 @@ std::wstring FileSystemPath(PCIDLIST_ABSOLUTE item)
     return path;
 }
 
-CFolderBrowserBase::CFolderBrowserBase(HWND owner, PCIDLIST_ABSOLUTE root, int promptId)
+std::wstring BrowseShell::ResourceString(int id)
 {
-    SetOwner(owner);
-    SetRoot(root);
-    SetTitle(promptId);
-    browseInfo.pszDisplayName = displayName;
-    browseInfo.lpfn = BrowseCallback;
-    browseInfo.lParam = reinterpret_cast<LPARAM>(this);
-}
-
-CFolderBrowserBase::~CFolderBrowserBase() = default;
-
-void CFolderBrowserBase::SetOwner(HWND owner)
-{
-    if (browseWindow == nullptr)
-        browseInfo.hwndOwner = owner;
-}
-
-void CFolderBrowserBase::SetRoot(PCIDLIST_ABSOLUTE root)
-{
-    if (browseWindow == nullptr)
-        browseInfo.pidlRoot = root;
-}
-
-void CFolderBrowserBase::SetFlags(UINT flags)
-{
-    if (browseWindow == nullptr)
-        browseInfo.ulFlags = flags;
-}
-
-void CFolderBrowserBase::SetTitle(const std::wstring &text)
-{
-    if (browseWindow != nullptr)
-        return;
-    titleText = text;
-    browseInfo.lpszTitle = titleText.c_str();
-}
-
-bool CFolderBrowserBase::SetTitle(int stringId)
-{
-    if (stringId < 1)
-        return false;
     const wchar_t *text = nullptr;
     // With a zero length, the string is not copied: text points into the resources.
-    const int length = LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(stringId),
+    const int length = LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id),
                                    reinterpret_cast<LPWSTR>(&text), 0);
     if (length <= 0 || text == nullptr)
-        return false;
-    SetTitle(std::wstring(text, static_cast<std::size_t>(length)));
-    return true;
+        return std::wstring();
+    return std::wstring(text, static_cast<std::size_t>(length));
 }
 
-bool CFolderBrowserBase::Browse()
+std::optional<std::wstring> BrowseShell::Run(HWND owner, PCIDLIST_ABSOLUTE root,
+                                             const std::wstring &title, unsigned flags,
+                                             const Callback &callback)
 {
-    bool chosen = false;
-    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&browseInfo);
-    if (item != nullptr) {
-        chosenPath = FileSystemPath(item);
-        chosen = !chosenPath.empty();
-        IMalloc *allocator = nullptr;
-        if (SUCCEEDED(SHGetMalloc(&allocator))) {
-            allocator->Free(item);
-            allocator->Release();
-        }
+    // The shell writes the chosen item's display name here (MAX_PATH by its contract); the
+    // path is read apart, at any length.
+    wchar_t displayName[MAX_PATH] {};
+    BROWSEINFOW info {};
+    info.hwndOwner = owner;
+    info.pidlRoot = root;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title.c_str();
+    info.ulFlags = flags;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(&callback);
+    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+    if (item == nullptr)
+        return std::nullopt;
+    std::wstring path = FileSystemPath(item);
+    IMalloc *allocator = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&allocator))) {
+        allocator->Free(item);
+        allocator->Release();
     }
-    browseWindow = nullptr;
-    return chosen;
+    return path;
 }
 
-void CFolderBrowserBase::SetSelection(const std::wstring &path)
+void BrowseShell::Select(HWND window, const std::wstring &path)
 {
-    if (browseWindow != nullptr)
-        SendMessageW(browseWindow, BFFM_SETSELECTIONW, TRUE,
-                     reinterpret_cast<LPARAM>(path.c_str()));
+    SendMessageW(window, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
 }
 
-void CFolderBrowserBase::SetStatusText(const std::wstring &text)
+void BrowseShell::ShowStatus(HWND window, const std::wstring &text)
 {
-    if (browseWindow != nullptr)
-        SendMessageW(browseWindow, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(window, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-int CALLBACK CFolderBrowserBase::BrowseCallback(HWND window, UINT message, LPARAM lParam,
-                                                LPARAM data)
-{
-    auto *self = reinterpret_cast<CFolderBrowserBase *>(data);
-    self->browseWindow = window;
-    if (message == BFFM_INITIALIZED)
-        self->OnInitialized();
-    else if (message == BFFM_SELCHANGED)
-        self->OnSelChanged(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam));
-    return 0;
-}
-
-void CFolderBrowser::OnInitialized()
-{
-    SetSelection(initialFolder);
-    SetStatusText(initialFolder);
-}
-
-void CFolderBrowser::OnSelChanged(PCIDLIST_ABSOLUTE item)
-{
-    // Blank for an item that is no file-system folder.
-    SetStatusText(FileSystemPath(item));
-}
-
-} // namespace kelvane::win32
+} // namespace kelvane::ui::win32

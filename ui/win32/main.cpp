@@ -15,7 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // The shell's folder browser wants a single-threaded apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
-        kelvane::win32::CArchiverDlg dialog;
+        kelvane::ui::win32::CArchiverDlg dialog;
         dialog.DoModal();
     }
     if (SUCCEEDED(com))

@@ -5,30 +5,25 @@
 
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
-#include "ui/DialogBuilder.h"
-#include "ui/ProgressControl.h"
-#include "ui/SystemMenu.h"
 #include "ui/core/DialogLogic.h"
 #include "ui/core/SettingsExchange.h"
+#include "ui/qt/DialogBuilder.h"
+#include "ui/qt/ProgressControl.h"
+#include "ui/qt/SystemMenu.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QPoint>
 
 #include <atomic>
-#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 
 class QPushButton;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 class AnimationControl;
-
-// Where the icon of a minimised window goes: centred, halves truncated toward zero.
-QPoint MinimisedIconPos(int clientW, int clientH, int cx, int cy);
 
 class CArchiverDlg : public QDialog, public RunWindow, private DialogControls
 {
@@ -80,8 +75,6 @@ public slots:
 protected:
     // The dialog initialisation, once, when the window first shows.
     virtual void OnInitDialog();
-    // Starts the run's worker thread; throws std::system_error when no thread can be made.
-    virtual std::thread StartWorker(std::function<void()> body);
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -101,7 +94,6 @@ private:
     void PostWorkerEnded() override;
     // The progress bar and the clip of the built dialog, found once.
     void AttachControls();
-    std::thread StartThread(std::function<void()> body) override;
 
     BuiltDialog built;
     ProgressControl progressBar;
@@ -117,4 +109,4 @@ private:
     DialogLogic logic {*this, *this};
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -1,9 +1,9 @@
-#include "ui/SystemMenu.h"
+#include "ui/qt/SystemMenu.h"
 
 #include <QAction>
 #include <QMenu>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 SystemMenu::SystemMenu()
 {
@@ -46,4 +46,4 @@ int SystemMenu::Popup(QWidget *owner, const QPoint &globalPos) const
     return chosen != nullptr ? chosen->data().toInt() : 0;
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

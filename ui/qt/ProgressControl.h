@@ -13,7 +13,7 @@
 
 class QProgressBar;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 class ProgressControl : public ProgressDisplay
 {
@@ -62,4 +62,4 @@ private:
     int pos_ = 0;
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 class AnimationControl : public QWidget
 {
@@ -52,4 +52,4 @@ private:
     QTimer timer_;
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

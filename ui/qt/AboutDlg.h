@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ui/DialogBuilder.h"
+#include "ui/qt/DialogBuilder.h"
 
 #include <QDialog>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 // The About box: its template and the default dialog handling, nothing more.
 class CAboutDlg : public QDialog
@@ -21,4 +21,4 @@ private:
     BuiltDialog built;
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

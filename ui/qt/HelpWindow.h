@@ -4,7 +4,7 @@
 
 class QPlainTextEdit;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 // The program's help, shown for F1: the help text shipped with the program, read-only.
 class HelpWindow : public QDialog
@@ -18,4 +18,4 @@ private:
     QPlainTextEdit *text_;
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -15,7 +15,7 @@
 class QDialog;
 class QWidget;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 // Dialog base units of a font: x px = x du * baseX / 4, y px = y du * baseY / 8.
 struct DialogUnits
@@ -55,4 +55,4 @@ BuiltDialog BuildDialog(QDialog &dialog, const res::DialogTemplate &tpl);
 // Turns a classic caption into a spoken name: no access-key marks, no trailing colon.
 QString AccessibleCaption(const QString &caption);
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

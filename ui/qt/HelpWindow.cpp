@@ -1,4 +1,4 @@
-#include "ui/HelpWindow.h"
+#include "ui/qt/HelpWindow.h"
 
 #include "resources/Resources.h"
 
@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 HelpWindow::HelpWindow(QWidget *parent) : QDialog(parent)
 {
@@ -30,4 +30,4 @@ QString HelpWindow::Text() const
     return text_->toPlainText();
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

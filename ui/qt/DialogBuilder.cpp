@@ -1,7 +1,7 @@
-#include "ui/DialogBuilder.h"
+#include "ui/qt/DialogBuilder.h"
 
-#include "ui/AnimationControl.h"
-#include "ui/AppIcon.h"
+#include "ui/qt/AnimationControl.h"
+#include "ui/qt/AppIcon.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -15,7 +15,7 @@
 
 #include <limits>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 namespace {
 
@@ -218,4 +218,4 @@ QString AccessibleCaption(const QString &caption)
     return name.trimmed();
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -8,11 +8,11 @@
 
 class QWidget;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 void ShowMessageBox(QWidget *owner, const QString &text, const QString &caption);
 
 // Tests set this to see a message instead of a box that waits for a click.
 std::function<void(const QString &text, const QString &caption)> &MessageBoxHook();
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

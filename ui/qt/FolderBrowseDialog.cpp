@@ -1,4 +1,4 @@
-#include "ui/FolderBrowseDialog.h"
+#include "ui/qt/FolderBrowseDialog.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -12,7 +12,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 FolderBrowseDialog::FolderBrowseDialog(QWidget *owner, const QString &rootPath,
                                        const QString &prompt, unsigned flags, Callback callback)
@@ -221,9 +221,4 @@ bool FolderBrowseDialog::PathOfItem(const QModelIndex &item, QString &path) cons
     return true;
 }
 
-QString FolderBrowseDialog::DisplayNameOf(const QModelIndex &item) const
-{
-    return item.isValid() ? model_->fileName(item) : QString();
-}
-
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

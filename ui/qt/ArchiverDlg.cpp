@@ -1,13 +1,13 @@
-#include "ui/ArchiverDlg.h"
+#include "ui/qt/ArchiverDlg.h"
 
 #include "resources/Resources.h"
-#include "ui/AboutDlg.h"
-#include "ui/AnimationControl.h"
-#include "ui/AppIcon.h"
-#include "ui/FolderBrowseDialog.h"
-#include "ui/FolderBrowser.h"
-#include "ui/GuiThread.h"
-#include "ui/MessageBox.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/AnimationControl.h"
+#include "ui/qt/AppIcon.h"
+#include "ui/qt/FolderBrowseDialog.h"
+#include "ui/qt/FolderBrowser.h"
+#include "ui/qt/GuiThread.h"
+#include "ui/qt/MessageBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,7 +21,7 @@
 #include <QPushButton>
 #include <QShortcut>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 namespace {
 
@@ -77,12 +77,6 @@ private:
 };
 
 } // namespace
-
-QPoint MinimisedIconPos(int clientW, int clientH, int cx, int cy)
-{
-    // Integer division in C++ truncates toward zero, as the classic arithmetic does.
-    return QPoint((clientW - cx + 1) / 2, (clientH - cy + 1) / 2);
-}
 
 CArchiverDlg::CArchiverDlg(QWidget *parent) : QDialog(parent)
 {
@@ -209,16 +203,6 @@ void CArchiverDlg::OnStart()
     logic.OnStart();
 }
 
-std::thread CArchiverDlg::StartWorker(std::function<void()> body)
-{
-    return std::thread(std::move(body));
-}
-
-std::thread CArchiverDlg::StartThread(std::function<void()> body)
-{
-    return StartWorker(std::move(body));
-}
-
 void CArchiverDlg::PostWorkerEnded()
 {
     QMetaObject::invokeMethod(
@@ -285,12 +269,12 @@ std::optional<std::string> CArchiverDlg::BrowseForFolder(const std::string &init
 
 void CArchiverDlg::OnBrowseSource()
 {
-    logic.OnBrowse(&JobSettings::sourceFolder, "Select Source Folder");
+    logic.OnBrowse(kBrowseSource);
 }
 
 void CArchiverDlg::OnBrowseTarget()
 {
-    logic.OnBrowse(&JobSettings::targetFolder, "Select Target Folder");
+    logic.OnBrowse(kBrowseTarget);
 }
 
 void CArchiverDlg::OnSaveSettings()
@@ -339,8 +323,8 @@ void CArchiverDlg::paintEvent(QPaintEvent *event)
         return;
     }
     QPainter painter(this);
-    const QPoint at = MinimisedIconPos(width(), height(), 32, 32);
-    appIcon.paint(&painter, QRect(at, QSize(32, 32)));
+    const IconPlace at = MinimisedIconPos(width(), height(), 32, 32);
+    appIcon.paint(&painter, QRect(at.x, at.y, 32, 32));
 }
 
 void CArchiverDlg::StopAnimation()
@@ -395,4 +379,4 @@ void CArchiverDlg::SetRunStamp(const std::string &stamp)
     RunOnGuiThread(this, [this, &stamp] { runStamp = stamp; });
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

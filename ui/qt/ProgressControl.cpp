@@ -1,4 +1,4 @@
-#include "ui/ProgressControl.h"
+#include "ui/qt/ProgressControl.h"
 
 #include <QMetaObject>
 #include <QProgressBar>
@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 template<class F>
 void ProgressControl::Change(F &&f)
@@ -107,4 +107,4 @@ void ProgressControl::Show()
     }
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

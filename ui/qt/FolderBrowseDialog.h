@@ -4,6 +4,8 @@
 // reports to a callback as the shell's browser does (initialised, selection changed) and
 // obeys its two requests (select a path, set the status text).
 
+#include "ui/core/FolderBrowser.h"
+
 #include <QDialog>
 #include <QModelIndex>
 #include <QString>
@@ -15,11 +17,11 @@ class QLabel;
 class QPushButton;
 class QTreeView;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 // Notifications and flags, with the shell's values.
-inline constexpr int BFFM_INITIALIZED = 1;
-inline constexpr int BFFM_SELCHANGED = 2;
+inline constexpr int BFFM_INITIALIZED = kBrowseInitialized;
+inline constexpr int BFFM_SELCHANGED = kBrowseSelChanged;
 inline constexpr unsigned BIF_RETURNONLYFSDIRS = 0x0001;
 inline constexpr unsigned BIF_STATUSTEXT = 0x0004;
 
@@ -59,8 +61,6 @@ public:
 
     // The full path of an item; false for an item without one.
     bool PathOfItem(const QModelIndex &item, QString &path) const;
-    // The name the tree shows for an item.
-    QString DisplayNameOf(const QModelIndex &item) const;
 
     // Tests set this to act in place of the user once the dialog is showing.
     static std::function<void(FolderBrowseDialog &)> &ScriptHook();
@@ -83,4 +83,4 @@ private:
     QPushButton *cancel_;
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -13,7 +13,7 @@
 
 class QWidget;
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 // System command ids, with their classic values.
 inline constexpr int SC_MINIMIZE = 0xF020;
@@ -46,4 +46,4 @@ private:
     std::vector<Item> items_;
 };
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

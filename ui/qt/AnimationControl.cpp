@@ -1,4 +1,4 @@
-#include "ui/AnimationControl.h"
+#include "ui/qt/AnimationControl.h"
 
 #include "ui/clip/AviClip.h"
 
@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 AnimationControl::AnimationControl(QWidget *parent) : QWidget(parent)
 {
@@ -102,4 +102,4 @@ void AnimationControl::paintEvent(QPaintEvent *)
     painter.drawImage(0, 0, frames_[static_cast<std::size_t>(current_)]);
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -1,4 +1,4 @@
-#include "ui/AppIcon.h"
+#include "ui/qt/AppIcon.h"
 
 #include "resources/Resources.h"
 
@@ -7,7 +7,7 @@
 #include <QImageReader>
 #include <QPixmap>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 QIcon AppIcon()
 {
@@ -31,4 +31,4 @@ QIcon AppIcon()
     return icon;
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -1,8 +1,8 @@
-#include "ui/MessageBox.h"
+#include "ui/qt/MessageBox.h"
 
 #include <QMessageBox>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 std::function<void(const QString &, const QString &)> &MessageBoxHook()
 {
@@ -21,4 +21,4 @@ void ShowMessageBox(QWidget *owner, const QString &text, const QString &caption)
     box.exec();
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

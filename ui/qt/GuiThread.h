@@ -10,7 +10,7 @@
 
 #include <utility>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 // Runs f on the thread of context and returns when it has run. Called on that thread
 // already, f runs at once (a blocking queued call to one's own thread would deadlock).
@@ -24,4 +24,4 @@ void RunOnGuiThread(QObject *context, F &&f)
     QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::BlockingQueuedConnection);
 }
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt

@@ -1,10 +1,10 @@
-#include "ui/AboutDlg.h"
+#include "ui/qt/AboutDlg.h"
 
 #include "resources/Resources.h"
 
 #include <QPushButton>
 
-namespace kelvane::ui {
+namespace kelvane::ui::qt {
 
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
@@ -19,4 +19,4 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 
 CAboutDlg::~CAboutDlg() = default;
 
-} // namespace kelvane::ui
+} // namespace kelvane::ui::qt
