@@ -1,4 +1,7 @@
-#include "io/Io.h"
+// The Win32 back end of io/Io.h: the POSIX-style calls made with Win32 (the hook is asked
+// in Io.cpp), and the conversions at the system call (io/Win32.h).
+
+#include "io/BackEnd.h"
 #include "io/Win32.h"
 
 #include <cstdint>
@@ -49,13 +52,6 @@ template<typename Result>
 Result FailWin32(Result result)
 {
     errno = ErrnoFromWin32(GetLastError());
-    return result;
-}
-
-template<typename Result>
-Result Fail(int error, Result result)
-{
-    errno = error;
     return result;
 }
 
@@ -235,6 +231,8 @@ HANDLE NativeHandle(int fd)
     return Lookup(fd, slot) ? slot.handle : INVALID_HANDLE_VALUE;
 }
 
+namespace backend {
+
 int Open(const char *path, int flags, mode_t mode)
 {
     DWORD access = 0;
@@ -320,18 +318,30 @@ ssize_t Write(int fd, const void *data, std::size_t size)
     return static_cast<ssize_t>(written);
 }
 
+// WriteFile at an offset moves a synchronous handle's position as well: it is put back, as
+// pwrite leaves it. The position is the descriptor's own, so as with any write on one
+// descriptor, its callers do not write it from two threads at once.
 ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
 {
     const HANDLE handle = HandleOf(fd);
     if (handle == INVALID_HANDLE_VALUE)
         return -1;
+    LARGE_INTEGER position {};
+    if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
+        return FailWin32<ssize_t>(-1);
     OVERLAPPED at {};
     at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     DWORD written = 0;
     const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    if (!WriteFile(handle, data, want, &written, &at))
+    const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
+    const DWORD error = GetLastError();
+    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
+        return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
+    if (!wrote) {
+        SetLastError(error);
         return FailWin32<ssize_t>(-1);
+    }
     return static_cast<ssize_t>(written);
 }
 
@@ -471,4 +481,5 @@ int Flock(int fd, int operation)
     return 0;
 }
 
+} // namespace backend
 } // namespace kelvane::io
