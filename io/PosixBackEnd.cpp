@@ -72,6 +72,7 @@ int RenameNoReplace(const char *from, const char *to)
     return static_cast<int>(
         ::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
 #else
+    (void)from;
     (void)to;
     return Fail(ENOSYS, -1);
 #endif
