@@ -1,19 +1,12 @@
-#include "io/Io.h"
+// The front of io/Io.h, the same on every platform: each call asks the test hook, then
+// lets the platform's back end make it.
 
+#include "io/BackEnd.h"
 #include "io/IoTesting.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 namespace kelvane::io {
 
@@ -30,13 +23,6 @@ inline int Injected(Call call, const char *path, int fd, int flags = 0,
     if (__builtin_expect(hook == nullptr, 1))
         return 0;
     return hook->Before(CallInfo {call, path, fd, flags, target});
-}
-
-template<typename Result>
-Result Fail(int error, Result result)
-{
-    errno = error;
-    return result;
 }
 
 } // namespace
@@ -76,6 +62,18 @@ const char *CallName(Call call)
         return "readdir";
     case Call::CloseDir:
         return "closedir";
+    case Call::ReadLink:
+        return "readlink";
+    case Call::Dup:
+        return "dup";
+    case Call::Chmod:
+        return "fchmod";
+    case Call::SetTimes:
+        return "futimens";
+    case Call::Access:
+        return "faccessat";
+    case Call::Chown:
+        return "fchown";
     }
     return "?";
 }
@@ -93,6 +91,9 @@ bool ChangesStorage(const CallInfo &info)
     case Call::Link:
     case Call::Unlink:
     case Call::Mkdir:
+    case Call::Chmod:
+    case Call::SetTimes:
+    case Call::Chown:
         return true;
     default:
         return false;
@@ -108,62 +109,62 @@ int Open(const char *path, int flags, mode_t mode)
 {
     if (const int error = Injected(Call::Open, path, -1, flags))
         return Fail(error, -1);
-    return ::open(path, flags, mode);
+    return backend::Open(path, flags, mode);
 }
 
 int OpenAt(int dirFd, const char *path, int flags, mode_t mode)
 {
     if (const int error = Injected(Call::Open, path, dirFd, flags))
         return Fail(error, -1);
-    return ::openat(dirFd, path, flags, mode);
+    return backend::OpenAt(dirFd, path, flags, mode);
 }
 
 ssize_t Read(int fd, void *buffer, std::size_t size)
 {
     if (const int error = Injected(Call::Read, nullptr, fd))
         return Fail<ssize_t>(error, -1);
-    return ::read(fd, buffer, size);
+    return backend::Read(fd, buffer, size);
 }
 
 ssize_t Write(int fd, const void *data, std::size_t size)
 {
     if (const int error = Injected(Call::Write, nullptr, fd))
         return Fail<ssize_t>(error, -1);
-    return ::write(fd, data, size);
+    return backend::Write(fd, data, size);
 }
 
 ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
 {
     if (const int error = Injected(Call::Write, nullptr, fd))
         return Fail<ssize_t>(error, -1);
-    return ::pwrite(fd, data, size, offset);
+    return backend::PWrite(fd, data, size, offset);
 }
 
 ssize_t CopyFileRange(int in, int out, std::size_t size)
 {
     if (const int error = Injected(Call::CopyFileRange, nullptr, out))
         return Fail<ssize_t>(error, -1);
-    return ::copy_file_range(in, nullptr, out, nullptr, size, 0);
+    return backend::CopyFileRange(in, out, size);
 }
 
 int Ftruncate(int fd, off_t length)
 {
     if (const int error = Injected(Call::Ftruncate, nullptr, fd))
         return Fail(error, -1);
-    return ::ftruncate(fd, length);
+    return backend::Ftruncate(fd, length);
 }
 
 int Fsync(int fd)
 {
     if (const int error = Injected(Call::Fsync, nullptr, fd))
         return Fail(error, -1);
-    return ::fsync(fd);
+    return backend::Fsync(fd);
 }
 
 int Close(int fd)
 {
     const int error = Injected(Call::Close, nullptr, fd);
-    const int result = ::close(fd); // a failed close still releases the descriptor
+    const int result = backend::Close(fd); // a failed close still releases the descriptor
     return error ? Fail(error, -1) : result;
 }
 
@@ -171,111 +172,150 @@ int Rename(const char *from, const char *to)
 {
     if (const int error = Injected(Call::Rename, from, -1, 0, to))
         return Fail(error, -1);
-    return ::rename(from, to);
+    return backend::Rename(from, to);
 }
 
 int RenameNoReplace(const char *from, const char *to)
 {
     if (const int error = Injected(Call::Rename, from, -1, kRenameNoReplace, to))
         return Fail(error, -1);
-#ifdef SYS_renameat2
-    return static_cast<int>(
-        ::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
-#else
-    (void)to;
-    return Fail(ENOSYS, -1);
-#endif
+    return backend::RenameNoReplace(from, to);
 }
 
 int Link(const char *from, const char *to)
 {
     if (const int error = Injected(Call::Link, from, -1, 0, to))
         return Fail(error, -1);
-    return ::link(from, to);
+    return backend::Link(from, to);
 }
 
 int Unlink(const char *path)
 {
     if (const int error = Injected(Call::Unlink, path, -1))
         return Fail(error, -1);
-    return ::unlink(path);
+    return backend::Unlink(path);
 }
 
 int UnlinkAt(int dirFd, const char *name, int flags)
 {
     if (const int error = Injected(Call::Unlink, name, dirFd))
         return Fail(error, -1);
-    return ::unlinkat(dirFd, name, flags);
+    return backend::UnlinkAt(dirFd, name, flags);
 }
 
 int Mkdir(const char *path, mode_t mode)
 {
     if (const int error = Injected(Call::Mkdir, path, -1))
         return Fail(error, -1);
-    return ::mkdir(path, mode);
+    return backend::Mkdir(path, mode);
 }
 
 int Stat(const char *path, struct stat *status)
 {
     if (const int error = Injected(Call::Stat, path, -1))
         return Fail(error, -1);
-    return ::stat(path, status);
+    return backend::Stat(path, status);
 }
 
 int Lstat(const char *path, struct stat *status)
 {
     if (const int error = Injected(Call::Stat, path, -1))
         return Fail(error, -1);
-    return ::lstat(path, status);
+    return backend::Lstat(path, status);
 }
 
 int Fstat(int fd, struct stat *status)
 {
     if (const int error = Injected(Call::Stat, nullptr, fd))
         return Fail(error, -1);
-    return ::fstat(fd, status);
+    return backend::Fstat(fd, status);
 }
 
 int FstatAt(int dirFd, const char *name, struct stat *status, int flags)
 {
     if (const int error = Injected(Call::Stat, name, dirFd))
         return Fail(error, -1);
-    return ::fstatat(dirFd, name, status, flags);
+    return backend::FstatAt(dirFd, name, status, flags);
 }
 
 int Flock(int fd, int operation)
 {
     if (const int error = Injected(Call::Flock, nullptr, fd))
         return Fail(error, -1);
-    return ::flock(fd, operation);
+    return backend::Flock(fd, operation);
+}
+
+#ifndef _WIN32
+ssize_t ReadLink(const char *path, char *buffer, std::size_t size)
+{
+    if (const int error = Injected(Call::ReadLink, path, -1))
+        return Fail<ssize_t>(error, -1);
+    return backend::ReadLink(path, buffer, size);
+}
+
+int DupCloexec(int fd)
+{
+    if (const int error = Injected(Call::Dup, nullptr, fd))
+        return Fail(error, -1);
+    return backend::DupCloexec(fd);
+}
+
+int Fchmod(int fd, mode_t mode)
+{
+    if (const int error = Injected(Call::Chmod, nullptr, fd))
+        return Fail(error, -1);
+    return backend::Fchmod(fd, mode);
+}
+
+int Futimens(int fd, const timespec times[2])
+{
+    if (const int error = Injected(Call::SetTimes, nullptr, fd))
+        return Fail(error, -1);
+    return backend::Futimens(fd, times);
+}
+
+int FaccessAt(int dirFd, const char *path, int mode, int flags)
+{
+    if (const int error = Injected(Call::Access, path, dirFd))
+        return Fail(error, -1);
+    return backend::FaccessAt(dirFd, path, mode, flags);
+}
+
+int Fchown(int fd, uid_t owner, gid_t group)
+{
+    if (const int error = Injected(Call::Chown, nullptr, fd))
+        return Fail(error, -1);
+    return backend::Fchown(fd, owner, group);
 }
 
 DIR *OpenDir(const char *path)
 {
     if (const int error = Injected(Call::OpenDir, path, -1))
         return Fail<DIR *>(error, nullptr);
-    return ::opendir(path);
+    return backend::OpenDir(path);
 }
 
 DIR *FdOpenDir(int fd)
 {
     if (const int error = Injected(Call::OpenDir, nullptr, fd))
         return Fail<DIR *>(error, nullptr);
-    return ::fdopendir(fd);
+    return backend::FdOpenDir(fd);
 }
 
 dirent *ReadDir(DIR *dir)
 {
     if (const int error = Injected(Call::ReadDir, nullptr, ::dirfd(dir)))
         return Fail<dirent *>(error, nullptr);
-    return ::readdir(dir);
+    return backend::ReadDir(dir);
 }
 
 int CloseDir(DIR *dir)
 {
     const int error = Injected(Call::CloseDir, nullptr, ::dirfd(dir));
-    const int result = ::closedir(dir); // released whatever it reports
+    const int result = backend::CloseDir(dir); // released whatever it reports
     return error ? Fail(error, -1) : result;
 }
+
+#endif
 
 } // namespace kelvane::io

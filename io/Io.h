@@ -3,7 +3,9 @@
 // The one door through which the archive back end and the file-system layer reach the
 // file system. Each function is the system call of the same name, with the same
 // arguments, result and errno; a test can watch every call and make chosen ones fail
-// (io/IoTesting.h), which is how the failure paths are proven.
+// (io/IoTesting.h), on every platform, which is how the failure paths are proven. Io.cpp
+// asks the hook; the back end of the platform (PosixBackEnd.cpp, Win32BackEnd.cpp) makes
+// the call.
 
 #include <cstddef>
 
@@ -52,6 +54,16 @@ int FstatAt(int dirFd, const char *name, struct stat *status, int flags);
 int Flock(int fd, int operation);
 
 #ifndef _WIN32
+// The POSIX file layer's own calls; Windows has other means (placement/Win32Files.cpp).
+// readlink(2): the link's target, not terminated.
+ssize_t ReadLink(const char *path, char *buffer, std::size_t size);
+// fcntl(fd, F_DUPFD_CLOEXEC, 0): a second descriptor that no child process inherits.
+int DupCloexec(int fd);
+int Fchmod(int fd, mode_t mode);
+int Futimens(int fd, const timespec times[2]);
+int FaccessAt(int dirFd, const char *path, int mode, int flags);
+int Fchown(int fd, uid_t owner, gid_t group);
+
 // Windows lists folders with its own search (platform/FileSystemWin32.cpp).
 DIR *OpenDir(const char *path);
 DIR *FdOpenDir(int fd);

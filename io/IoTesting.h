@@ -1,8 +1,8 @@
 #pragma once
 
-// For tests only: a hook that sees every call of io/Io.h before it is made, and may make
-// it fail with a chosen errno instead, or change the world first (take a file away, cut
-// it short) and let it go ahead.
+// For tests only: a hook that sees every call of io/Io.h before it is made, on every
+// platform, and may make it fail with a chosen errno instead, or change the world first
+// (take a file away, cut it short) and let it go ahead.
 
 #include <cstdint>
 
@@ -25,6 +25,12 @@ enum class Call : std::uint8_t {
     OpenDir,
     ReadDir,
     CloseDir,
+    ReadLink,
+    Dup,
+    Chmod,
+    SetTimes,
+    Access,
+    Chown,
 };
 
 // What is about to be called: the path (the first one of a rename or link, the name of an
@@ -43,7 +49,8 @@ inline constexpr int kRenameNoReplace = 1;
 const char *CallName(Call call);
 
 // True for the calls that change what is stored (writes, truncation, sync, creation,
-// renames, links, removal): a full or failing disk refuses these and lets reads pass.
+// renames, links, removal, permissions, owner and times): a full or failing disk refuses these and
+// lets reads pass.
 bool ChangesStorage(const CallInfo &info);
 
 // Returns 0 to let the call go ahead, or an errno value to fail it with. Called on

@@ -2,7 +2,7 @@
 
 // The POSIX names that io/Io.h's callers use and Windows' C runtime does not have. The
 // open flags below the C runtime's own are understood by the Win32 implementation of
-// io/Io.h (IoWin32.cpp); the others mean nothing there.
+// io/Io.h (Win32BackEnd.cpp); the others mean nothing there.
 
 #include <cerrno>
 #include <fcntl.h>

@@ -24,5 +24,8 @@ int ErrnoFromWin32(DWORD error);
 
 // The handle behind a descriptor of io/Io.h; INVALID_HANDLE_VALUE when there is none.
 HANDLE NativeHandle(int fd);
+// The path a descriptor of io/Io.h was opened with (for a test's trace of the calls); empty
+// when there is none.
+std::string PathOf(int fd);
 
 } // namespace kelvane::io

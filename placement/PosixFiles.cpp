@@ -132,7 +132,7 @@ bool ReadLink(const std::string &path, std::size_t sizeHint, std::string &target
 {
     target.assign(sizeHint > 0 ? sizeHint + 1 : 256, '\0');
     for (;;) {
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        const ssize_t n = io::ReadLink(path.c_str(), target.data(), target.size());
         if (n < 0)
             return false;
         if (static_cast<std::size_t>(n) < target.size()) {
@@ -324,7 +324,7 @@ int RemoveLeftovers(const std::string &folder)
     if (dirFd < 0)
         return 0;
     std::vector<std::string> candidates;
-    const int listFd = dup(dirFd);
+    const int listFd = io::DupCloexec(dirFd); // the listing's own, closed with it
     DIR *dir = listFd >= 0 ? io::FdOpenDir(listFd) : nullptr;
     if (dir == nullptr && listFd >= 0)
         io::Close(listFd);
@@ -352,10 +352,9 @@ Handle OpenRegularForCopy(const std::string &path)
 void CopyPermissions(Handle from, Handle to)
 {
     struct stat source;
+    // A file system that cannot hold them (FAT) still gets the data.
     if (io::Fstat(Fd(from), &source) == 0)
-        fchmod(Fd(to),
-               source.st_mode
-                   & 0777); // a file system that cannot hold them (FAT) still gets the data
+        io::Fchmod(Fd(to), source.st_mode & 0777);
 }
 
 bool CopyData(Handle from, Handle to)
@@ -389,7 +388,7 @@ void CopyTimes(Handle from, Handle to)
     struct stat source;
     if (io::Fstat(Fd(from), &source) == 0) {
         const timespec times[2] = {source.st_atim, source.st_mtim};
-        futimens(Fd(to), times);
+        io::Futimens(Fd(to), times);
     }
 }
 
@@ -411,7 +410,7 @@ Standing Examine(std::string &path, std::error_code &reason)
                 reason = std::make_error_code(std::errc::invalid_argument);
                 return Standing::Refused;
             }
-            if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+            if (io::FaccessAt(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
                 reason = LastError();
                 return Standing::Refused;
             }
@@ -435,9 +434,9 @@ bool KeepAttributes(Handle handle, const std::string &old)
         return false;
     if (status.st_uid != ::geteuid() || status.st_gid != ::getegid()) {
         // Keeps the owner where the process may (as root); otherwise the saver owns it.
-        [[maybe_unused]] const int ignored = ::fchown(Fd(handle), status.st_uid, status.st_gid);
+        [[maybe_unused]] const int ignored = io::Fchown(Fd(handle), status.st_uid, status.st_gid);
     }
-    return ::fchmod(Fd(handle), status.st_mode & 07777) == 0;
+    return io::Fchmod(Fd(handle), status.st_mode & 07777) == 0;
 }
 
 Handle OpenExistingForWriting(const std::string &path)

@@ -1,8 +1,10 @@
 #include "tests/faults/FaultRun.h"
 
 #include "engine/ArchiveRun.h"
+#include "io/Io.h"
 #include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
+#include "tests/support/IoTrace.h"
 #include "tests/support/RunInvariants.h"
 #include "tests/support/ZipReaders.h"
 
@@ -10,8 +12,6 @@
 #include <cerrno>
 #include <climits>
 #include <map>
-
-#include <unistd.h>
 
 namespace kelvane::test {
 
@@ -133,13 +133,8 @@ std::string Describe(const TracedCall &call)
 TracedCall SweepHook::Traced(const io::CallInfo &info)
 {
     TracedCall traced {info.call, info.path ? info.path : "", io::ChangesStorage(info)};
-    if (info.fd >= 0 && (traced.path.empty() || info.call == io::Call::Read)) {
-        char buffer[PATH_MAX];
-        const std::string link = "/proc/self/fd/" + std::to_string(info.fd);
-        const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
-        if (length > 0)
-            traced.path.assign(buffer, static_cast<std::size_t>(length));
-    }
+    if (info.fd >= 0 && (traced.path.empty() || info.call == io::Call::Read))
+        traced.path = PathBehind(info.fd);
     const int number = TemporaryNumber(traced.path);
     if (number > 0) {
         const bool upper = traced.path.find(".KELVANE-TMP-") != std::string::npos;
@@ -154,7 +149,7 @@ int SweepHook::TemporaryNumber(const std::string &path)
 {
     // By name: the run names a file relative to its folder, a descriptor shows it whole
     // (and marked when it has been removed).
-    std::string name = path.substr(path.rfind('/') + 1);
+    std::string name = path.substr(path.find_last_of(io::kPathSeparators) + 1);
     const std::string removed = " (deleted)";
     if (name.size() > removed.size()
         && name.compare(name.size() - removed.size(), removed.size(), removed) == 0)
@@ -172,7 +167,9 @@ int SweepHook::TemporaryNumber(const std::string &path)
 bool SameCall(const TracedCall &a, const TracedCall &b)
 {
     // Each run has folders of its own: the file's name is what identifies it.
-    const auto baseName = [](const std::string &path) { return path.substr(path.rfind('/') + 1); };
+    const auto baseName = [](const std::string &path) {
+        return path.substr(path.find_last_of(io::kPathSeparators) + 1);
+    };
     return a.call == b.call && baseName(a.path) == baseName(b.path);
 }
 

@@ -1,13 +1,9 @@
 // Loading and saving "kelvane.ini" on disk: which files are read, and that a save replaces
 // the file whole or not at all.
 
-#ifndef _WIN32
 #include "io/IoTesting.h"
-#endif
 #include "settings/SettingsFile.h"
-#ifndef _WIN32
 #include "tests/support/IoTrace.h"
-#endif
 #include "tests/support/TestSupport.h"
 #include "tests/support/Unprivileged.h"
 
@@ -153,16 +149,20 @@ TEST_F(SettingsFile, SaveIntoAMissingFolderCreatesNothing)
     EXPECT_TRUE(kt::ListDir(dir.path()).empty());
 }
 
-#ifndef _WIN32 // the I/O hook is POSIX-only
-// A write, the sync of the new file or its rename failing (a full or failing disk): the
-// old file stays as it was, and nothing else is left.
+// A write, the sync of the new file or its rename failing (a full or failing disk), and on
+// POSIX the check that the file may be written or the copy of its permissions: the old
+// file stays as it was, and nothing else is left.
 TEST_F(SettingsFile, SaveThatFailsWhileWritingSyncingOrRenamingKeepsTheOldFile)
 {
     const std::string old = "FILE_MASK old\r\n";
     kt::WriteFile(ini, old);
-    for (const auto &[call, error] :
-         {std::pair {kelvane::io::Call::Write, ENOSPC}, std::pair {kelvane::io::Call::Fsync, EIO},
-          std::pair {kelvane::io::Call::Rename, EIO}}) {
+    using kelvane::io::Call;
+    std::vector<std::pair<Call, int>> faults {
+        {Call::Write, ENOSPC}, {Call::Fsync, EIO}, {Call::Rename, EIO}};
+#ifndef _WIN32
+    faults.insert(faults.end(), {{Call::Access, EACCES}, {Call::Chmod, EPERM}});
+#endif
+    for (const auto &[call, error] : faults) {
         SCOPED_TRACE(kelvane::io::CallName(call));
         bool failed = false; // only the first such call fails
         kt::IoTrace hook([&, call = call, error = error](const kelvane::io::CallInfo &info) {
@@ -177,7 +177,6 @@ TEST_F(SettingsFile, SaveThatFailsWhileWritingSyncingOrRenamingKeepsTheOldFile)
         EXPECT_EQ(Names {"kelvane.ini"}, kt::ListDir(dir.path()));
     }
 }
-#endif
 
 #ifndef _WIN32 // POSIX permissions and users
 // A writable kelvane.ini in a folder the user may not write to (no temporary can be made

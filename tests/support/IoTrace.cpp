@@ -1,10 +1,26 @@
 #include "tests/support/IoTrace.h"
 
+#ifdef _WIN32
+#include "io/Win32.h"
+#else
 #include <climits>
 
 #include <unistd.h>
+#endif
 
 namespace kelvane::test {
+
+std::string PathBehind(int fd)
+{
+#ifdef _WIN32
+    return io::PathOf(fd);
+#else
+    char buffer[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+#endif
+}
 
 IoTrace::IoTrace(Decide decide) : decide_(std::move(decide))
 {
@@ -20,13 +36,8 @@ int IoTrace::Before(const io::CallInfo &info)
 {
     TracedIo traced {info.call, info.path ? info.path : "", info.target ? info.target : "",
                      info.flags};
-    if (!info.path && info.fd >= 0) {
-        char buffer[PATH_MAX];
-        const std::string link = "/proc/self/fd/" + std::to_string(info.fd);
-        const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
-        if (length > 0)
-            traced.path.assign(buffer, static_cast<std::size_t>(length));
-    }
+    if (!info.path && info.fd >= 0)
+        traced.path = PathBehind(info.fd);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(std::move(traced));

@@ -22,6 +22,10 @@ struct TracedIo
     int flags;
 };
 
+// The file behind a descriptor of io/Io.h: on POSIX its path now (with " (deleted)" once
+// removed), on Windows the path it was opened with. Empty when there is none.
+std::string PathBehind(int fd);
+
 class IoTrace : public io::FaultHook
 {
 public:

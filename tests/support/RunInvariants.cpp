@@ -13,9 +13,18 @@ namespace kelvane::test {
 
 namespace {
 
+// path with "/" between levels, as the tests write them (Windows' runs join with "\\").
+std::string Slashed(std::string path)
+{
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '\\', '/');
+#endif
+    return path;
+}
+
 std::string BaseName(const std::string &path)
 {
-    return path.substr(path.rfind('/') + 1);
+    return path.substr(Slashed(path).rfind('/') + 1);
 }
 
 bool EndsWith(const std::string &text, const std::string &tail)
@@ -28,8 +37,9 @@ bool EndsWith(const std::string &text, const std::string &tail)
 // relative path.
 bool InFolder(const std::string &path, const std::string &folder)
 {
-    const std::string parent = path.substr(0, path.rfind('/'));
-    return parent == folder || EndsWith(folder, "/" + parent);
+    const std::string slashed = Slashed(path);
+    const std::string parent = slashed.substr(0, slashed.rfind('/'));
+    return parent == Slashed(folder) || EndsWith(Slashed(folder), "/" + parent);
 }
 
 // An archive with no entries is its end record alone, which libarchive refuses to read.

@@ -1,7 +1,11 @@
-#include "io/Io.h"
+// The Win32 back end of io/Io.h: the POSIX-style calls made with Win32 (the hook is asked
+// in Io.cpp), and the conversions at the system call (io/Win32.h).
+
+#include "io/BackEnd.h"
 #include "io/Win32.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -15,6 +19,8 @@ struct Slot
 {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;
+    // Held while the file position is used: a write at an offset moves it and puts it back.
+    std::shared_ptr<std::mutex> position;
 };
 
 std::mutex g_tableMutex;
@@ -26,11 +32,11 @@ int Adopt(HANDLE handle, std::string path)
     std::lock_guard<std::mutex> lock(g_tableMutex);
     for (std::size_t i = 0; i < g_table.size(); ++i) {
         if (g_table[i].handle == INVALID_HANDLE_VALUE) {
-            g_table[i] = Slot {handle, std::move(path)};
+            g_table[i] = Slot {handle, std::move(path), std::make_shared<std::mutex>()};
             return static_cast<int>(i) + kFirstFd;
         }
     }
-    g_table.push_back(Slot {handle, std::move(path)});
+    g_table.push_back(Slot {handle, std::move(path), std::make_shared<std::mutex>()});
     return static_cast<int>(g_table.size() - 1) + kFirstFd;
 }
 
@@ -49,13 +55,6 @@ template<typename Result>
 Result FailWin32(Result result)
 {
     errno = ErrnoFromWin32(GetLastError());
-    return result;
-}
-
-template<typename Result>
-Result Fail(int error, Result result)
-{
-    errno = error;
     return result;
 }
 
@@ -235,6 +234,14 @@ HANDLE NativeHandle(int fd)
     return Lookup(fd, slot) ? slot.handle : INVALID_HANDLE_VALUE;
 }
 
+std::string PathOf(int fd)
+{
+    Slot slot;
+    return Lookup(fd, slot) ? slot.path : std::string();
+}
+
+namespace backend {
+
 int Open(const char *path, int flags, mode_t mode)
 {
     DWORD access = 0;
@@ -310,9 +317,11 @@ ssize_t Read(int fd, void *buffer, std::size_t size)
 
 ssize_t Write(int fd, const void *data, std::size_t size)
 {
-    const HANDLE handle = HandleOf(fd);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
+    Slot slot;
+    if (!Lookup(fd, slot))
+        return Fail<ssize_t>(EBADF, -1);
+    const HANDLE handle = slot.handle;
+    std::lock_guard<std::mutex> lock(*slot.position);
     DWORD written = 0;
     const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
     if (!WriteFile(handle, data, want, &written, nullptr))
@@ -320,18 +329,32 @@ ssize_t Write(int fd, const void *data, std::size_t size)
     return static_cast<ssize_t>(written);
 }
 
+// WriteFile at an offset moves a synchronous handle's position as well: it is put back, as
+// pwrite leaves it, under the descriptor's position lock, so that writes on other threads
+// neither see nor keep the moved position.
 ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
 {
-    const HANDLE handle = HandleOf(fd);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
+    Slot slot;
+    if (!Lookup(fd, slot))
+        return Fail<ssize_t>(EBADF, -1);
+    const HANDLE handle = slot.handle;
+    std::lock_guard<std::mutex> lock(*slot.position);
+    LARGE_INTEGER position {};
+    if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
+        return FailWin32<ssize_t>(-1);
     OVERLAPPED at {};
     at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     DWORD written = 0;
     const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    if (!WriteFile(handle, data, want, &written, &at))
+    const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
+    const DWORD error = GetLastError();
+    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
+        return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
+    if (!wrote) {
+        SetLastError(error);
         return FailWin32<ssize_t>(-1);
+    }
     return static_cast<ssize_t>(written);
 }
 
@@ -471,4 +494,5 @@ int Flock(int fd, int operation)
     return 0;
 }
 
+} // namespace backend
 } // namespace kelvane::io
