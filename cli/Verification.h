@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/TerminalWindow.h"
+#include "cli/TerminalReport.h"
 #include "engine/ArchiveRun.h"
 
 #include <atomic>
