@@ -38,12 +38,6 @@ constexpr std::size_t kClosingAtOnce = 16;
 constexpr std::size_t kLargeClosingAtOnce = 2;
 constexpr std::uint64_t kSmallArchive = std::uint64_t {1} << 20;
 
-// A copy or an archive still being written, perhaps by another run.
-bool IsTemporaryName(const std::string &name)
-{
-    return name.compare(0, sizeof platform::kTempPrefix - 1, platform::kTempPrefix) == 0;
-}
-
 bool IsDotEntry(const std::string &name)
 {
     return name == "." || name == "..";
@@ -52,7 +46,8 @@ bool IsDotEntry(const std::string &name)
 // Whether a search entry is one of the files a run takes.
 bool IsSourceFile(const platform::DirEntry &entry)
 {
-    return !IsDotEntry(entry.name) && !entry.isDirectory && !IsTemporaryName(entry.name);
+    // A temporary is a copy or an archive still being written, perhaps by another run.
+    return !IsDotEntry(entry.name) && !entry.isDirectory && !placement::IsTempName(entry.name);
 }
 
 // A file of the source folder as the run handles it: the folder and the name are the
@@ -455,12 +450,16 @@ void Archiver::CopyZipFile(const SourceFile &file)
     // The single archive, put in place after the copies, would replace the copy: its name
     // counts as taken.
     const bool taken = singleMode_ && names_.Same(copyTarget, paths_.singleArchive);
-    if (!taken && platform::CopyFileNoReplace(file.Path(), copyTarget)) {
+    // The run syncs the output folder once, at its end.
+    const std::error_code error = taken
+        ? std::make_error_code(std::errc::file_exists)
+        : platform::CopyFileNoReplace(file.Path(), copyTarget, platform::FolderSync::Later);
+    if (!error) {
         Take(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
         if (report_.keepSources)
             report_.copySources.push_back(file.Name());
-    } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
+    } else if (skipConflicts_ && error != std::errc::file_exists) {
         // No conflict at all: the copy failed (a full disk, a source that went). Skipping
         // it like a conflict would lose the file without a word.
         notArchived_.Add(file.Path());
@@ -617,8 +616,8 @@ long long CountMatchingFiles(RunWindow &window, const std::string &folder, const
     return CountMatchingFiles(window, folder, mask, report);
 }
 
-int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
-                 RunReport &report)
+void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
+                  RunReport &report)
 {
     const RunPaths paths = DeriveRunPaths(settings, runStamp);
 
@@ -628,7 +627,7 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
         = platform::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
     if (search.error) {
         ReportUnreadableSource(window, report, paths.sourceFolder, search.error);
-        return 0;
+        return;
     }
     const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
@@ -643,7 +642,7 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
         && platform::SearchFolder(paths.outputFolder, "*.*").empty()) {
         report.foldersNotMade.push_back(paths.outputFolder);
         window.ShowMessage(paths.outputFolder, kNoSubfolderCaption);
-        return 0;
+        return;
     }
 
     // Leftovers of runs that were killed while writing here; never a file that a live run
@@ -659,7 +658,6 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     // durable at the cost of one, not one per archive.
     platform::SyncFolder(paths.outputFolder);
     archiver.ReportNotArchived();
-    return 0;
 }
 
 void ResetAfterRun(RunWindow &window)
@@ -671,7 +669,7 @@ void ResetAfterRun(RunWindow &window)
     window.SetStartCaption("START");
 }
 
-int ArchiveRun(RunWindow &window, RunReport &report)
+void ArchiveRun(RunWindow &window, RunReport &report)
 {
     window.Running().store(true);
     try {
@@ -690,13 +688,12 @@ int ArchiveRun(RunWindow &window, RunReport &report)
     }
     ResetAfterRun(window);
     window.Running().store(false);
-    return 0;
 }
 
-int ArchiveRun(RunWindow &window)
+void ArchiveRun(RunWindow &window)
 {
     RunReport report;
-    return ArchiveRun(window, report);
+    ArchiveRun(window, report);
 }
 
 } // namespace kelvane

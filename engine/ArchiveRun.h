@@ -53,10 +53,10 @@ struct RunReport
     }
 };
 
-// The worker procedure of one run, filling report as it goes. Always returns 0.
-int ArchiveRun(RunWindow &window, RunReport &report);
+// The worker procedure of one run, filling report as it goes.
+void ArchiveRun(RunWindow &window, RunReport &report);
 // The same, for a window that needs no report.
-int ArchiveRun(RunWindow &window);
+void ArchiveRun(RunWindow &window);
 
 // Counts the files that the search of folder (native form) with mask reports: not "."
 // and "..", not folders, not temporaries (names beginning with platform::kTempPrefix,
@@ -68,10 +68,9 @@ long long CountMatchingFiles(RunWindow &window, const std::string &folder, const
 // The same, for a caller that wants the count only.
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask);
 
-// The run proper, with the settings and the stamp the run fixed at its start. Always
-// returns 0.
-int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
-                 RunReport &report);
+// The run proper, with the settings and the stamp the run fixed at its start.
+void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
+                  RunReport &report);
 
 // Puts the window back into its idle state after any run.
 void ResetAfterRun(RunWindow &window);

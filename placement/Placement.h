@@ -135,9 +135,9 @@ enum class Commit {
 // files and syncs their folder once when done (SyncFolder).
 enum class FolderSync { Now, Later };
 
-// Gives the file at `from` the name `to` (both in one folder). On failure `from` is left
-// as it was and the reason is returned.
-std::error_code Rename(const std::string &from, const std::string &to, Commit mode);
+// Gives the file at `from` the name `to` (both in one folder). True when it has the name;
+// on failure `from` is left as it was and error says why.
+bool Rename(const std::string &from, const std::string &to, Commit mode, std::error_code &error);
 
 // Removes the file at path; the reason when it could not.
 std::error_code RemoveFile(const std::string &path);
@@ -213,8 +213,10 @@ int RemoveLeftoverTemps(const std::string &folder);
 // Copies a regular file (a link is followed) to `to`, never replacing anything there and
 // never leaving a partial file at `to`: through a TempFile committed without replacing.
 // A FIFO or a device is refused without waiting. The copy keeps the source's permissions
-// and modification time where the file system of `to` can hold them.
-std::error_code CopyFileNoReplace(const std::string &from, const std::string &to);
+// and modification time where the file system of `to` can hold them. A taken name fails
+// with file_exists. The folder is synced as `sync` says.
+std::error_code CopyFileNoReplace(const std::string &from, const std::string &to,
+                                  FolderSync sync = FolderSync::Now);
 
 // Makes bytes the whole content of the file at path (a link there is followed and its
 // target written; the link stays). Atomic: through a TempFile that replaces the old file,
