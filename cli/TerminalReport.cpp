@@ -1,6 +1,7 @@
 #include "cli/TerminalReport.h"
 
 #include "cli/BatchOptions.h"
+#include "engine/RunMessages.h"
 
 #include <algorithm>
 #include <chrono>

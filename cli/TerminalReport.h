@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ArchiveRun.h"
+#include "engine/RunReport.h"
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
 

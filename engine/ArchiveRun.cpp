@@ -2,6 +2,9 @@
 
 #include "engine/ArchiveClosers.h"
 #include "engine/OutputPlacement.h"
+#include "engine/RunMessages.h"
+#include "engine/RunNames.h"
+#include "engine/TargetFolders.h"
 #include "placement/Placement.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderSearch.h"

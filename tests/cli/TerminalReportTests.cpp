@@ -1,4 +1,5 @@
 #include "cli/TerminalReport.h"
+#include "engine/RunMessages.h"
 
 #include <gtest/gtest.h>
 

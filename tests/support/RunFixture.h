@@ -4,6 +4,7 @@
 // "out" in a fresh temporary folder, and a fake window whose settings point at them.
 
 #include "engine/ArchiveRun.h"
+#include "engine/RunMessages.h"
 #include "tests/support/FakeWindow.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"

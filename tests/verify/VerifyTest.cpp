@@ -1,6 +1,7 @@
 // kelvane-batch --verify: what a run placed is read back and checked, on a real file system.
 #include "cli/Batch.h"
 #include "cli/Verification.h"
+#include "engine/ArchiveRun.h"
 #include "verify/StorageFile.h"
 
 #include <gtest/gtest.h>
