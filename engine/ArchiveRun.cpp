@@ -404,8 +404,8 @@ void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::str
     const bool completed = archiver.CopyZipsAndFillSingleArchive(entries)
         && archiver.FillPerNameArchives() && archiver.PackConflicts();
     report.stopped = !completed;
-    // The back end syncs each archive, not the folder: one sync here makes every new name
-    // durable at the cost of one, not one per archive.
+    // The back end syncs each archive and CopyZipFile each copy, not the folder: one sync
+    // here makes every new name durable at the cost of one, not one per output.
     platform::SyncFolder(paths.outputFolder);
     archiver.ReportNotArchived();
 }

@@ -3,12 +3,15 @@
 // How every file Kelvane writes into a user's folder (archives, copies of zip files, the
 // settings file) is put there: written to a temporary beside its name, locked while it is
 // written so that another run's cleanup of leftovers keeps it, synced, then committed
-// under its name (without replacing, or replacing), and the folder synced. A file that
-// failed never takes a name, and a name that is not to be replaced never is.
+// under its name (without replacing, or replacing), and the folder synced, at once or by a
+// caller that places many files (the run syncs its output folder once, at its end). A file
+// that failed never takes a name, and a name that is not to be replaced never is. Beside
+// that, the name, path, UTF-8 and letter-case helpers the other layers share.
 //
-// Nothing here is tied to one platform: one implementation file per platform stands
-// behind it. Paths are UTF-8 (on POSIX: the bytes the file system holds). Failures are
-// reported as std::error_code from the platform's own error numbers.
+// The interface is the same on every platform (only kNativeSeparator differs); one
+// implementation file per platform stands behind it (NativeFiles.h). Paths are UTF-8 (on
+// POSIX: the bytes the file system holds). The reason of a failure is a std::error_code
+// from the platform's own error numbers: returned, or kept (TempFile::Error).
 
 #include <cstddef>
 #include <cstdint>
