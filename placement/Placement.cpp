@@ -188,18 +188,17 @@ std::string FoldCase(std::string_view name)
 bool Rename(const std::string &from, const std::string &to, Commit mode, std::error_code &error)
 {
     error.clear();
-    if (mode == Commit::Replace) {
-        if (native::RenameReplace(from, to))
-            return true;
-        error = LastErrorOr(std::errc::io_error);
+    const auto failed = [&error](std::errc otherwise) {
+        error = LastErrorOr(otherwise);
         return false;
-    }
+    };
+    if (mode == Commit::Replace)
+        return native::RenameReplace(from, to) || failed(std::errc::io_error);
     switch (native::RenameNoReplace(from, to)) {
     case native::Renamed::Done:
         return true;
     case native::Renamed::Failed:
-        error = LastErrorOr(std::errc::io_error);
-        return false;
+        return failed(std::errc::io_error);
     case native::Renamed::Unsupported:
         break;
     }
@@ -207,14 +206,9 @@ bool Rename(const std::string &from, const std::string &to, Commit mode, std::er
     // takes the folder's lock around its check and its rename (a thread that holds it
     // already, PlaceFinishedFile's, keeps it), so none of them can come between the two.
     const FolderLock lock(FolderOf(to));
-    if (!native::NameIsFree(to)) {
-        error = LastErrorOr(std::errc::file_exists);
-        return false;
-    }
-    if (native::RenameReplace(from, to))
-        return true;
-    error = LastErrorOr(std::errc::io_error);
-    return false;
+    if (!native::NameIsFree(to))
+        return failed(std::errc::file_exists);
+    return native::RenameReplace(from, to) || failed(std::errc::io_error);
 }
 
 std::error_code RemoveFile(const std::string &path)
