@@ -22,8 +22,8 @@ configure: bootstrap $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD)
 
-# Every test but the long ones (multi-gigabyte archives) and the Debian package's; CI runs
-# those too.
+# Every test but the long ones (label `long`: multi-gigabyte archives, the complete fault
+# sweep, 50 killed runs, 200-trial races) and the Debian package's; CI runs those too.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2 -LE 'long|package'
 

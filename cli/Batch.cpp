@@ -41,7 +41,7 @@ int ExitStatusFor(const RunReport &report)
     return report.HasReports() ? kExitReported : kExitClean;
 }
 
-int RunJob(TerminalWindow &window, bool verify)
+int RunJob(TerminalReport &window, bool verify)
 {
     RunReport report;
     report.keepSources = verify;
@@ -104,7 +104,7 @@ int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostr
     }
 
     const ProgressStyle style = ChooseStyle(options, errIsTerminal);
-    TerminalWindow window(settings, err, style);
+    TerminalReport window(settings, err, style);
 
     if (handleSignals) {
         SetStopNoticeFd(STDERR_FILENO, style == ProgressStyle::Bar);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/BatchOptions.h"
-#include "cli/TerminalWindow.h"
+#include "cli/TerminalReport.h"
 
 #include <ostream>
 #include <string>
@@ -19,7 +19,7 @@ int ExitStatusFor(const RunReport &report);
 // the window makes the run end before its first file. With verify, every output the run
 // placed is read back and checked after it (VerifyOutputs); a failure there gives
 // kExitReported, a stop kExitStopped.
-int RunJob(TerminalWindow &window, bool verify = false);
+int RunJob(TerminalReport &window, bool verify = false);
 
 // The whole program after the program name: options, settings, the run, the exit status.
 // With handleSignals, SIGINT, SIGTERM and SIGHUP are routed to the run's stop request.

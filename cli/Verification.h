@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/TerminalWindow.h"
-#include "engine/ArchiveRun.h"
+#include "cli/TerminalReport.h"
+#include "engine/RunReport.h"
 
 #include <atomic>
 #include <cstddef>

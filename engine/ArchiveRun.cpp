@@ -1,20 +1,18 @@
 #include "engine/ArchiveRun.h"
 
-#include "engine/ArchiveClosers.h"
+#include "engine/BackEndArchives.h"
 #include "engine/OutputPlacement.h"
+#include "engine/RunMessages.h"
+#include "engine/RunNames.h"
+#include "engine/TargetFolders.h"
 #include "placement/Placement.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderSearch.h"
-#include "tamsorel/tamsorel.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <exception>
-#include <functional>
 #include <optional>
 #include <set>
 #include <vector>
@@ -22,27 +20,6 @@
 namespace kelvane {
 
 namespace {
-
-// Open modes of the back end. An archive that may replace an earlier file is finished
-// under a private name (any mode serves there) and placed by the run; a per-name archive
-// must never replace a file that appeared after the run found the name free.
-constexpr int kReplaceMode = 0;
-constexpr int kNeverReplaceMode = 1;
-
-// Per-name archives closing at once at most, and the size up to which an archive's
-// files count as small enough to close alongside many others. An archive of larger files
-// may hold large buffers until its data is written: two of them close at once at most,
-// so that one syncs while the next compresses (the back end's budget for bytes in flight
-// allows for that and the archive being filled).
-constexpr std::size_t kClosingAtOnce = 16;
-constexpr std::size_t kLargeClosingAtOnce = 2;
-constexpr std::uint64_t kSmallArchive = std::uint64_t {1} << 20;
-
-// A copy or an archive still being written, perhaps by another run.
-bool IsTemporaryName(const std::string &name)
-{
-    return name.compare(0, sizeof platform::kTempPrefix - 1, platform::kTempPrefix) == 0;
-}
 
 bool IsDotEntry(const std::string &name)
 {
@@ -52,49 +29,14 @@ bool IsDotEntry(const std::string &name)
 // Whether a search entry is one of the files a run takes.
 bool IsSourceFile(const platform::DirEntry &entry)
 {
-    return !IsDotEntry(entry.name) && !entry.isDirectory && !IsTemporaryName(entry.name);
+    // A temporary is a copy or an archive still being written, perhaps by another run.
+    return !IsDotEntry(entry.name) && !entry.isDirectory && !placement::IsTempName(entry.name);
 }
-
-// A file of the source folder as the run handles it: the folder and the name are the
-// run's (its paths and its snapshot of the folder), so that a million files cost no copies
-// of them.
-struct SourceFile
-{
-    const std::string *folder; // the source folder
-    const std::string *name; // bare name, the entry name when paths are not stored
-
-    const std::string &Name() const { return *name; }
-    // The source folder joined with the name.
-    std::string Path() const { return platform::JoinPath(*folder, *name); }
-};
 
 struct MapEntry
 {
     std::string archivePath;
     SourceFile file;
-};
-
-// The files that did not reach an output, each once, in the order they were found; kept
-// in the run's report.
-class NotArchived
-{
-public:
-    explicit NotArchived(std::vector<std::string> &paths) : paths_(paths) { }
-
-    void Add(const std::string &path)
-    {
-        if (seen_.insert(path).second)
-            paths_.push_back(path);
-    }
-    void Add(const std::vector<SourceFile> &files)
-    {
-        for (const SourceFile &file : files)
-            Add(file.Path());
-    }
-
-private:
-    std::set<std::string> seen_;
-    std::vector<std::string> &paths_;
 };
 
 // The progress bar as the run moves it, with the report's count of files done kept in
@@ -122,131 +64,6 @@ private:
     long long &done_;
 };
 
-// One archive of the back end and the files added to it so far, so that a close that
-// fails can name every file it lost. Closed on destruction if still open.
-class OpenArchive
-{
-public:
-    explicit OpenArchive(NotArchived &notArchived) : notArchived_(notArchived) { }
-    ~OpenArchive() { Close(); }
-    OpenArchive(const OpenArchive &) = delete;
-    OpenArchive &operator=(const OpenArchive &) = delete;
-
-    void Open(const std::string &path, int mode)
-    {
-        path_ = path;
-        handle_ = ArchiveOpen(path.c_str(), mode);
-    }
-    const std::string &Path() const { return path_; }
-    bool IsOpen() const { return handle_ != nullptr; }
-    const std::vector<SourceFile> &Added() const { return added_; }
-    // Room for that many files, taken at once rather than grown into.
-    void Reserve(std::size_t files) { added_.reserve(files); }
-
-    // Hands the archive over to be closed elsewhere, with the files added to it.
-    ArchiveHandle Detach(std::vector<SourceFile> &added)
-    {
-        added = std::move(added_);
-        added_.clear();
-        ArchiveHandle handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
-    // A null handle (the open failed) adds nothing and reports failure.
-    void Add(const SourceFile &file, bool storePath)
-    {
-        const char *entryName = storePath ? nullptr : file.Name().c_str();
-        const std::string path = file.Path();
-        if (ArchiveAddFile(handle_, path.c_str(), nullptr, 0, entryName))
-            added_.push_back(file);
-        else
-            notArchived_.Add(path);
-    }
-
-    // True when the archive was open and is now complete at its name. When the close
-    // fails, the files added are reported as not archived.
-    bool Close()
-    {
-        if (!handle_)
-            return false;
-        const bool closed = ArchiveClose(&handle_);
-        handle_ = nullptr;
-        if (!closed)
-            notArchived_.Add(added_);
-        added_.clear();
-        return closed;
-    }
-
-private:
-    NotArchived &notArchived_;
-    std::string path_;
-    ArchiveHandle handle_ = nullptr;
-    std::vector<SourceFile> added_;
-};
-
-// An archive that is finished under a private name of this run, beside the name it is
-// meant for, and put at that name only once the run knows what it may replace there.
-// The private name is an empty temporary file's name with ".zip" added; the empty file
-// stays open and locked until the archive has left the private name, so that another
-// run's cleanup of leftovers keeps the finished archive too. An archive that is never
-// placed (the run ended on an exception) is removed.
-class PrivateArchive
-{
-public:
-    PrivateArchive(NotArchived &notArchived, std::string finalPath)
-        : notArchived_(notArchived)
-        , archive_(notArchived)
-        , finalPath_(std::move(finalPath))
-        , reserved_(placement::TempFile::CreateBeside(finalPath_))
-    {
-        if (reserved_.IsOpen())
-            privatePath_ = reserved_.Path() + ".zip";
-        archive_.Open(privatePath_, kReplaceMode); // no name: no archive, every add fails
-    }
-    ~PrivateArchive()
-    {
-        if (archive_.Close())
-            placement::RemoveFile(privatePath_);
-        reserved_.Discard();
-    }
-    PrivateArchive(const PrivateArchive &) = delete;
-    PrivateArchive &operator=(const PrivateArchive &) = delete;
-
-    void Add(const SourceFile &file, bool storePath) { archive_.Add(file, storePath); }
-    void Reserve(std::size_t files) { archive_.Reserve(files); }
-    std::size_t FilesAdded() const { return archive_.Added().size(); }
-
-    // Closes the archive and puts it at its name as `replacing` allows (`older`: the file
-    // found there when the run began). Returns the path it got; empty when it could not
-    // be completed or was dropped, and its files are then reported as not archived.
-    std::string Place(Replacing replacing, const FileIdentity &older,
-                      std::vector<SourceFile> &added)
-    {
-        // The files are taken out, not copied: a single archive may hold a million.
-        ArchiveHandle handle = archive_.Detach(added);
-        std::string placedAt;
-        if (ArchiveClose(&handle))
-            placedAt = PlaceFinishedFile(privatePath_, finalPath_, older, replacing);
-        else if (!privatePath_.empty())
-            placement::RemoveFile(privatePath_);
-        reserved_.Discard();
-        if (placedAt.empty())
-            notArchived_.Add(added);
-        return placedAt;
-    }
-
-private:
-    NotArchived &notArchived_;
-    OpenArchive archive_;
-    const std::string finalPath_;
-    // An empty temporary whose name with ".zip" added is the archive's private name; it
-    // stays open and locked until the archive has left that name, so that another run's
-    // cleanup of leftovers keeps the finished archive too.
-    placement::TempFile reserved_;
-    std::string privatePath_;
-};
-
 // What an archive that may replace an earlier one (the single archive, the conflict
 // archive) may take the place of: an archive that was stopped, or that holds no file,
 // never replaces anything, so that it never costs the user a complete earlier archive.
@@ -254,78 +71,6 @@ Replacing ReplacingFor(bool completed, std::size_t filesAdded, Replacing whenFul
 {
     return completed && filesAdded > 0 ? whenFull : Replacing::Nothing;
 }
-
-// Per-name archives closing on threads of their own while the next ones are filled, so
-// that their syncs reach the disk together. Their outcomes are taken oldest first, on the
-// run's thread, by `settle`.
-class PerNameClosing
-{
-public:
-    using Settle = std::function<void(const std::string &path, bool closed,
-                                      const std::vector<SourceFile> &files)>;
-
-    explicit PerNameClosing(Settle settle)
-        : closers_(kClosingAtOnce), settle_(std::move(settle)) { }
-
-    // Starts closing the archive, if open, once fewer closes than allowed are going on.
-    void HandOver(OpenArchive &archive)
-    {
-        if (!archive.IsOpen())
-            return;
-        Closing next;
-        next.path = archive.Path();
-        ArchiveHandle handle = archive.Detach(next.files);
-        for (const SourceFile &file : next.files)
-            next.bytes += platform::FileSize(file.Path());
-        while (closing_.size() >= AllowedAtOnce(next))
-            SettleOldest();
-        next.ticket = closers_.Start(handle);
-        if (next.ticket) {
-            closing_.push_back(std::move(next));
-        } else {
-            // No thread to close it on: close it here, after the older ones.
-            SettleAll();
-            settle_(next.path, ArchiveClose(&handle), next.files);
-        }
-    }
-
-    // Waits for every close handed over and takes its outcome.
-    void SettleAll()
-    {
-        while (!closing_.empty())
-            SettleOldest();
-    }
-
-private:
-    struct Closing
-    {
-        std::string path;
-        std::vector<SourceFile> files;
-        std::uint64_t bytes = 0;
-        ArchiveClosers::Ticket ticket = nullptr;
-    };
-
-    static bool IsLarge(const Closing &closing) { return closing.bytes > kSmallArchive; }
-
-    // Many small archives close at once, but only a few large ones.
-    std::size_t AllowedAtOnce(const Closing &next) const
-    {
-        const bool anyLarge
-            = IsLarge(next) || std::any_of(closing_.begin(), closing_.end(), IsLarge);
-        return anyLarge ? kLargeClosingAtOnce : kClosingAtOnce;
-    }
-
-    void SettleOldest()
-    {
-        const Closing &oldest = closing_.front();
-        settle_(oldest.path, closers_.Wait(oldest.ticket), oldest.files);
-        closing_.pop_front();
-    }
-
-    ArchiveClosers closers_;
-    std::deque<Closing> closing_;
-    Settle settle_;
-};
 
 // Archives the files of one run's snapshot of the source folder into its output folder,
 // which is ready: copies, the single or the per-name archives, then the conflict archive.
@@ -455,12 +200,16 @@ void Archiver::CopyZipFile(const SourceFile &file)
     // The single archive, put in place after the copies, would replace the copy: its name
     // counts as taken.
     const bool taken = singleMode_ && names_.Same(copyTarget, paths_.singleArchive);
-    if (!taken && platform::CopyFileNoReplace(file.Path(), copyTarget)) {
+    // The run syncs the output folder once, at its end.
+    const std::error_code error = taken
+        ? std::make_error_code(std::errc::file_exists)
+        : platform::CopyFileNoReplace(file.Path(), copyTarget, platform::FolderSync::Later);
+    if (!error) {
         Take(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
         if (report_.keepSources)
             report_.copySources.push_back(file.Name());
-    } else if (skipConflicts_ && !taken && !IdentityOf(copyTarget).exists) {
+    } else if (skipConflicts_ && error != std::errc::file_exists) {
         // No conflict at all: the copy failed (a full disk, a source that went). Skipping
         // it like a conflict would lose the file without a word.
         notArchived_.Add(file.Path());
@@ -617,8 +366,8 @@ long long CountMatchingFiles(RunWindow &window, const std::string &folder, const
     return CountMatchingFiles(window, folder, mask, report);
 }
 
-int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
-                 RunReport &report)
+void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::string &runStamp,
+                  RunReport &report)
 {
     const RunPaths paths = DeriveRunPaths(settings, runStamp);
 
@@ -628,7 +377,7 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
         = platform::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
     if (search.error) {
         ReportUnreadableSource(window, report, paths.sourceFolder, search.error);
-        return 0;
+        return;
     }
     const std::vector<platform::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
@@ -643,7 +392,7 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
         && platform::SearchFolder(paths.outputFolder, "*.*").empty()) {
         report.foldersNotMade.push_back(paths.outputFolder);
         window.ShowMessage(paths.outputFolder, kNoSubfolderCaption);
-        return 0;
+        return;
     }
 
     // Leftovers of runs that were killed while writing here; never a file that a live run
@@ -655,11 +404,10 @@ int ProcessFiles(RunWindow &window, const JobSettings &settings, const std::stri
     const bool completed = archiver.CopyZipsAndFillSingleArchive(entries)
         && archiver.FillPerNameArchives() && archiver.PackConflicts();
     report.stopped = !completed;
-    // The back end syncs each archive, not the folder: one sync here makes every new name
-    // durable at the cost of one, not one per archive.
+    // The back end syncs each archive and CopyZipFile each copy, not the folder: one sync
+    // here makes every new name durable at the cost of one, not one per output.
     platform::SyncFolder(paths.outputFolder);
     archiver.ReportNotArchived();
-    return 0;
 }
 
 void ResetAfterRun(RunWindow &window)
@@ -671,7 +419,7 @@ void ResetAfterRun(RunWindow &window)
     window.SetStartCaption("START");
 }
 
-int ArchiveRun(RunWindow &window, RunReport &report)
+void ArchiveRun(RunWindow &window, RunReport &report)
 {
     window.Running().store(true);
     try {
@@ -690,13 +438,12 @@ int ArchiveRun(RunWindow &window, RunReport &report)
     }
     ResetAfterRun(window);
     window.Running().store(false);
-    return 0;
 }
 
-int ArchiveRun(RunWindow &window)
+void ArchiveRun(RunWindow &window)
 {
     RunReport report;
-    return ArchiveRun(window, report);
+    ArchiveRun(window, report);
 }
 
 } // namespace kelvane

@@ -25,16 +25,17 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
     // and the rename stays open.
     placement::FolderLock lock(placement::FolderOf(to));
     const FileIdentity now = IdentityOf(to);
+    std::error_code error;
     if (replacing == Replacing::Anything
         || (replacing == Replacing::Older && now.exists && now == older)) {
-        if (!placement::Rename(from, to, Commit::Replace)) {
+        if (placement::Rename(from, to, Commit::Replace, error)) {
             lock.Sync();
             return to;
         }
         placement::RemoveFile(from);
         return {};
     }
-    if (!placement::Rename(from, to, Commit::NoReplace)) {
+    if (placement::Rename(from, to, Commit::NoReplace, error)) {
         lock.Sync();
         return to;
     }
@@ -42,7 +43,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
     if (replacing == Replacing::Older && IdentityOf(to).exists) {
         for (int n = 2; n <= kAlternativeNames; ++n) {
             const std::string alternative = AlternativeName(to, n);
-            if (!placement::Rename(from, alternative, Commit::NoReplace)) {
+            if (placement::Rename(from, alternative, Commit::NoReplace, error)) {
                 lock.Sync();
                 return alternative;
             }

@@ -1,4 +1,6 @@
-#include "engine/ArchiveRun.h"
+#include "engine/TargetFolders.h"
+
+#include "engine/RunMessages.h"
 
 #include "platform/FileSystem.h"
 

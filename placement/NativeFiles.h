@@ -1,9 +1,9 @@
 #pragma once
 
 // The few file operations the placement layer needs from the platform, one implementation
-// file per platform (PosixFiles.cpp today). Placement.cpp holds what is the same
-// everywhere: names, paths, UTF-8 and the order of the steps. Not for use outside
-// placement/.
+// file per platform (PosixFiles.cpp, Win32Files.cpp). Placement.cpp holds what is the same
+// everywhere: names, paths, UTF-8, case folding's probe and the order of the steps. Not for
+// use outside placement/.
 
 #include "placement/Placement.h"
 

@@ -185,16 +185,20 @@ std::string FoldCase(std::string_view name)
     return native::UpperCase(name);
 }
 
-std::error_code Rename(const std::string &from, const std::string &to, Commit mode)
+bool Rename(const std::string &from, const std::string &to, Commit mode, std::error_code &error)
 {
+    error.clear();
+    const auto failed = [&error](std::errc otherwise) {
+        error = LastErrorOr(otherwise);
+        return false;
+    };
     if (mode == Commit::Replace)
-        return native::RenameReplace(from, to) ? std::error_code()
-                                               : LastErrorOr(std::errc::io_error);
+        return native::RenameReplace(from, to) || failed(std::errc::io_error);
     switch (native::RenameNoReplace(from, to)) {
     case native::Renamed::Done:
-        return {};
+        return true;
     case native::Renamed::Failed:
-        return LastErrorOr(std::errc::io_error);
+        return failed(std::errc::io_error);
     case native::Renamed::Unsupported:
         break;
     }
@@ -203,8 +207,8 @@ std::error_code Rename(const std::string &from, const std::string &to, Commit mo
     // already, PlaceFinishedFile's, keeps it), so none of them can come between the two.
     const FolderLock lock(FolderOf(to));
     if (!native::NameIsFree(to))
-        return LastErrorOr(std::errc::file_exists);
-    return native::RenameReplace(from, to) ? std::error_code() : LastErrorOr(std::errc::io_error);
+        return failed(std::errc::file_exists);
+    return native::RenameReplace(from, to) || failed(std::errc::io_error);
 }
 
 std::error_code RemoveFile(const std::string &path)
@@ -299,8 +303,7 @@ bool TempFile::CommitAs(const std::string &name, placement::Commit mode, FolderS
     }
     // The handle keeps the lock that guards the file from cleanups: it is closed only
     // once the file has its name or is gone.
-    error_ = Rename(path_, name, mode);
-    if (error_) {
+    if (!Rename(path_, name, mode, error_)) {
         Discard();
         return false;
     }
@@ -331,7 +334,7 @@ int RemoveLeftoverTemps(const std::string &folder)
     return native::RemoveLeftovers(folder.empty() ? std::string(1, kNativeSeparator) : folder);
 }
 
-std::error_code CopyFileNoReplace(const std::string &from, const std::string &to)
+std::error_code CopyFileNoReplace(const std::string &from, const std::string &to, FolderSync sync)
 {
     const native::Handle source = native::OpenRegularForCopy(from);
     if (source == native::kNoHandle)
@@ -352,7 +355,7 @@ std::error_code CopyFileNoReplace(const std::string &from, const std::string &to
     if (!native::CopyData(source, copy.Handle()))
         return LastErrorOr(std::errc::io_error); // the copy discards itself
     native::CopyTimes(source, copy.Handle());
-    if (!copy.Sync() || !copy.Commit(Commit::NoReplace))
+    if (!copy.Sync() || !copy.Commit(Commit::NoReplace, sync))
         return copy.Error();
     return {};
 }

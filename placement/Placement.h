@@ -3,12 +3,15 @@
 // How every file Kelvane writes into a user's folder (archives, copies of zip files, the
 // settings file) is put there: written to a temporary beside its name, locked while it is
 // written so that another run's cleanup of leftovers keeps it, synced, then committed
-// under its name (without replacing, or replacing), and the folder synced. A file that
-// failed never takes a name, and a name that is not to be replaced never is.
+// under its name (without replacing, or replacing), and the folder synced, at once or by a
+// caller that places many files (the run syncs its output folder once, at its end). A file
+// that failed never takes a name, and a name that is not to be replaced never is. Beside
+// that, the name, path, UTF-8 and letter-case helpers the other layers share.
 //
-// Nothing here is tied to one platform: one implementation file per platform stands
-// behind it. Paths are UTF-8 (on POSIX: the bytes the file system holds). Failures are
-// reported as std::error_code from the platform's own error numbers.
+// The interface is the same on every platform (only kNativeSeparator differs); one
+// implementation file per platform stands behind it (NativeFiles.h). Paths are UTF-8 (on
+// POSIX: the bytes the file system holds). The reason of a failure is a std::error_code
+// from the platform's own error numbers: returned, or kept (TempFile::Error).
 
 #include <cstddef>
 #include <cstdint>
@@ -135,9 +138,9 @@ enum class Commit {
 // files and syncs their folder once when done (SyncFolder).
 enum class FolderSync { Now, Later };
 
-// Gives the file at `from` the name `to` (both in one folder). On failure `from` is left
-// as it was and the reason is returned.
-std::error_code Rename(const std::string &from, const std::string &to, Commit mode);
+// Gives the file at `from` the name `to` (both in one folder). True when it has the name;
+// on failure `from` is left as it was and error says why.
+bool Rename(const std::string &from, const std::string &to, Commit mode, std::error_code &error);
 
 // Removes the file at path; the reason when it could not.
 std::error_code RemoveFile(const std::string &path);
@@ -213,8 +216,10 @@ int RemoveLeftoverTemps(const std::string &folder);
 // Copies a regular file (a link is followed) to `to`, never replacing anything there and
 // never leaving a partial file at `to`: through a TempFile committed without replacing.
 // A FIFO or a device is refused without waiting. The copy keeps the source's permissions
-// and modification time where the file system of `to` can hold them.
-std::error_code CopyFileNoReplace(const std::string &from, const std::string &to);
+// and modification time where the file system of `to` can hold them. A taken name fails
+// with file_exists. The folder is synced as `sync` says.
+std::error_code CopyFileNoReplace(const std::string &from, const std::string &to,
+                                  FolderSync sync = FolderSync::Now);
 
 // Makes bytes the whole content of the file at path (a link there is followed and its
 // target written; the link stays). Atomic: through a TempFile that replaces the old file,

@@ -12,6 +12,8 @@
 namespace kelvane::platform {
 
 // Names, paths and the placing of files are the placement layer's.
+using placement::CopyFileNoReplace;
+using placement::FolderSync;
 using placement::IsSeparator;
 using placement::JoinPath;
 using placement::kNativeSeparator;
@@ -47,13 +49,6 @@ std::vector<DirEntry> SearchFolder(std::string_view folder, std::string_view mas
 
 // Creates one directory level. False when it could not be created (also: it exists).
 bool CreateDirectoryLevel(const std::string &path);
-
-// Copies a regular file to `to`, never replacing anything there and never leaving a
-// partial file at `to` (placement::CopyFileNoReplace). False on any failure.
-inline bool CopyFileNoReplace(const std::string &from, const std::string &to)
-{
-    return !placement::CopyFileNoReplace(from, to);
-}
 
 // The size of the file (a link is followed); 0 when it cannot be found.
 std::uint64_t FileSize(const std::string &path);

@@ -16,15 +16,15 @@ using namespace kelvane::test;
 
 // A window that asks for a stop when the run reaches a given step, the way Ctrl+C would
 // in the middle of a run, but at a known point.
-class StopAtStepWindow : public TerminalWindow
+class StopAtStepWindow : public TerminalReport
 {
 public:
     StopAtStepWindow(JobSettings s, std::ostream &err, int stopAt)
-        : TerminalWindow(std::move(s), err, ProgressStyle::Summary), stopAt_(stopAt)
+        : TerminalReport(std::move(s), err, ProgressStyle::Summary), stopAt_(stopAt)
     { }
     void StepIt() override
     {
-        TerminalWindow::StepIt();
+        TerminalReport::StepIt();
         if (GetPos() == stopAt_)
             StopRequested() = true;
     }
@@ -63,7 +63,7 @@ protected:
 
 TEST_F(RunJobTest, CleanPerNameRunExitsZeroWithEveryFilePlaced)
 {
-    TerminalWindow window(PlainJob(dir, true), err, ProgressStyle::Summary);
+    TerminalReport window(PlainJob(dir, true), err, ProgressStyle::Summary);
     EXPECT_EQ(RunJob(window), kExitClean);
     EXPECT_EQ(err.str(), "kelvane-batch: 4 files\nkelvane-batch: done, 4 of 4 files\n");
     EXPECT_EQ(ListDir(dir / "dst"), (std::vector<std::string> {"a.zip", "b.zip", "old.zip"}));
@@ -78,10 +78,10 @@ TEST_F(RunJobTest, ConflictsAreReportedOnStandardErrorWithStatusOne)
 {
     {
         std::ostringstream first;
-        TerminalWindow window(PlainJob(dir, true), first, ProgressStyle::None);
+        TerminalReport window(PlainJob(dir, true), first, ProgressStyle::None);
         ASSERT_EQ(RunJob(window), kExitClean);
     }
-    TerminalWindow window(PlainJob(dir, true), err, ProgressStyle::Summary);
+    TerminalReport window(PlainJob(dir, true), err, ProgressStyle::Summary);
     EXPECT_EQ(RunJob(window), kExitReported);
     EXPECT_EQ(CountOf(err.str(), "kelvane-batch: File name conflicts!\n"), 1);
     const std::string conflictZip = NativePath(dir / "dst/conflict.zip");
@@ -102,7 +102,7 @@ TEST_F(RunJobTest, FolderThatCannotBeMadeIsReported)
     WriteFile(dir / "blocker", "a file where the target folder should be");
     JobSettings s = PlainJob(dir, false);
     s.targetFolder = dir / "blocker/deeper";
-    TerminalWindow window(s, err, ProgressStyle::None);
+    TerminalReport window(s, err, ProgressStyle::None);
     EXPECT_EQ(RunJob(window), kExitReported);
     EXPECT_NE(
         err.str().find("kelvane-batch: Unable to create subfolder\n" + (dir / "blocker") + "\n"),
@@ -130,7 +130,7 @@ TEST_F(RunJobTest, StopMidRunFinishesTheFileInHandAndClosesTheArchive)
 
 TEST_F(RunJobTest, StopBeforeTheRunLeavesAnEmptyCompleteArchive)
 {
-    TerminalWindow window(PlainJob(dir, false), err, ProgressStyle::Summary);
+    TerminalReport window(PlainJob(dir, false), err, ProgressStyle::Summary);
     window.StopRequested() = true;
     EXPECT_EQ(RunJob(window), kExitStopped);
     // libarchive cannot read a zip without entries; Python's reader can.
@@ -144,13 +144,13 @@ TEST_F(RunJobTest, StopBeforeTheRunLeavesAnEmptyCompleteArchive)
 TEST_F(RunJobTest, StopWinsOverAReport)
 {
     // A stop asked while a report is shown, as a Ctrl+C during a long run would be.
-    class StopOnMessage : public TerminalWindow
+    class StopOnMessage : public TerminalReport
     {
     public:
-        using TerminalWindow::TerminalWindow;
+        using TerminalReport::TerminalReport;
         void ShowMessage(const std::string &text, const std::string &caption) override
         {
-            TerminalWindow::ShowMessage(text, caption);
+            TerminalReport::ShowMessage(text, caption);
             StopRequested() = true;
         }
     };
@@ -168,7 +168,7 @@ TEST_F(RunJobTest, FilesNotArchivedAreListedInFullWithStatusOne)
     MakeDirs(dir / "dst/src.zip");
     for (int i = 0; i < 9; ++i)
         WriteFile(dir / ("src/more" + std::to_string(i) + ".txt"), "more");
-    TerminalWindow window(PlainJob(dir, false), err, ProgressStyle::Summary);
+    TerminalReport window(PlainJob(dir, false), err, ProgressStyle::Summary);
     EXPECT_EQ(RunJob(window), kExitReported);
     std::string listed;
     for (const std::string &name : ListDir(dir / "src")) {
@@ -187,7 +187,7 @@ TEST_F(RunJobTest, NothingToDoIsCleanAndCreatesNothing)
 {
     JobSettings s = PlainJob(dir, false);
     s.fileMask = "*.none";
-    TerminalWindow window(s, err, ProgressStyle::Summary);
+    TerminalReport window(s, err, ProgressStyle::Summary);
     EXPECT_EQ(RunJob(window), kExitClean);
     EXPECT_FALSE(FileExists(dir / "dst"));
     EXPECT_EQ(err.str(), "kelvane-batch: 0 files\nkelvane-batch: done, 0 of 0 files\n");

@@ -1,4 +1,6 @@
-#include "engine/ArchiveRun.h"
+#include "engine/RunMessages.h"
+#include "engine/RunNames.h"
+#include "engine/TargetFolders.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

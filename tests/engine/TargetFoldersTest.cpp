@@ -1,4 +1,4 @@
-#include "engine/ArchiveRun.h"
+#include "engine/TargetFolders.h"
 #include "tests/support/FakeWindow.h"
 #include "tests/support/TestSupport.h"
 

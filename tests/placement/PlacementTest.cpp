@@ -277,5 +277,26 @@ TEST_F(SyncOrder, DataBeforeTheRenameAndTheFolderAfterIt)
     }
 }
 
+// Copies leave the folder's sync to the run, which syncs it once when done.
+TEST_F(SyncOrder, OneFolderSyncPerRun)
+{
+    Source("a.txt");
+    for (const char *name : {"/b.zip", "/c.zip"}) {
+        ArchiveHandle zip = ArchiveOpen((src + name).c_str(), 0);
+        ASSERT_TRUE(ArchiveAddFile(zip, (src + "/a.txt").c_str(), nullptr, 0, "a.txt"));
+        ASSERT_TRUE(ArchiveClose(&zip));
+    }
+    MakeDirs(out);
+    window.settings.keepIndividual = 1;
+    IoTrace trace;
+    Run();
+    const std::vector<TracedIo> calls = trace.Calls();
+    std::size_t folderSyncs = 0;
+    for (std::size_t at = 0; (at = SyncOf(calls, out, at, calls.size())) != std::string::npos; ++at)
+        ++folderSyncs;
+    EXPECT_EQ(folderSyncs, 1u);
+    EXPECT_EQ(ListDir(out), (std::vector<std::string> {"a.zip", "b.zip", "c.zip"}));
+}
+
 } // namespace
 } // namespace kelvane::test

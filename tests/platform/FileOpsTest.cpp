@@ -20,6 +20,11 @@ namespace test = kelvane::test;
 
 namespace {
 
+bool Copied(const std::string &from, const std::string &to)
+{
+    return !platform::CopyFileNoReplace(from, to);
+}
+
 // Names fold as the upcase tables of exFAT and NTFS fold them, whatever the process's
 // locale: letters beyond ASCII too. Folders of Windows always fold; on Linux a folder of
 // an ordinary file system does not (tests/engine/FoldingTargetTest.cpp has one that does).
@@ -135,7 +140,7 @@ TEST(CopyFileNoReplace, CopiesContentModeAndModificationTime)
     const timespec times[2] = {{1000000000, 0}, {1079343000, 123456789}};
     ASSERT_EQ(utimensat(AT_FDCWD, (dir / "old.zip").c_str(), times, 0), 0);
 
-    ASSERT_TRUE(platform::CopyFileNoReplace(dir / "old.zip", dir / "out/old.zip"));
+    ASSERT_TRUE(Copied(dir / "old.zip", dir / "out/old.zip"));
     EXPECT_EQ(test::ReadFile(dir / "out/old.zip"), data);
     EXPECT_EQ(test::ReadFile(dir / "old.zip"), data);
     const struct stat copy = StatOf(dir / "out/old.zip");
@@ -152,9 +157,9 @@ TEST(CopyFileNoReplace, EmptyAndReadOnlyFiles)
     test::WriteFile(dir / "empty", "");
     test::WriteFile(dir / "readonly", "keep");
     ASSERT_EQ(chmod((dir / "readonly").c_str(), 0444), 0);
-    EXPECT_TRUE(platform::CopyFileNoReplace(dir / "empty", dir / "empty.copy"));
+    EXPECT_TRUE(Copied(dir / "empty", dir / "empty.copy"));
     EXPECT_EQ(test::ReadFile(dir / "empty.copy"), "");
-    EXPECT_TRUE(platform::CopyFileNoReplace(dir / "readonly", dir / "readonly.copy"));
+    EXPECT_TRUE(Copied(dir / "readonly", dir / "readonly.copy"));
     EXPECT_EQ(test::ReadFile(dir / "readonly.copy"), "keep");
 #ifndef _WIN32 // permission bits
     EXPECT_EQ(StatOf(dir / "readonly.copy").st_mode & 07777, 0444u);
@@ -171,15 +176,18 @@ TEST(CopyFileNoReplace, NeverReplacesAnExistingTarget)
     ASSERT_TRUE(test::MakeSymlink("nowhere", dir / "dangling.zip"));
 #endif
 
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "target.zip"));
+    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "target.zip"),
+              std::errc::file_exists);
     EXPECT_EQ(test::ReadFile(dir / "target.zip"), "old content");
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "folder.zip"));
+    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "folder.zip"),
+              std::errc::file_exists);
     EXPECT_TRUE(test::ListDir(dir / "folder.zip").empty());
 #ifndef _WIN32 // links
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "dangling.zip"));
+    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "dangling.zip"),
+              std::errc::file_exists);
     EXPECT_FALSE(test::FileExists(dir / "nowhere"));
 #endif
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "a.zip"));
+    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "a.zip"), std::errc::file_exists);
     EXPECT_EQ(test::ReadFile(dir / "a.zip"), "new content");
     EXPECT_EQ(test::TempLeftovers(dir.path()), std::vector<std::string> {});
 }
@@ -191,12 +199,12 @@ TEST(CopyFileNoReplace, FailsCleanlyOnBadSourcesAndTargets)
     test::MakeDirs(dir / "folder");
     test::MakeDirs(dir / "out");
 
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "missing.zip", dir / "out/missing.zip"));
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "folder", dir / "out/folder"));
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "nofolder/a.zip"));
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "out/"));
-    EXPECT_FALSE(platform::CopyFileNoReplace("", dir / "out/empty"));
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", ""));
+    EXPECT_FALSE(Copied(dir / "missing.zip", dir / "out/missing.zip"));
+    EXPECT_FALSE(Copied(dir / "folder", dir / "out/folder"));
+    EXPECT_FALSE(Copied(dir / "a.zip", dir / "nofolder/a.zip"));
+    EXPECT_FALSE(Copied(dir / "a.zip", dir / "out/"));
+    EXPECT_FALSE(Copied("", dir / "out/empty"));
+    EXPECT_FALSE(Copied(dir / "a.zip", ""));
     EXPECT_EQ(test::ListDir(dir / "out"), std::vector<std::string> {});
     EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string> {"a.zip", "folder", "out"}));
 }
@@ -207,8 +215,8 @@ TEST(CopyFileNoReplace, RefusesAFifoWithoutWaiting)
     test::TempDir dir;
     ASSERT_TRUE(test::MakeFifo(dir / "pipe.zip"));
     // Opening a FIFO for reading normally waits for a writer; the test's timeout catches that.
-    EXPECT_FALSE(platform::CopyFileNoReplace(dir / "pipe.zip", dir / "copy.zip"));
-    EXPECT_FALSE(platform::CopyFileNoReplace("/dev/null", dir / "null.zip"));
+    EXPECT_FALSE(Copied(dir / "pipe.zip", dir / "copy.zip"));
+    EXPECT_FALSE(Copied("/dev/null", dir / "null.zip"));
     EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"pipe.zip"});
 }
 #endif
@@ -219,7 +227,7 @@ TEST(CopyFileNoReplace, FollowsALinkToAFile)
     test::TempDir dir;
     test::WriteFile(dir / "real.zip", "real");
     ASSERT_TRUE(test::MakeSymlink("real.zip", dir / "link.zip"));
-    ASSERT_TRUE(platform::CopyFileNoReplace(dir / "link.zip", dir / "copy.zip"));
+    ASSERT_TRUE(Copied(dir / "link.zip", dir / "copy.zip"));
     struct stat info;
     ASSERT_EQ(lstat((dir / "copy.zip").c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
@@ -232,8 +240,8 @@ TEST(CopyFileNoReplace, RelativePathsInTheCurrentFolder)
     test::TempDir dir;
     test::WriteFile(dir / "here.zip", "here");
     test::ScopedCurrentDir inside(dir.path());
-    EXPECT_TRUE(platform::CopyFileNoReplace("here.zip", "there.zip"));
-    EXPECT_FALSE(platform::CopyFileNoReplace("here.zip", "there.zip"));
+    EXPECT_TRUE(Copied("here.zip", "there.zip"));
+    EXPECT_FALSE(Copied("here.zip", "there.zip"));
     EXPECT_EQ(test::ReadFile(dir / "there.zip"), "here");
     EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string> {"here.zip", "there.zip"}));
 }
@@ -248,9 +256,9 @@ TEST(CopyFileNoReplace, UnwritableTargetFolderLeavesNothing)
     test::WriteFile(dir / "secret.zip", "secret");
     ASSERT_EQ(chmod((dir / "secret.zip").c_str(), 0), 0);
     test::RunUnprivileged(dir.path(), [&] {
-        EXPECT_FALSE(platform::CopyFileNoReplace(dir / "a.zip", dir / "locked/a.zip"));
+        EXPECT_FALSE(Copied(dir / "a.zip", dir / "locked/a.zip"));
         EXPECT_EQ(test::ListDir(dir / "locked"), std::vector<std::string> {});
-        EXPECT_FALSE(platform::CopyFileNoReplace(dir / "secret.zip", dir / "copy.zip"));
+        EXPECT_FALSE(Copied(dir / "secret.zip", dir / "copy.zip"));
         EXPECT_FALSE(test::FileExists(dir / "copy.zip"));
     });
 }
@@ -271,7 +279,7 @@ TEST(CopyFileNoReplace, RacingCopiesToOneNameLeaveOneWholeFile)
         std::vector<std::thread> threads;
         for (int i = 0; i < kCopies; ++i)
             threads.emplace_back([&, i] {
-                if (platform::CopyFileNoReplace(dir / ("source" + std::to_string(i)), target))
+                if (Copied(dir / ("source" + std::to_string(i)), target))
                     ++succeeded;
             });
         for (std::thread &t : threads)

@@ -1,6 +1,7 @@
 #include "tests/support/RunInvariants.h"
 
-#include "engine/ArchiveRun.h"
+#include "engine/RunMessages.h"
+#include "engine/RunNames.h"
 #include "placement/Placement.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"

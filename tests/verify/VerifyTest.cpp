@@ -1,6 +1,7 @@
 // kelvane-batch --verify: what a run placed is read back and checked, on a real file system.
 #include "cli/Batch.h"
 #include "cli/Verification.h"
+#include "engine/ArchiveRun.h"
 #include "verify/StorageFile.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +20,12 @@ using namespace kelvane::test;
 
 // A window that lets the test change the placed files between the run and the read-back:
 // the run calls SetStartCaption last, as it puts the window back.
-class AfterRunWindow : public TerminalWindow
+class AfterRunWindow : public TerminalReport
 {
 public:
     AfterRunWindow(JobSettings s, std::ostream &err, ProgressStyle style,
                    std::function<void(AfterRunWindow &)> afterRun)
-        : TerminalWindow(std::move(s), err, style), afterRun_(std::move(afterRun))
+        : TerminalReport(std::move(s), err, style), afterRun_(std::move(afterRun))
     { }
     void SetStartCaption(const std::string &) override { afterRun_(*this); }
 
@@ -203,7 +204,7 @@ TEST_F(VerifyTest, ArchiveMustHoldExactlyTheFilesAddedWithTheirSizes)
 {
     // Without the check nothing is kept per file.
     {
-        TerminalWindow window(PlainJob(dir, true), err, ProgressStyle::None);
+        TerminalReport window(PlainJob(dir, true), err, ProgressStyle::None);
         RunReport plain;
         ArchiveRun(window, plain);
         EXPECT_EQ(plain.archivesPlaced.size(), 3u);
@@ -212,7 +213,7 @@ TEST_F(VerifyTest, ArchiveMustHoldExactlyTheFilesAddedWithTheirSizes)
     }
     JobSettings s = PlainJob(dir, false);
     s.targetFolder = dir / "one";
-    TerminalWindow window(s, err, ProgressStyle::None);
+    TerminalReport window(s, err, ProgressStyle::None);
     RunReport report;
     report.keepSources = true;
     ArchiveRun(window, report);
@@ -255,7 +256,7 @@ TEST_F(VerifyTest, ArchiveMustHoldExactlyTheFilesAddedWithTheirSizes)
 TEST_F(VerifyTest, HeadersThatDisagreeAreCaught)
 {
     {
-        TerminalWindow window(PlainJob(dir, true), err, ProgressStyle::None);
+        TerminalReport window(PlainJob(dir, true), err, ProgressStyle::None);
         ASSERT_EQ(RunJob(window), kExitClean);
     }
     const std::string good = ReadFile(dir / "dst/a.zip");

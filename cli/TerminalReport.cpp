@@ -1,6 +1,7 @@
-#include "cli/TerminalWindow.h"
+#include "cli/TerminalReport.h"
 
 #include "cli/BatchOptions.h"
+#include "engine/RunMessages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -100,40 +101,40 @@ std::string ReportText(const RunReport &report)
     return text;
 }
 
-TerminalWindow::TerminalWindow(JobSettings settings, std::ostream &err, ProgressStyle style)
+TerminalReport::TerminalReport(JobSettings settings, std::ostream &err, ProgressStyle style)
     : settings_(std::move(settings)), err_(err), style_(style), clock_(SteadySeconds)
 { }
 
-void TerminalWindow::SetClock(Clock clock)
+void TerminalReport::SetClock(Clock clock)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     clock_ = std::move(clock);
 }
 
-double TerminalWindow::Now() const
+double TerminalReport::Now() const
 {
     return clock_ ? clock_() : 0.0;
 }
 
-JobSettings TerminalWindow::CurrentSettings()
+JobSettings TerminalReport::CurrentSettings()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return settings_;
 }
 
-void TerminalWindow::SetRunStamp(const std::string &stamp)
+void TerminalReport::SetRunStamp(const std::string &stamp)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     runStamp_ = stamp;
 }
 
-std::string TerminalWindow::RunStamp() const
+std::string TerminalReport::RunStamp() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return runStamp_;
 }
 
-void TerminalWindow::SetRange(int lower, int upper)
+void TerminalReport::SetRange(int lower, int upper)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     total_ = static_cast<long long>(upper) - lower;
@@ -148,13 +149,13 @@ void TerminalWindow::SetRange(int lower, int upper)
         ShowProgress(true);
 }
 
-void TerminalWindow::SetStep(int step)
+void TerminalReport::SetStep(int step)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     step_ = step;
 }
 
-void TerminalWindow::StepIt()
+void TerminalReport::StepIt()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     pos_ += step_;
@@ -165,20 +166,20 @@ void TerminalWindow::StepIt()
         ShowProgress(false);
 }
 
-int TerminalWindow::GetPos()
+int TerminalReport::GetPos()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(pos_);
 }
 
-void TerminalWindow::SetPos(int pos)
+void TerminalReport::SetPos(int pos)
 {
     // Not drawn: a step back is followed by a step, and the reset's 0 belongs to no file.
     std::lock_guard<std::mutex> lock(mutex_);
     pos_ = pos;
 }
 
-void TerminalWindow::ShowProgress(bool force)
+void TerminalReport::ShowProgress(bool force)
 {
     if (style_ != ProgressStyle::Bar || !ranged_)
         return;
@@ -194,7 +195,7 @@ void TerminalWindow::ShowProgress(bool force)
     barWidth_ = width;
 }
 
-void TerminalWindow::Emit(const std::string &text)
+void TerminalReport::Emit(const std::string &text)
 {
     // One piece per write: a notice from the signal handler may then fall between two
     // lines, never into the middle of one.
@@ -202,7 +203,7 @@ void TerminalWindow::Emit(const std::string &text)
     err_.flush();
 }
 
-void TerminalWindow::Finish(const RunReport &report)
+void TerminalReport::Finish(const RunReport &report)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool progress = ranged_ && style_ != ProgressStyle::None;
@@ -222,7 +223,7 @@ void TerminalWindow::Finish(const RunReport &report)
          + std::to_string(report.filesDone) + " of " + FileCount(report.filesCounted) + "\n");
 }
 
-long long TerminalWindow::Total() const
+long long TerminalReport::Total() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return total_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ArchiveRun.h"
+#include "engine/RunReport.h"
 #include "engine/RunWindow.h"
 #include "settings/JobSettings.h"
 
@@ -32,16 +32,17 @@ std::string FormatDuration(double seconds);
 // not archived is complete (a message box shows only the first few).
 std::string ReportText(const RunReport &report);
 
-// The window of a run for a terminal: it shows the progress as the run goes, and what the
-// run reported once it has ended (Finish). Every call comes from the thread that runs the
+// What stands in for the run's window on a terminal, no window at all: it reports the
+// progress on standard error as the run goes, and what the run reported once it has ended
+// (Finish). Every call comes from the thread that runs the
 // archive run and is done before it returns; a mutex makes the object safe to look at
 // from another thread too.
-class TerminalWindow : public RunWindow, public ProgressDisplay
+class TerminalReport : public RunWindow, public ProgressDisplay
 {
 public:
     using Clock = std::function<double()>; // seconds, monotonic
 
-    TerminalWindow(JobSettings settings, std::ostream &err, ProgressStyle style);
+    TerminalReport(JobSettings settings, std::ostream &err, ProgressStyle style);
 
     // For tests: where the time comes from (a steady clock by default).
     void SetClock(Clock clock);

@@ -1,4 +1,5 @@
-#include "cli/TerminalWindow.h"
+#include "cli/TerminalReport.h"
+#include "engine/RunMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ struct Fixture
     }
     std::ostringstream err;
     double now = 100.0;
-    TerminalWindow window;
+    TerminalReport window;
 };
 
 TEST(ProgressFormat, BarCountPercentSpeedAndTimeLeft)
@@ -67,7 +68,7 @@ TEST(ProgressFormat, Durations)
     EXPECT_EQ(FormatDuration(-1), "0:00");
 }
 
-TEST(TerminalWindow, SummaryIsOneLineAtStartAndOneAtEnd)
+TEST(TerminalReport, SummaryIsOneLineAtStartAndOneAtEnd)
 {
     Fixture f(ProgressStyle::Summary);
     f.window.SetRange(0, 3);
@@ -78,7 +79,7 @@ TEST(TerminalWindow, SummaryIsOneLineAtStartAndOneAtEnd)
     EXPECT_EQ(f.err.str(), "kelvane-batch: 3 files\nkelvane-batch: done, 3 of 3 files\n");
 }
 
-TEST(TerminalWindow, StoppedRunSaysHowFarItCame)
+TEST(TerminalReport, StoppedRunSaysHowFarItCame)
 {
     Fixture f(ProgressStyle::Summary);
     f.window.SetRange(0, 1);
@@ -88,7 +89,7 @@ TEST(TerminalWindow, StoppedRunSaysHowFarItCame)
     EXPECT_EQ(f.err.str(), "kelvane-batch: 1 file\nkelvane-batch: stopped, 1 of 1 file\n");
 }
 
-TEST(TerminalWindow, PositionFollowsStepsAndStepBack)
+TEST(TerminalReport, PositionFollowsStepsAndStepBack)
 {
     // A zip copy that fails steps once and is stepped back; the next file steps again.
     Fixture f(ProgressStyle::None);
@@ -103,7 +104,7 @@ TEST(TerminalWindow, PositionFollowsStepsAndStepBack)
     EXPECT_EQ(f.err.str(), "");
 }
 
-TEST(TerminalWindow, ReportsComeFromTheReportAfterTheProgress)
+TEST(TerminalReport, ReportsComeFromTheReportAfterTheProgress)
 {
     RunReport report = Ended(13, 13);
     report.foldersNotMade = {"/t/x"};
@@ -144,7 +145,7 @@ TEST(TerminalWindow, ReportsComeFromTheReportAfterTheProgress)
     EXPECT_EQ(quiet.err.str(), reports);
 }
 
-TEST(TerminalWindow, BarIsRedrawnAtMostTenTimesASecond)
+TEST(TerminalReport, BarIsRedrawnAtMostTenTimesASecond)
 {
     Fixture f(ProgressStyle::Bar);
     f.window.SetRange(0, 100);
@@ -172,7 +173,7 @@ TEST(TerminalWindow, BarIsRedrawnAtMostTenTimesASecond)
     EXPECT_EQ(out.find("done"), std::string::npos);
 }
 
-TEST(TerminalWindow, ShorterBarLineWipesTheLongerOneBefore)
+TEST(TerminalReport, ShorterBarLineWipesTheLongerOneBefore)
 {
     Fixture f(ProgressStyle::Bar);
     f.window.SetRange(0, 10);
@@ -189,7 +190,7 @@ TEST(TerminalWindow, ShorterBarLineWipesTheLongerOneBefore)
     EXPECT_EQ(shortLine, longLine);
 }
 
-TEST(TerminalWindow, PerFileStyleWritesALineForEveryStep)
+TEST(TerminalReport, PerFileStyleWritesALineForEveryStep)
 {
     Fixture f(ProgressStyle::PerFile);
     f.window.SetRange(0, 2);
@@ -204,20 +205,20 @@ TEST(TerminalWindow, PerFileStyleWritesALineForEveryStep)
               "kelvane-batch: done, 2 of 2 files\n");
 }
 
-TEST(TerminalWindow, TotalIsTheFullRangeBeyondSixteenBits)
+TEST(TerminalReport, TotalIsTheFullRangeBeyondSixteenBits)
 {
     Fixture f(ProgressStyle::None);
     f.window.SetRange(0, 70000);
     EXPECT_EQ(f.window.Total(), 70000);
 }
 
-TEST(TerminalWindow, SettingsAndStampAsGiven)
+TEST(TerminalReport, SettingsAndStampAsGiven)
 {
     JobSettings s;
     s.fileMask = "*.avi";
     s.skipConflicts = 1;
     std::ostringstream err;
-    TerminalWindow window(s, err, ProgressStyle::None);
+    TerminalReport window(s, err, ProgressStyle::None);
     const JobSettings got = window.CurrentSettings();
     EXPECT_EQ(got.fileMask, "*.avi");
     EXPECT_EQ(got.skipConflicts, 1);
