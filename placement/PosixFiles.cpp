@@ -1,6 +1,5 @@
-// The placement layer's file operations on POSIX. The calls that reach the file system go
-// through io/Io.h, so that tests can watch and fail them; readlink, dup, fchmod, futimens,
-// faccessat and fchown do not yet, and no test can fail those.
+// The placement layer's file operations on POSIX. Every call that reaches the file system
+// goes through io/Io.h, so that tests can watch and fail it.
 
 #include "placement/NativeFiles.h"
 
