@@ -190,6 +190,82 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Bytes and entries counted in flight, given back exactly once: when released, or when its
+// holder is done with it (written, failed, stopped or thrown through), unless it was handed
+// on by a move.
+class ArchivePipeline::Reservation
+{
+public:
+    Reservation() = default;
+    Reservation(ArchivePipeline &pipeline, std::size_t bytes, std::size_t entries) noexcept
+        : pipeline_(&pipeline), bytes_(bytes), entries_(entries)
+    { }
+    ~Reservation() { Release(); }
+    Reservation(Reservation &&other) noexcept { Swap(other); }
+    Reservation &operator=(Reservation &&other) noexcept
+    {
+        Reservation gone(std::move(other));
+        Swap(gone);
+        return *this;
+    }
+    Reservation(const Reservation &) = delete;
+    Reservation &operator=(const Reservation &) = delete;
+
+    // Counts more bytes at once, without waiting for room: the entry that needs them is
+    // being read already.
+    void Grow(std::size_t bytes)
+    {
+        std::lock_guard<std::mutex> lock(pipeline_->mutex_);
+        pipeline_->inFlight_ += bytes;
+        pipeline_->peakInFlight_ = std::max(pipeline_->peakInFlight_, pipeline_->inFlight_);
+        bytes_ += bytes;
+    }
+    // Takes over what other holds, to be given back with this.
+    void Join(Reservation &&other) noexcept
+    {
+        if (!pipeline_)
+            pipeline_ = other.pipeline_;
+        bytes_ += other.bytes_;
+        entries_ += other.entries_;
+        other.Forget();
+    }
+    void Release()
+    {
+        if (!pipeline_)
+            return;
+        std::lock_guard<std::mutex> lock(pipeline_->mutex_);
+        ReleaseLocked();
+    }
+    // The same with the pipeline's lock held.
+    void ReleaseLocked() noexcept
+    {
+        if (!pipeline_)
+            return;
+        pipeline_->inFlight_ -= bytes_;
+        pipeline_->entries_ -= entries_;
+        pipeline_->progress_.notify_all();
+        Forget();
+    }
+
+private:
+    void Swap(Reservation &other) noexcept
+    {
+        std::swap(pipeline_, other.pipeline_);
+        std::swap(bytes_, other.bytes_);
+        std::swap(entries_, other.entries_);
+    }
+    void Forget() noexcept
+    {
+        pipeline_ = nullptr;
+        bytes_ = 0;
+        entries_ = 0;
+    }
+
+    ArchivePipeline *pipeline_ = nullptr;
+    std::size_t bytes_ = 0;
+    std::size_t entries_ = 0;
+};
+
 // One file's data on its way.
 struct ArchivePipeline::Item
 {
@@ -204,12 +280,41 @@ struct ArchivePipeline::Item
     std::size_t windowSize = 0;
 };
 
+// What the chunks of a large entry sent so far leave for its end and for the next chunk.
+struct ArchivePipeline::ChunkTrail
+{
+    std::uint32_t crc = 0;
+    std::uint64_t total = 0;
+    std::vector<unsigned char> window; // the end of the data so far
+
+    void Count(const Item &item)
+    {
+        crc = Crc32(crc, item.input.Data(), item.size);
+        total += item.size;
+    }
+    // Primes item with the end of the chunks before it, and keeps the end of its own data for
+    // the next.
+    void Prime(Item &item)
+    {
+        if (!window.empty()) {
+            item.window = Buffer(window.size());
+            std::memcpy(item.window.Data(), window.data(), window.size());
+            item.windowSize = window.size();
+        }
+        window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
+        if (window.size() > kWindowSize)
+            window.erase(window.begin(), window.end() - kWindowSize);
+    }
+};
+
 // What a worker takes at a time: one entry, or a batch of small ones, written in order.
 struct ArchivePipeline::Job
 {
+    // Counted in flight for the items; declared first, so that it is given back after their
+    // buffers are freed.
+    Reservation room;
     std::vector<Item> items;
     std::size_t bytes = 0; // read into the items
-    std::size_t reserved = 0; // counted in flight for the items
     bool compressed = false; // ready to be written
     bool broken = false; // compressing failed: the archive cannot be completed
 };
@@ -233,7 +338,13 @@ std::size_t ArchivePipeline::PeakBytesInFlight() const
     return peakInFlight_;
 }
 
-void ArchivePipeline::Reserve(std::size_t bytes, std::size_t maxEntries)
+std::size_t ArchivePipeline::BytesInFlight() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inFlight_;
+}
+
+ArchivePipeline::Reservation ArchivePipeline::Reserve(std::size_t bytes, std::size_t maxEntries)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto fits = [&] {
@@ -251,14 +362,7 @@ void ArchivePipeline::Reserve(std::size_t bytes, std::size_t maxEntries)
     inFlight_ += bytes;
     ++entries_;
     peakInFlight_ = std::max(peakInFlight_, inFlight_);
-}
-
-void ArchivePipeline::Release(std::size_t bytes, std::size_t entries)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    inFlight_ -= bytes;
-    entries_ -= entries;
-    progress_.notify_all();
+    return Reservation(*this, bytes, 1);
 }
 
 ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSource &source,
@@ -268,73 +372,74 @@ ArchivePipeline::AddResult ArchivePipeline::Add(const EntryInfo &info, ByteSourc
         return AddResult::WriteFailed;
     if (info.name.empty() || info.name.size() > 0xffff)
         return AddResult::SourceFailed;
-    const std::size_t limit = limits_.wholeBufferLimit;
-    if (sizeHint > limit)
+    if (sizeHint > limits_.wholeBufferLimit)
         return Stream(info, source);
 
     // One byte more than expected, so that a file that grew shows at once. The output
     // never needs more room than the input: data that would not shrink is stored.
-    std::size_t capacity = static_cast<std::size_t>(sizeHint) + 1;
-    Reserve(2 * capacity, limits_.entriesInFlight);
-    std::size_t reserved = 2 * capacity;
-    bool kept = false;
-    struct Guard
-    {
-        ArchivePipeline &pipeline;
-        const std::size_t &reserved;
-        const bool &kept;
-        ~Guard()
-        {
-            if (!kept)
-                pipeline.Release(reserved, 1);
-        }
-    } guard {*this, reserved, kept};
-
+    const std::size_t capacity = static_cast<std::size_t>(sizeHint) + 1;
+    Reservation room = Reserve(2 * capacity, limits_.entriesInFlight);
     Item item;
     item.info = info;
     item.input = Buffer(capacity);
+    switch (ReadWhole(source, item, room)) {
+    case WholeRead::Complete:
+        break;
+    case WholeRead::SourceFailed:
+        return AddResult::SourceFailed;
+    case WholeRead::TooLarge: {
+        // Grew past the limit while it was read: stream it, starting with the bytes read so
+        // far. Their room is given back first, as the stream waits for room of its own; they
+        // stay within the limit.
+        room.Release();
+        PrefixSource rest(item.input.Data(), item.size, source);
+        return Stream(info, rest);
+    }
+    }
+    AddToBatch(std::move(item), std::move(room));
+    return AddResult::Added;
+}
+
+ArchivePipeline::WholeRead ArchivePipeline::ReadWhole(ByteSource &source, Item &item,
+                                                      Reservation &room)
+{
     for (;;) {
-        if (item.size == capacity) {
-            if (capacity > limit) {
-                // Grew past the limit while it was read: stream it, starting with the bytes
-                // read so far. Their room is given back first, as the stream waits for room
-                // of its own; they stay within the limit.
-                Release(reserved, 1);
-                kept = true;
-                PrefixSource rest(item.input.Data(), item.size, source);
-                return Stream(info, rest);
-            }
-            const std::size_t grown
-                = std::min(std::max(capacity * 2, std::size_t {64} << 10), limit + 1);
-            Buffer bigger(grown);
-            std::memcpy(bigger.Data(), item.input.Data(), item.size);
-            item.input.Swap(bigger);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                inFlight_ += 2 * (grown - capacity);
-                peakInFlight_ = std::max(peakInFlight_, inFlight_);
-            }
-            reserved += 2 * (grown - capacity);
-            capacity = grown;
+        if (item.size == item.input.Capacity()) {
+            if (item.size > limits_.wholeBufferLimit)
+                return WholeRead::TooLarge;
+            GrowInput(item, room);
         }
-        const std::int64_t n = source.Read(item.input.Data() + item.size, capacity - item.size);
+        const std::int64_t n
+            = source.Read(item.input.Data() + item.size, item.input.Capacity() - item.size);
         if (n < 0)
-            return AddResult::SourceFailed;
+            return WholeRead::SourceFailed;
         if (n == 0)
-            break;
+            return WholeRead::Complete;
         item.size += static_cast<std::size_t>(n);
     }
+}
 
+void ArchivePipeline::GrowInput(Item &item, Reservation &room)
+{
+    const std::size_t capacity = item.input.Capacity();
+    const std::size_t grown
+        = std::min(std::max(capacity * 2, std::size_t {64} << 10), limits_.wholeBufferLimit + 1);
+    Buffer bigger(grown);
+    std::memcpy(bigger.Data(), item.input.Data(), item.size);
+    item.input.Swap(bigger);
+    room.Grow(2 * (grown - capacity));
+}
+
+void ArchivePipeline::AddToBatch(Item item, Reservation room)
+{
     if (!batch_)
         batch_ = std::make_unique<Job>();
     const std::size_t size = item.size;
     batch_->items.push_back(std::move(item));
     batch_->bytes += size;
-    batch_->reserved += reserved;
-    kept = true;
+    batch_->room.Join(std::move(room));
     if (batch_->items.size() >= limits_.batchEntries || batch_->bytes >= limits_.batchBytes)
         FlushBatch();
-    return AddResult::Added;
 }
 
 ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSource &source)
@@ -347,19 +452,8 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 
     // The first chunk decides for the whole entry, as a media file's start tells what the
     // rest is like.
-    Reserve(kChunkRoom, ChunksInFlight(limits_));
+    Reservation room = Reserve(kChunkRoom, ChunksInFlight(limits_));
     Item first;
-    bool firstHeld = true;
-    struct Guard
-    {
-        ArchivePipeline &pipeline;
-        bool &held;
-        ~Guard()
-        {
-            if (held)
-                pipeline.Release(kChunkRoom, 1);
-        }
-    } guard {*this, firstHeld};
     first.input = TakeChunkBuffer();
     const std::int64_t n = ReadFull(source, first.input.Data(), kChunkSize);
     if (n < 0)
@@ -367,8 +461,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
     first.size = static_cast<std::size_t>(n);
     if (n > 0) {
         const bool deflate = DeflateStream(info.compression, first.input.Data(), first.size);
-        firstHeld = false;
-        return StreamInChunks(info, source, first, deflate);
+        return StreamInChunks(info, source, first, std::move(room), deflate);
     }
     // Empty after all: stored, as every empty entry is.
     const AddResult result = writer_.AddPrepared(info, PreparedData());
@@ -379,80 +472,80 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 
 ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info,
                                                            ByteSource &source, Item &first,
-                                                           bool deflate)
+                                                           Reservation room, bool deflate)
 {
-    // first holds the entry's first chunk (not empty) and kChunkRoom counted in flight.
+    // first holds the entry's first chunk (not empty), room its room in flight.
     const AddResult begun = writer_.BeginEntry(info);
     if (begun != AddResult::Added) {
-        Release(kChunkRoom, 1);
         if (begun == AddResult::WriteFailed)
             failed_ = true;
         return begun;
     }
     try {
-        std::uint32_t crc = 0;
-        std::uint64_t total = 0;
-        std::vector<unsigned char> window;
-        Item item = std::move(first);
-        for (;;) {
-            crc = Crc32(crc, item.input.Data(), item.size);
-            total += item.size;
-            item.chunk = true;
-            item.stored = !deflate;
-            if (deflate && !window.empty()) {
-                item.window = Buffer(window.size());
-                std::memcpy(item.window.Data(), window.data(), window.size());
-                item.windowSize = window.size();
-            }
-            if (deflate) {
-                window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
-                if (window.size() > kWindowSize)
-                    window.erase(window.begin(), window.end() - kWindowSize);
-            }
-
-            auto job = std::make_unique<Job>();
-            job->bytes = item.size;
-            job->reserved = kChunkRoom;
-            job->items.push_back(std::move(item));
-            Enqueue(std::move(job));
-
-            Reserve(kChunkRoom, ChunksInFlight(limits_));
-            item = Item();
-            std::int64_t n = -1;
-            try {
-                item.input = TakeChunkBuffer();
-                n = failed_ ? 0 : ReadFull(source, item.input.Data(), kChunkSize);
-            } catch (...) {
-                Release(kChunkRoom, 1);
-                throw;
-            }
-            if (n <= 0) {
-                Release(kChunkRoom, 1);
-                WaitUntilWritten();
-                if (failed_)
-                    return AddResult::WriteFailed;
-                if (n < 0) { // drop what was written of it: the archive is as it was before
-                    const AddResult dropped = writer_.AbortEntry();
-                    if (dropped == AddResult::WriteFailed)
-                        failed_ = true;
-                    return dropped;
-                }
-                break;
-            }
-            item.size = static_cast<std::size_t>(n);
-        }
-        if ((deflate && !writer_.AppendData(kFinalBlock, sizeof kFinalBlock))
-            || writer_.EndEntry(deflate, crc, total) != AddResult::Added) {
-            failed_ = true;
-            return AddResult::WriteFailed;
-        }
-        return AddResult::Added;
+        return SendChunks(source, std::move(first), std::move(room), deflate);
     } catch (...) {
         // The entry is half written: the archive cannot be completed.
         WaitUntilWritten();
         failed_ = true;
         throw;
     }
+}
+
+ArchivePipeline::AddResult ArchivePipeline::SendChunks(ByteSource &source, Item item,
+                                                       Reservation room, bool deflate)
+{
+    ChunkTrail trail;
+    for (;;) {
+        SendChunk(std::move(item), std::move(room), deflate, trail);
+        room = Reserve(kChunkRoom, ChunksInFlight(limits_));
+        item = Item();
+        const std::int64_t n = ReadChunk(source, item);
+        if (n <= 0) {
+            room.Release();
+            return EndChunks(n < 0, deflate, trail);
+        }
+        item.size = static_cast<std::size_t>(n);
+    }
+}
+
+void ArchivePipeline::SendChunk(Item item, Reservation room, bool deflate, ChunkTrail &trail)
+{
+    trail.Count(item);
+    item.chunk = true;
+    item.stored = !deflate;
+    if (deflate)
+        trail.Prime(item);
+    auto job = std::make_unique<Job>();
+    job->room = std::move(room);
+    job->bytes = item.size;
+    job->items.push_back(std::move(item));
+    Enqueue(std::move(job));
+}
+
+std::int64_t ArchivePipeline::ReadChunk(ByteSource &source, Item &item)
+{
+    item.input = TakeChunkBuffer();
+    return failed_ ? 0 : ReadFull(source, item.input.Data(), kChunkSize);
+}
+
+ArchivePipeline::AddResult ArchivePipeline::EndChunks(bool sourceFailed, bool deflate,
+                                                      const ChunkTrail &trail)
+{
+    WaitUntilWritten();
+    if (failed_)
+        return AddResult::WriteFailed;
+    if (sourceFailed) { // drop what was written of it: the archive is as it was before
+        const AddResult dropped = writer_.AbortEntry();
+        if (dropped == AddResult::WriteFailed)
+            failed_ = true;
+        return dropped;
+    }
+    if ((deflate && !writer_.AppendData(kFinalBlock, sizeof kFinalBlock))
+        || writer_.EndEntry(deflate, trail.crc, trail.total) != AddResult::Added) {
+        failed_ = true;
+        return AddResult::WriteFailed;
+    }
+    return AddResult::Added;
 }
 
 ArchivePipeline::Buffer ArchivePipeline::TakeChunkBuffer()
@@ -492,18 +585,7 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job, bool last)
     // The last job of an archive that has not needed the workers yet is done here: the caller
     // waits for it anyway, and a small archive then costs no threads at all.
     if ((last && threads_.empty()) || !StartWorkers()) {
-        struct Done
-        {
-            ArchivePipeline &pipeline;
-            std::unique_ptr<Job> &job;
-            ~Done()
-            {
-                const std::size_t reserved = job->reserved;
-                const std::size_t entries = job->items.size();
-                job.reset();
-                pipeline.Release(reserved, entries);
-            }
-        } done {*this, job};
+        // The job goes when this returns or throws, and gives its room back with it.
         for (Item &item : job->items)
             Compress(item);
         Write(*job);
@@ -519,34 +601,47 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job, bool last)
 
 void ArchivePipeline::Compress(Item &item)
 {
+    if (!item.chunk)
+        CompressWhole(item);
+    else if (item.stored)
+        StoreChunk(item);
+    else
+        DeflateChunk(item);
+}
+
+void ArchivePipeline::StoreChunk(Item &item)
+{
+    item.prepared.data = item.input.Data();
+    item.prepared.size = item.size;
+}
+
+void ArchivePipeline::DeflateChunk(Item &item)
+{
+    z_stream &z = ThreadChunkStream();
+    if (deflateReset(&z) != Z_OK
+        || (item.windowSize > 0
+            && deflateSetDictionary(&z, item.window.Data(), static_cast<uInt>(item.windowSize))
+                != Z_OK))
+        throw std::runtime_error("deflate");
+    // Room for the worst case, and the few bytes of the flush on top of it.
+    const std::size_t room = deflateBound(&z, static_cast<uLong>(item.size)) + 64;
+    item.output = Buffer(room);
+    z.next_in = item.input.Data();
+    z.avail_in = static_cast<uInt>(item.size);
+    z.next_out = item.output.Data();
+    z.avail_out = static_cast<uInt>(room);
+    // A sync flush ends the chunk on a byte boundary without ending the stream.
+    if (deflate(&z, Z_SYNC_FLUSH) != Z_OK || z.avail_in != 0 || z.avail_out == 0)
+        throw std::runtime_error("deflate");
+    item.prepared.data = item.output.Data();
+    item.prepared.size = room - z.avail_out;
+}
+
+void ArchivePipeline::CompressWhole(Item &item)
+{
     const unsigned char *in = item.input.Data();
     const std::size_t size = item.size;
-    if (item.chunk && item.stored) {
-        item.prepared.data = in;
-        item.prepared.size = size;
-        return;
-    }
-    if (item.chunk) {
-        z_stream &z = ThreadChunkStream();
-        if (deflateReset(&z) != Z_OK
-            || (item.windowSize > 0
-                && deflateSetDictionary(&z, item.window.Data(), static_cast<uInt>(item.windowSize))
-                    != Z_OK))
-            throw std::runtime_error("deflate");
-        // Room for the worst case, and the few bytes of the flush on top of it.
-        const std::size_t room = deflateBound(&z, static_cast<uLong>(size)) + 64;
-        item.output = Buffer(room);
-        z.next_in = const_cast<unsigned char *>(in);
-        z.avail_in = static_cast<uInt>(size);
-        z.next_out = item.output.Data();
-        z.avail_out = static_cast<uInt>(room);
-        // A sync flush ends the chunk on a byte boundary without ending the stream.
-        if (deflate(&z, Z_SYNC_FLUSH) != Z_OK || z.avail_in != 0 || z.avail_out == 0)
-            throw std::runtime_error("deflate");
-        item.prepared.data = item.output.Data();
-        item.prepared.size = room - z.avail_out;
-        return;
-    }
+    // Stored unless deflate shrinks it.
     item.prepared.originalSize = size;
     item.prepared.crc = Crc32(0, in, size);
     item.prepared.data = in;
@@ -587,6 +682,25 @@ void ArchivePipeline::Write(Job &job)
     }
 }
 
+// The lock protocol. mutex_ guards the queues (unwritten_, uncompressed_), writing_, stop_,
+// the counts in flight (inFlight_, entries_, peakInFlight_), chunkPool_ and a queued job's
+// compressed flag. The rest of a job belongs to the one thread that has taken it (its
+// worker while it compresses, the writer while it writes), and writer_ to one thread at a
+// time: the worker holding writing_, or the caller once nothing is queued and nobody writes
+// (after WaitUntilWritten; without workers the caller does everything).
+// Workers wait on workReady_ for a job to compress or for stop_; the caller waits on
+// progress_, for room (Reserve) or for the queue to run dry (WaitUntilWritten). Workers
+// never wait on progress_, so the writer never waits for the caller; whatever gives back
+// room or ends a round of writing notifies progress_.
+// Entries are written in the order of the adds: only the head of unwritten_ is written, and
+// only once compressed; a job compressed before the ones ahead of it stays queued until
+// the writer reaches it. writing_ makes one worker the writer: another that finishes a job
+// meanwhile marks it compressed and leaves it to that one.
+// The writer lets go of the lock while it writes and while the job's buffers are freed
+// (both may take long: the sink may block, large pages are unmapped), so that the other
+// workers take and finish jobs and the caller queues more meanwhile. The job's room is
+// given back only after its buffers are gone, so that whoever waits for room finds the
+// memory free.
 void ArchivePipeline::WriteReady(std::unique_lock<std::mutex> &lock)
 {
     if (writing_)
@@ -597,21 +711,23 @@ void ArchivePipeline::WriteReady(std::unique_lock<std::mutex> &lock)
         unwritten_.pop_front();
         lock.unlock();
         Write(*job);
-        const std::size_t reserved = job->reserved;
-        const std::size_t entries = job->items.size();
         lock.lock();
-        for (Item &item : job->items)
-            if (item.chunk && chunkPool_.size() < ChunksInFlight(limits_) + 1)
-                chunkPool_.push_back(std::move(item.input));
+        KeepChunkBuffers(*job);
+        Reservation room = std::move(job->room);
         lock.unlock();
         job.reset();
         lock.lock();
-        inFlight_ -= reserved;
-        entries_ -= entries;
-        progress_.notify_all();
+        room.ReleaseLocked();
     }
     writing_ = false;
     progress_.notify_all();
+}
+
+void ArchivePipeline::KeepChunkBuffers(Job &job)
+{
+    for (Item &item : job.items)
+        if (item.chunk && chunkPool_.size() < ChunksInFlight(limits_) + 1)
+            chunkPool_.push_back(std::move(item.input));
 }
 
 void ArchivePipeline::WorkerLoop()

@@ -81,18 +81,38 @@ public:
     bool Failed() const { return failed_.load(); }
     // The most bytes of buffers that were in flight at once, for checking the bound.
     std::size_t PeakBytesInFlight() const;
+    // The bytes counted in flight now: none once Finish has returned, whatever failed.
+    std::size_t BytesInFlight() const;
 
     class Buffer;
 
 private:
     struct Item;
     struct Job;
+    class Reservation;
+    struct ChunkTrail;
+    enum class WholeRead { Complete, SourceFailed, TooLarge };
 
+    // Reads a small file whole into item (its buffer and room grown as the file turns out
+    // larger than expected).
+    WholeRead ReadWhole(ByteSource &source, Item &item, Reservation &room);
+    void GrowInput(Item &item, Reservation &room);
+    // Puts a small entry read whole into the batch being gathered, with its room.
+    void AddToBatch(Item item, Reservation room);
     AddResult Stream(const EntryInfo &info, ByteSource &source);
     // Deflates a large entry in chunks on the workers, each chunk primed with the end of the
     // one before it, so that their output joins into one deflate stream (as pigz does).
     // Stored data takes the same way, so that reading and writing overlap.
-    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item &first, bool deflate);
+    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item &first,
+                             Reservation room, bool deflate);
+    // Hands every chunk of a begun entry to the workers as it is read, then ends the entry.
+    AddResult SendChunks(ByteSource &source, Item first, Reservation room, bool deflate);
+    void SendChunk(Item item, Reservation room, bool deflate, ChunkTrail &trail);
+    // The next chunk into item; 0 at the end (or when the archive has failed), -1 when the
+    // source failed.
+    std::int64_t ReadChunk(ByteSource &source, Item &item);
+    // Once every chunk is written: ends the entry, or drops it when the source failed.
+    AddResult EndChunks(bool sourceFailed, bool deflate, const ChunkTrail &trail);
     // Chunk buffers are kept for reuse: fresh pages would have to be mapped and cleared.
     Buffer TakeChunkBuffer();
     bool StartWorkers();
@@ -101,16 +121,20 @@ private:
     void FlushBatch(bool last = false);
     void Enqueue(std::unique_ptr<Job> job, bool last = false);
     // Waits until one more entry of bytes fits within the bounds (at once when nothing is
-    // in flight).
-    void Reserve(std::size_t bytes, std::size_t maxEntries);
-    void Release(std::size_t bytes, std::size_t entries);
+    // in flight), and counts it in flight until the reservation is released.
+    Reservation Reserve(std::size_t bytes, std::size_t maxEntries);
     void WaitUntilWritten();
     void StopWorkers();
     void WorkerLoop();
     static void Compress(Item &item);
+    static void StoreChunk(Item &item);
+    static void DeflateChunk(Item &item);
+    static void CompressWhole(Item &item);
     // Writes the jobs at the head of the queue that are ready; called with the lock held.
     void WriteReady(std::unique_lock<std::mutex> &lock);
     void Write(Job &job);
+    // Keeps a written job's chunk buffers for reuse; called with the lock held.
+    void KeepChunkBuffers(Job &job);
 
     std::unique_ptr<OutputSink> fileSink_; // when given a descriptor
     PipelineLimits limits_;

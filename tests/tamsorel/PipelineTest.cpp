@@ -93,6 +93,7 @@ void Build(const std::string &path, const std::vector<Input> &inputs, const Pipe
             ASSERT_EQ(pipeline.Add(Info(in.name), source, in.hint), AddResult::Added) << in.name;
         }
         EXPECT_TRUE(pipeline.Finish());
+        EXPECT_EQ(pipeline.BytesInFlight(), 0u) << "every entry's room given back once";
         if (peak)
             *peak = pipeline.PeakBytesInFlight();
     }
@@ -320,6 +321,7 @@ TEST(PipelineTest, FileChangingWhileReadIsStoredAsTheBytesActuallyRead)
             expected.push_back({"grows" + tag, original + extra, hint});
         }
         EXPECT_TRUE(pipeline.Finish());
+        EXPECT_EQ(pipeline.BytesInFlight(), 0u);
     }
     kelvane::io::Close(fd);
     ExpectContents(archive, expected);
@@ -403,6 +405,7 @@ TEST(PipelineTest, ReadFailureFailsItsAddAtOnceAndLeavesNothing)
         StringSource b(last);
         EXPECT_EQ(pipeline.Add(Info("last"), b, last.size()), AddResult::Added);
         EXPECT_TRUE(pipeline.Finish());
+        EXPECT_EQ(pipeline.BytesInFlight(), 0u);
     }
     kelvane::io::Close(fd);
     ExpectContents(archive, {{"first", first, 0}, {"last", last, 0}});
@@ -429,6 +432,7 @@ TEST(PipelineTest, WriteFailureOnTheWorkersFailsLaterAddsAndTheFinish)
         StringSource small("x");
         EXPECT_EQ(pipeline.Add(Info("small"), small, 1), AddResult::WriteFailed);
         EXPECT_FALSE(pipeline.Finish());
+        EXPECT_EQ(pipeline.BytesInFlight(), 0u);
     }
     {
         // Only small entries that fit the output buffer: the failure shows at the finish.
@@ -436,6 +440,7 @@ TEST(PipelineTest, WriteFailureOnTheWorkersFailsLaterAddsAndTheFinish)
         StringSource small("x");
         EXPECT_EQ(pipeline.Add(Info("small"), small, 1), AddResult::Added);
         EXPECT_FALSE(pipeline.Finish());
+        EXPECT_EQ(pipeline.BytesInFlight(), 0u);
     }
     kelvane::io::Close(fd);
 }
