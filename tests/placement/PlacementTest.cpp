@@ -277,6 +277,7 @@ TEST_F(SyncOrder, DataBeforeTheRenameAndTheFolderAfterIt)
     }
 }
 
+#ifndef _WIN32 // Windows cannot flush a folder: its journal keeps the names
 // Copies leave the folder's sync to the run, which syncs it once when done.
 TEST_F(SyncOrder, OneFolderSyncPerRun)
 {
@@ -297,6 +298,7 @@ TEST_F(SyncOrder, OneFolderSyncPerRun)
     EXPECT_EQ(folderSyncs, 1u);
     EXPECT_EQ(ListDir(out), (std::vector<std::string> {"a.zip", "b.zip", "c.zip"}));
 }
+#endif
 
 } // namespace
 } // namespace kelvane::test
