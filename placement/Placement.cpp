@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <utility>
-#include <vector>
 
 namespace kelvane::placement {
 
@@ -395,26 +394,29 @@ std::error_code SaveFile(const std::string &path, std::string_view bytes)
 
 namespace {
 
-// The folders whose FolderLock the calling thread holds.
-thread_local std::vector<std::string> t_lockedFolders;
+// The innermost FolderLock of the calling thread; each names the one it is nested in. A
+// plain pointer: a thread-local object with a destructor can be destroyed after its
+// storage is freed where thread-locals are emulated (mingw-w64), at every thread's end.
+thread_local const FolderLock *t_innermostLock = nullptr;
 
 } // namespace
 
-FolderLock::FolderLock(const std::string &folder) : folder_(folder)
+FolderLock::FolderLock(const std::string &folder) : folder_(folder), enclosing_(t_innermostLock)
 {
-    if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder) != t_lockedFolders.end())
-        return; // a lock of its own would wait for the one this thread holds
+    t_innermostLock = this;
+    for (const FolderLock *held = enclosing_; held != nullptr; held = held->enclosing_) {
+        if (held->outer_ && held->folder_ == folder)
+            return; // a lock of its own would wait for the one this thread holds
+    }
     handle_ = native::LockFolder(folder);
     outer_ = true;
-    t_lockedFolders.push_back(folder);
 }
 
 FolderLock::~FolderLock()
 {
-    if (!outer_)
-        return;
-    t_lockedFolders.erase(std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_));
-    native::UnlockFolder(handle_);
+    t_innermostLock = enclosing_;
+    if (outer_)
+        native::UnlockFolder(handle_);
 }
 
 void FolderLock::Sync()

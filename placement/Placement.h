@@ -251,6 +251,7 @@ private:
     std::intptr_t handle_ = -1;
     bool outer_ = false; // this one took the lock (not nested in another of this thread)
     std::string folder_;
+    const FolderLock *enclosing_ = nullptr; // the calling thread's lock held before this one
 };
 
 } // namespace kelvane::placement
