@@ -11,7 +11,8 @@
 
 namespace kelvane::io {
 
-std::wstring Wide(std::string_view utf8);
+// text in codePage (UTF-8 unless told) as UTF-16, and back to UTF-8.
+std::wstring Wide(std::string_view text, UINT codePage = CP_UTF8);
 std::string Utf8(std::wstring_view wide);
 
 // path for a wide-character call: "/" becomes "\"; a path too long for the classic calls

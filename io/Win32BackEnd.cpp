@@ -133,15 +133,15 @@ int StatPath(const char *path, struct stat *status, bool follow)
 
 } // namespace
 
-std::wstring Wide(std::string_view utf8)
+std::wstring Wide(std::string_view text, UINT codePage)
 {
-    if (utf8.empty())
+    if (text.empty())
         return {};
     const int size
-        = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+        = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
     if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                             size);
     return wide;
 }

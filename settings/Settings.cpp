@@ -100,12 +100,7 @@ std::string FromFileText(const std::string &bytes)
 {
     if (bytes.empty() || CodePageIsUtf8())
         return bytes;
-    const int size
-        = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
-                            size);
+    const std::wstring wide = io::Wide(bytes, CP_ACP);
     return io::Utf8(wide);
 }
 
