@@ -3,8 +3,8 @@
 #include "cli/StopSignals.h"
 #include "cli/Verification.h"
 #include "engine/ArchiveRun.h"
+#include "folders/FileSystem.h"
 #include "io/Io.h"
-#include "platform/FileSystem.h"
 #include "settings/JobSettings.h"
 #include "settings/SettingsFile.h"
 
@@ -95,8 +95,8 @@ int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostr
     // A missing source folder (a card not inserted, a share not mounted, a typo) is no
     // empty run: a scheduled job would fail in silence every night. Nothing is created.
     // An empty setting names the root, as the search takes it.
-    const std::string source = platform::NativeFolder(settings.sourceFolder);
-    if (!IsFolder(source.empty() ? std::string(1, platform::kNativeSeparator) : source)) {
+    const std::string source = paths::NativeFolder(settings.sourceFolder);
+    if (!IsFolder(source.empty() ? std::string(1, paths::kNativeSeparator) : source)) {
         err << kProgramName << ": " << kSourceNotFoundCaption << '\n'
             << source << '\n'
             << std::flush;

@@ -1,8 +1,8 @@
 #include "cli/Verification.h"
 
 #include "cli/BatchOptions.h"
+#include "folders/FileSystem.h"
 #include "io/Io.h"
-#include "platform/FileSystem.h"
 #include "verify/StorageFile.h"
 #include "verify/ZipCheck.h"
 
@@ -29,7 +29,7 @@ std::string Count(std::uint64_t n, const char *one, const char *many)
 
 std::string BareName(const std::string &path)
 {
-    const std::size_t cut = path.find_last_of(io::kPathSeparators);
+    const std::size_t cut = path.find_last_of(paths::kNativeSeparators);
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
@@ -79,9 +79,9 @@ public:
         }
         for (std::size_t i = 0; i < report.copiesPlaced.size() && !outcome_.stopped; ++i) {
             VerifyCopy(report.copiesPlaced[i],
-                       platform::JoinPath(report.sourceFolder,
-                                          i < report.copySources.size() ? report.copySources[i]
-                                                                        : std::string()));
+                       paths::JoinPath(report.sourceFolder,
+                                       i < report.copySources.size() ? report.copySources[i]
+                                                                     : std::string()));
             Step();
         }
         Draw(true);
@@ -105,7 +105,7 @@ private:
             if (entry.index >= sources.size())
                 return "it holds more entries than the " + Count(sources.size(), "file", "files")
                     + " the run added to it";
-            const std::string source = platform::JoinPath(folder, sources[entry.index]);
+            const std::string source = paths::JoinPath(folder, sources[entry.index]);
             const std::string where
                 = "entry " + std::to_string(entry.index + 1) + " (" + entry.name + ")";
             if (!NameFits(entry.name, sources[entry.index]))

@@ -1,13 +1,13 @@
 #include "engine/ArchiveRun.h"
 
 #include "engine/BackEndArchives.h"
-#include "engine/OutputPlacement.h"
+#include "engine/FinishedOutput.h"
 #include "engine/RunMessages.h"
 #include "engine/RunNames.h"
 #include "engine/TargetFolders.h"
+#include "folders/FileSystem.h"
+#include "folders/FolderSearch.h"
 #include "placement/Placement.h"
-#include "platform/FileSystem.h"
-#include "platform/FolderSearch.h"
 
 #include <algorithm>
 #include <climits>
@@ -27,7 +27,7 @@ bool IsDotEntry(const std::string &name)
 }
 
 // Whether a search entry is one of the files a run takes.
-bool IsSourceFile(const platform::DirEntry &entry)
+bool IsSourceFile(const folders::DirEntry &entry)
 {
     // A temporary is a copy or an archive still being written, perhaps by another run.
     return !IsDotEntry(entry.name) && !entry.isDirectory && !placement::IsTempName(entry.name);
@@ -93,7 +93,7 @@ public:
     { }
 
     // Each returns false when a stop request ended the run.
-    bool CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry> &entries);
+    bool CopyZipsAndFillSingleArchive(const std::vector<folders::DirEntry> &entries);
     bool FillPerNameArchives();
     bool PackConflicts();
 
@@ -151,7 +151,7 @@ private:
 
 // Takes the snapshot's files in search order: zip files are copied as they are; other
 // files go into the single archive, or in per-name mode into the archive map.
-bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry> &entries)
+bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<folders::DirEntry> &entries)
 {
     std::optional<PrivateArchive> single;
     if (singleMode_) {
@@ -160,7 +160,7 @@ bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry
     }
 
     bool completed = true;
-    for (const platform::DirEntry &entry : entries) {
+    for (const folders::DirEntry &entry : entries) {
         if (StopRequested()) {
             completed = false;
             break;
@@ -176,7 +176,7 @@ bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry
             single->Add(file, storePath_);
         } else {
             archiveMap_.push_back(
-                {platform::JoinPath(paths_.outputFolder, parts.baseName + ".zip"), file});
+                {paths::JoinPath(paths_.outputFolder, parts.baseName + ".zip"), file});
         }
     }
 
@@ -196,14 +196,14 @@ bool Archiver::CopyZipsAndFillSingleArchive(const std::vector<platform::DirEntry
 void Archiver::CopyZipFile(const SourceFile &file)
 {
     progress_.Step();
-    const std::string copyTarget = platform::JoinPath(paths_.outputFolder, file.Name());
+    const std::string copyTarget = paths::JoinPath(paths_.outputFolder, file.Name());
     // The single archive, put in place after the copies, would replace the copy: its name
     // counts as taken.
     const bool taken = singleMode_ && names_.Same(copyTarget, paths_.singleArchive);
     // The run syncs the output folder once, at its end.
     const std::error_code error = taken
         ? std::make_error_code(std::errc::file_exists)
-        : platform::CopyFileNoReplace(file.Path(), copyTarget, platform::FolderSync::Later);
+        : placement::CopyFileNoReplace(file.Path(), copyTarget, placement::FolderSync::Later);
     if (!error) {
         Take(copyTarget);
         report_.copiesPlaced.push_back(copyTarget);
@@ -252,7 +252,7 @@ bool Archiver::FillPerNameArchives()
             // differs only in letter case where the folder folds case (the first in the
             // order has it, even while it is still closing): never add to it or replace it.
             // The open path stays, so the other files of this name meet the same test.
-            if (IsTaken(entry.archivePath) || platform::CanOpenForReading(entry.archivePath)) {
+            if (IsTaken(entry.archivePath) || folders::CanOpenForReading(entry.archivePath)) {
                 AddConflict(entry.file);
                 if (skipConflicts_)
                     progress_.Step();
@@ -346,7 +346,7 @@ void ReportUnreadableSource(RunWindow &window, RunReport &report, const std::str
 long long CountMatchingFiles(RunWindow &window, const std::string &folder, const std::string &mask,
                              RunReport &report)
 {
-    const platform::FolderSearch search = platform::SearchFolderChecked(folder, mask);
+    const folders::FolderSearch search = folders::SearchFolderChecked(folder, mask);
     // Files that could not be seen cannot be archived: a partial count would pass over
     // them in silence.
     const long long count = search.error
@@ -373,13 +373,13 @@ void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::str
 
     // The snapshot of the source folder is taken before anything is written, so that a
     // target inside the source folder never feeds the run its own output.
-    const platform::FolderSearch search
-        = platform::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
+    const folders::FolderSearch search
+        = folders::SearchFolderChecked(paths.sourceFolder, paths.fileMask);
     if (search.error) {
         ReportUnreadableSource(window, report, paths.sourceFolder, search.error);
         return;
     }
-    const std::vector<platform::DirEntry> &entries = search.entries;
+    const std::vector<folders::DirEntry> &entries = search.entries;
     const FileIdentity olderConflictArchive = IdentityOf(paths.conflictArchive);
     if (report.keepSources)
         report.sourceFolder = paths.sourceFolder;
@@ -388,8 +388,8 @@ void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::str
     if (!levelNotMade.empty())
         report.foldersNotMade.push_back(levelNotMade);
 
-    if (settings.createSubFolder && !platform::CreateDirectoryLevel(paths.outputFolder)
-        && platform::SearchFolder(paths.outputFolder, "*.*").empty()) {
+    if (settings.createSubFolder && !folders::CreateDirectoryLevel(paths.outputFolder)
+        && folders::SearchFolder(paths.outputFolder, "*.*").empty()) {
         report.foldersNotMade.push_back(paths.outputFolder);
         window.ShowMessage(paths.outputFolder, kNoSubfolderCaption);
         return;
@@ -397,7 +397,7 @@ void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::str
 
     // Leftovers of runs that were killed while writing here; never a file that a live run
     // is still writing (it holds a lock on it), and nothing the user is told about.
-    platform::RemoveLeftoverTemps(paths.outputFolder);
+    placement::RemoveLeftoverTemps(paths.outputFolder);
 
     Archiver archiver(window, settings, paths, olderConflictArchive, report);
     // Each step ends the run when a stop request came during it.
@@ -406,7 +406,7 @@ void ProcessFiles(RunWindow &window, const JobSettings &settings, const std::str
     report.stopped = !completed;
     // The back end syncs each archive and CopyZipFile each copy, not the folder: one sync
     // here makes every new name durable at the cost of one, not one per output.
-    platform::SyncFolder(paths.outputFolder);
+    placement::SyncFolder(paths.outputFolder);
     archiver.ReportNotArchived();
 }
 
@@ -426,7 +426,7 @@ void ArchiveRun(RunWindow &window, RunReport &report)
         const JobSettings settings = window.CurrentSettings();
         const std::string stamp = MakeRunStamp();
         window.SetRunStamp(stamp);
-        const std::string folder = platform::NativeFolder(settings.sourceFolder);
+        const std::string folder = paths::NativeFolder(settings.sourceFolder);
         report.filesCounted = CountMatchingFiles(window, folder, settings.fileMask, report);
         if (report.filesCounted >= 1)
             ProcessFiles(window, settings, stamp, report);

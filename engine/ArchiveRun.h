@@ -18,7 +18,7 @@ void ArchiveRun(RunWindow &window, RunReport &report);
 void ArchiveRun(RunWindow &window);
 
 // Counts the files that the search of folder (native form) with mask reports: not "."
-// and "..", not folders, not temporaries (names beginning with platform::kTempPrefix,
+// and "..", not folders, not temporaries (names beginning with placement::kTempPrefix,
 // which another run may still be writing). Sets the progress range to 0..count (clamped
 // to INT_MAX) with step 1. Returns the count at full width; 0 after telling the user when
 // the folder exists but cannot be read to its end.

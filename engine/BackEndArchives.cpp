@@ -100,7 +100,7 @@ void PerNameClosing::HandOver(OpenArchive &archive)
     next.path = archive.Path();
     ArchiveHandle handle = archive.Detach(next.files);
     for (const SourceFile &file : next.files)
-        next.bytes += platform::FileSize(file.Path());
+        next.bytes += folders::FileSize(file.Path());
     while (closing_.size() >= AllowedAtOnce(next))
         SettleOldest();
     next.ticket = closers_.Start(handle);

@@ -5,9 +5,9 @@
 // file it lost. Internal to the engine.
 
 #include "engine/ArchiveClosers.h"
-#include "engine/OutputPlacement.h"
+#include "engine/FinishedOutput.h"
+#include "folders/FileSystem.h"
 #include "placement/Placement.h"
-#include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 
 #include <cstddef>
@@ -36,7 +36,7 @@ struct SourceFile
 
     const std::string &Name() const { return *name; }
     // The source folder joined with the name.
-    std::string Path() const { return platform::JoinPath(*folder, *name); }
+    std::string Path() const { return paths::JoinPath(*folder, *name); }
 };
 
 // The files that did not reach an output, each once, in the order they were found; kept

@@ -1,6 +1,6 @@
 #include "engine/RunNames.h"
 
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 
 #include <cctype>
 #include <cstring>
@@ -27,13 +27,13 @@ std::string SourceNameOf(const std::string &folderSetting)
 
 RunPaths DeriveRunPaths(const JobSettings &settings, const std::string &runStamp)
 {
-    using platform::JoinPath;
+    using paths::JoinPath;
     RunPaths paths;
-    paths.sourceFolder = platform::NativeFolder(settings.sourceFolder);
+    paths.sourceFolder = paths::NativeFolder(settings.sourceFolder);
     paths.fileMask = settings.fileMask;
     paths.sourceName = SourceNameOf(settings.sourceFolder);
 
-    const std::string target = platform::NativeFolder(settings.targetFolder);
+    const std::string target = paths::NativeFolder(settings.targetFolder);
     paths.outputFolder = settings.createSubFolder ? JoinPath(target, paths.sourceName) : target;
 
     const std::string stamp = settings.useTimestamps ? runStamp : std::string();

@@ -2,7 +2,7 @@
 
 #include "engine/RunMessages.h"
 
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 
 #include <cctype>
 #include <ctime>
@@ -13,7 +13,7 @@ namespace kelvane {
 std::size_t TargetRootLength(const std::string &targetPath)
 {
 #ifdef _WIN32
-    using platform::IsSeparator;
+    using paths::IsSeparator;
     const std::size_t size = targetPath.size();
     // A drive ("E:\"): the root of an empty card or stick holds no entry at all, so a
     // search could not tell it from a missing one. "E:x" is relative to E:'s current folder.
@@ -48,7 +48,7 @@ std::size_t TargetRootLength(const std::string &targetPath)
 
 std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
 {
-    using platform::IsSeparator;
+    using paths::IsSeparator;
     const std::size_t size = targetPath.size();
 
     // Keep the start of an absolute path ("/a") or a network path ("\\host\share"), so
@@ -58,8 +58,8 @@ std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
     std::size_t pos = TargetRootLength(targetPath);
     std::string built;
     if (pos > 0) {
-        built = platform::NativeFolder(std::string_view(targetPath).substr(0, pos));
-        built += platform::kNativeSeparator;
+        built = paths::NativeFolder(std::string_view(targetPath).substr(0, pos));
+        built += paths::kNativeSeparator;
     } else {
         while (pos < size && IsSeparator(targetPath[pos]))
             ++pos;
@@ -74,12 +74,12 @@ std::string CreateTargetPath(RunWindow &window, const std::string &targetPath)
             built.append(targetPath, pos, end - pos);
             // A level that cannot be made may exist already (or be a drive): it counts as
             // present when a search in it finds anything at all.
-            if (!platform::CreateDirectoryLevel(built)
-                && platform::SearchFolder(built, "*.*").empty()) {
-                window.ShowMessage(platform::JoinPath(built, "*.*"), kNoSubfolderCaption);
+            if (!folders::CreateDirectoryLevel(built)
+                && folders::SearchFolder(built, "*.*").empty()) {
+                window.ShowMessage(paths::JoinPath(built, "*.*"), kNoSubfolderCaption);
                 return built;
             }
-            built += platform::kNativeSeparator;
+            built += paths::kNativeSeparator;
         }
         pos = end + 1;
     }

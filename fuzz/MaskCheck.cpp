@@ -1,6 +1,6 @@
 #include "fuzz/FuzzChecks.h"
 
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 
 #include <vector>
 
@@ -91,7 +91,7 @@ std::string CheckMaskMatch(const std::uint8_t *data, std::size_t size)
     if ((mask.size() + 1) * (name.size() + 1) > (std::size_t {64} << 20))
         return {};
 
-    const bool actual = platform::MatchMask(mask, name);
+    const bool actual = folders::MatchMask(mask, name);
     const bool expected = ReferenceMatchMask(mask, name);
     if (actual != expected) {
         // Masks that are not UTF-8 themselves get a tag of their own, so that a fuzzer

@@ -19,13 +19,6 @@
 
 namespace kelvane::io {
 
-// The characters that end a folder level in a path: "/", and on Windows "\" too.
-#ifdef _WIN32
-inline constexpr char kPathSeparators[] = "/\\";
-#else
-inline constexpr char kPathSeparators[] = "/";
-#endif
-
 int Open(const char *path, int flags, mode_t mode = 0);
 int OpenAt(int dirFd, const char *path, int flags, mode_t mode = 0);
 ssize_t Read(int fd, void *buffer, std::size_t size);
@@ -64,7 +57,7 @@ int Futimens(int fd, const timespec times[2]);
 int FaccessAt(int dirFd, const char *path, int mode, int flags);
 int Fchown(int fd, uid_t owner, gid_t group);
 
-// Windows lists folders with its own search (platform/FileSystemWin32.cpp).
+// Windows lists folders with its own search (folders/FileSystemWin32.cpp).
 DIR *OpenDir(const char *path);
 DIR *FdOpenDir(int fd);
 // Null at the end of the folder with errno unchanged, or on an error with errno set:

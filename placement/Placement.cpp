@@ -1,5 +1,5 @@
-// The portable half of the placement layer: names, paths, UTF-8, and the order of the
-// steps that put a file in place. Everything that talks to the system is in NativeFiles.h.
+// The portable half of the placement layer: temporary names, letter case, and the order
+// of the steps that put a file in place. Everything that talks to the system is in NativeFiles.h.
 
 #include "placement/Placement.h"
 
@@ -52,110 +52,11 @@ bool Outcome(bool done, bool open, std::error_code &error)
     return done;
 }
 
-// Paths in native form end a level only at a native separator: on POSIX a "\" is an
-// ordinary character of a file name ("a\b.avi"), on Windows both end a level.
-bool EndsLevel(char c)
-{
-    return c != '\0' && std::string_view(io::kPathSeparators).find(c) != std::string_view::npos;
-}
-
 } // namespace
 
 bool IsTempName(std::string_view name)
 {
     return name.substr(0, kPrefixLength) == kTempPrefix;
-}
-
-bool IsSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
-std::string NativeFolder(std::string_view folder)
-{
-    std::string native(folder);
-    std::replace_if(native.begin(), native.end(), IsSeparator, kNativeSeparator);
-    return native;
-}
-
-std::string JoinPath(std::string_view folder, std::string_view name)
-{
-    std::size_t end = folder.size();
-    while (end > 0 && IsSeparator(folder[end - 1]))
-        --end;
-    std::string path(folder.substr(0, end));
-    path += kNativeSeparator;
-    path += name;
-    return path;
-}
-
-std::string FolderOf(std::string_view path)
-{
-    std::size_t slash = path.size();
-    while (slash > 0 && !EndsLevel(path[slash - 1]))
-        --slash;
-    if (slash == 0)
-        return ".";
-    std::size_t end = slash - 1;
-    while (end > 0 && EndsLevel(path[end - 1]))
-        --end; // "a//b" is in "a"
-    return end == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, end));
-}
-
-std::string_view BaseNameOf(std::string_view path)
-{
-    std::size_t start = path.size();
-    while (start > 0 && !EndsLevel(path[start - 1]))
-        --start;
-    return path.substr(start);
-}
-
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at)
-{
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF; // the range the second byte may take
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0; // no overlong forms
-        else if (lead == 0xED)
-            high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90; // no overlong forms
-        else if (lead == 0xF4)
-            high = 0x8F; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length)
-        return 0;
-    const auto second = static_cast<unsigned char>(text[at + 1]);
-    if (second < low || second > high)
-        return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[at + k]);
-        if (next < 0x80 || next > 0xBF)
-            return 0;
-    }
-    return length;
-}
-
-bool IsValidUtf8(std::string_view text)
-{
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = Utf8SequenceLength(text, at);
-        if (length == 0)
-            return false;
-        at += length;
-    }
-    return true;
 }
 
 FileIdentity IdentityOf(const std::string &path)
@@ -172,10 +73,10 @@ bool FoldsCase(const std::string &folder)
     // A new file with a lower-case name, looked up by its upper-case spelling. The name is
     // random: nothing else stands at that spelling. (Found or not, not compared by inode:
     // exfat-fuse numbers one file anew for each spelling it is looked up by.)
-    const TempFile probe = TempFile::CreateBeside(JoinPath(folder, "probe"));
+    const TempFile probe = TempFile::CreateBeside(paths::JoinPath(folder, "probe"));
     if (!probe.IsOpen())
         return true;
-    return !native::NameIsFree(JoinPath(folder, FoldCase(BaseNameOf(probe.Path()))));
+    return !native::NameIsFree(paths::JoinPath(folder, FoldCase(paths::BaseNameOf(probe.Path()))));
 #endif
 }
 
@@ -204,7 +105,7 @@ bool Rename(const std::string &from, const std::string &to, Commit mode, std::er
     // The file system has no way to refuse a taken name. Every placing of this program
     // takes the folder's lock around its check and its rename (a thread that holds it
     // already, PlaceFinishedFile's, keeps it), so none of them can come between the two.
-    const FolderLock lock(FolderOf(to));
+    const FolderLock lock(paths::FolderOf(to));
     if (!native::NameIsFree(to))
         return failed(std::errc::file_exists);
     return native::RenameReplace(from, to) || failed(std::errc::io_error);
@@ -217,7 +118,7 @@ std::error_code RemoveFile(const std::string &path)
 
 std::error_code SyncFolder(const std::string &folder)
 {
-    return native::SyncFolder(folder.empty() ? std::string(1, kNativeSeparator) : folder)
+    return native::SyncFolder(folder.empty() ? std::string(1, paths::kNativeSeparator) : folder)
         ? std::error_code()
         : LastErrorOr(std::errc::io_error);
 }
@@ -250,9 +151,9 @@ TempFile TempFile::CreateBeside(const std::string &target)
 {
     TempFile file;
     file.target_ = target;
-    const std::string folder = FolderOf(target);
+    const std::string folder = paths::FolderOf(target);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string candidate = JoinPath(folder, RandomName());
+        std::string candidate = paths::JoinPath(folder, RandomName());
         const native::Handle handle = native::CreateNew(candidate);
         if (handle == kNoHandle) {
             file.error_ = LastErrorOr(std::errc::io_error);
@@ -309,7 +210,7 @@ bool TempFile::CommitAs(const std::string &name, placement::Commit mode, FolderS
     Close();
     path_.clear();
     if (sync == FolderSync::Now)
-        SyncFolder(FolderOf(name));
+        SyncFolder(paths::FolderOf(name));
     return true;
 }
 
@@ -330,7 +231,8 @@ void TempFile::Close()
 
 int RemoveLeftoverTemps(const std::string &folder)
 {
-    return native::RemoveLeftovers(folder.empty() ? std::string(1, kNativeSeparator) : folder);
+    return native::RemoveLeftovers(folder.empty() ? std::string(1, paths::kNativeSeparator)
+                                                  : folder);
 }
 
 std::error_code CopyFileNoReplace(const std::string &from, const std::string &to, FolderSync sync)

@@ -6,12 +6,14 @@
 // under its name (without replacing, or replacing), and the folder synced, at once or by a
 // caller that places many files (the run syncs its output folder once, at its end). A file
 // that failed never takes a name, and a name that is not to be replaced never is. Beside
-// that, the name, path, UTF-8 and letter-case helpers the other layers share.
+// that, temporary names and letter case, which depend on the file system.
 //
-// The interface is the same on every platform (only kNativeSeparator differs); one
-// implementation file per platform stands behind it (NativeFiles.h). Paths are UTF-8 (on
+// The interface is the same on every platform; one implementation file per platform
+// stands behind it (NativeFiles.h). Paths are UTF-8 (on
 // POSIX: the bytes the file system holds). The reason of a failure is a std::error_code
 // from the platform's own error numbers: returned, or kept (TempFile::Error).
+
+#include "paths/Paths.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,48 +23,13 @@
 
 namespace kelvane::placement {
 
-// ---- Names and paths ----
-
-#ifdef _WIN32
-inline constexpr char kNativeSeparator = '\\';
-#else
-inline constexpr char kNativeSeparator = '/';
-#endif
+// ---- Temporary names ----
 
 // Name prefix of every temporary file the program makes, so that leftovers are known.
 inline constexpr char kTempPrefix[] = ".kelvane-tmp-";
 
 // True when the bare name begins with kTempPrefix.
 bool IsTempName(std::string_view name);
-
-// True for the characters that separate levels in a folder setting: "/" and "\".
-bool IsSeparator(char c);
-
-// A folder setting in native form: every separator becomes kNativeSeparator.
-std::string NativeFolder(std::string_view folder);
-
-// folder, exactly one native separator, name. Separators at the end of folder are dropped
-// first, so that a folder of "/" alone stays the root; an empty folder gives the root.
-std::string JoinPath(std::string_view folder, std::string_view name);
-
-// The folder that holds path, as a path that names it: "." for a bare name, the root
-// itself for a name directly in it ("/a" gives "/"), else everything before the last
-// separator ("a/b/c" gives "a/b"). The path is in native form: on POSIX only "/" ends a
-// level, so "out/a\b.zip" is the file "a\b.zip" in "out".
-std::string FolderOf(std::string_view path);
-
-// The last level of path (in native form): everything after its last separator.
-std::string_view BaseNameOf(std::string_view path);
-
-// ---- UTF-8 ----
-
-// The length of the well-formed UTF-8 sequence that starts at text[at] (1 for ASCII), or
-// 0 when none does there: a stray continuation byte, an overlong form, a surrogate, a
-// value past U+10FFFF, or a sequence cut short by the end of text.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
-
-// True when every character of text is well-formed UTF-8.
-bool IsValidUtf8(std::string_view text);
 
 // ---- Names that differ only in letter case ----
 

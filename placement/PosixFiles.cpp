@@ -254,7 +254,7 @@ std::string UpperCase(std::string_view name)
     std::string upper;
     upper.reserve(name.size());
     for (std::size_t at = 0; at < name.size();) {
-        const std::size_t length = Utf8SequenceLength(name, at);
+        const std::size_t length = paths::Utf8SequenceLength(name, at);
         if (length <= 1) {
             const char c = name[at++];
             upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -421,7 +421,7 @@ Standing Examine(std::string &path, std::error_code &reason)
             reason = std::make_error_code(std::errc::invalid_argument);
             return Standing::Refused;
         }
-        path = target[0] == '/' ? target : JoinPath(FolderOf(path), target);
+        path = target[0] == '/' ? target : paths::JoinPath(paths::FolderOf(path), target);
     }
     reason = std::make_error_code(std::errc::too_many_symbolic_link_levels);
     return Standing::Refused;

@@ -74,7 +74,7 @@ std::string OwnerOf(const std::string &name)
 // never the one removed.
 bool RemoveIfLeftover(const std::string &folder, const std::string &name)
 {
-    const HANDLE file = OpenForCleanup(JoinPath(folder, name));
+    const HANDLE file = OpenForCleanup(paths::JoinPath(folder, name));
     if (file == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -83,7 +83,7 @@ bool RemoveIfLeftover(const std::string &folder, const std::string &name)
         && !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         && TryLock(file)) {
         const std::string owner = OwnerOf(name);
-        if (owner.empty() || !IsHeld(JoinPath(folder, owner))) {
+        if (owner.empty() || !IsHeld(paths::JoinPath(folder, owner))) {
             FILE_DISPOSITION_INFO disposition {TRUE};
             removed = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                                  sizeof disposition)
@@ -238,7 +238,7 @@ FileIdentity Identity(const std::string &path)
 int RemoveLeftovers(const std::string &folder)
 {
     WIN32_FIND_DATAW found;
-    const std::string pattern = JoinPath(folder, std::string(kTempPrefix) + "*");
+    const std::string pattern = paths::JoinPath(folder, std::string(kTempPrefix) + "*");
     const HANDLE find = FindFirstFileExW(io::WidePath(pattern).c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE)

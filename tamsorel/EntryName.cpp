@@ -177,7 +177,7 @@ bool NeedsUtf8Flag(const std::string &name)
 {
     const bool nonAscii = std::any_of(name.begin(), name.end(),
                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    return nonAscii && kelvane::placement::IsValidUtf8(name);
+    return nonAscii && kelvane::paths::IsValidUtf8(name);
 }
 
 } // namespace tamsorel

@@ -11,7 +11,7 @@
 // kill, until one lands.
 
 #include "engine/ArchiveRun.h"
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 #include "settings/JobSettings.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RunInvariants.h"

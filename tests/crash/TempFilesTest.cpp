@@ -2,9 +2,9 @@
 // writer (another descriptor, thread or process) still holds is kept, and nothing but
 // regular files with the prefix is ever touched.
 
+#include "folders/FileSystem.h"
 #include "io/Io.h"
 #include "placement/Placement.h"
-#include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 
@@ -25,9 +25,9 @@
 namespace kelvane::test {
 namespace {
 
-using platform::RemoveLeftoverTemps;
+using placement::RemoveLeftoverTemps;
 
-const std::string kPrefix = platform::kTempPrefix;
+const std::string kPrefix = placement::kTempPrefix;
 
 // Holds the writer's lock on a file for as long as it lives, as the writers take it.
 class HeldLock
@@ -193,7 +193,7 @@ TEST(RemoveLeftoverTemps, WritersOnOtherThreadsNeverLoseTheirFiles)
     constexpr int kRounds = 40;
     for (int i = 0; i < kRounds; ++i) {
         const std::string copy = tmp / ("out/copy" + std::to_string(i) + ".txt");
-        EXPECT_FALSE(platform::CopyFileNoReplace(tmp / "src/file.txt", copy)) << i;
+        EXPECT_FALSE(placement::CopyFileNoReplace(tmp / "src/file.txt", copy)) << i;
         const std::string zip = tmp / ("out/archive" + std::to_string(i) + ".zip");
         ArchiveHandle archive = ArchiveOpen(zip.c_str(), i % 2);
         ASSERT_NE(archive, nullptr) << i;

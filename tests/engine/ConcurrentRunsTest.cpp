@@ -2,8 +2,8 @@
 // while it writes keeps the other run's file and treats its own files as conflicts, and
 // its conflict archive never replaces one that the other run made.
 
-#include "engine/OutputPlacement.h"
-#include "platform/FileSystem.h"
+#include "engine/FinishedOutput.h"
+#include "folders/FileSystem.h"
 #include "tests/support/RunFixture.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "tests/faults/FaultRun.h"
 
 #include "engine/ArchiveRun.h"
+#include "folders/FileSystem.h"
 #include "io/Io.h"
-#include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/IoTrace.h"
 #include "tests/support/RunInvariants.h"
@@ -149,7 +149,7 @@ int SweepHook::TemporaryNumber(const std::string &path)
 {
     // By name: the run names a file relative to its folder, a descriptor shows it whole
     // (and marked when it has been removed).
-    std::string name = path.substr(path.find_last_of(io::kPathSeparators) + 1);
+    std::string name = path.substr(path.find_last_of(paths::kNativeSeparators) + 1);
     const std::string removed = " (deleted)";
     if (name.size() > removed.size()
         && name.compare(name.size() - removed.size(), removed.size(), removed) == 0)
@@ -168,7 +168,7 @@ bool SameCall(const TracedCall &a, const TracedCall &b)
 {
     // Each run has folders of its own: the file's name is what identifies it.
     const auto baseName = [](const std::string &path) {
-        return path.substr(path.find_last_of(io::kPathSeparators) + 1);
+        return path.substr(path.find_last_of(paths::kNativeSeparators) + 1);
     };
     return a.call == b.call && baseName(a.path) == baseName(b.path);
 }

@@ -1,9 +1,9 @@
 // What the fault sweep found, each pinned down at the one call that showed it.
 
+#include "folders/FolderSearch.h"
 #include "io/Io.h"
 #include "io/IoTesting.h"
 #include "placement/Placement.h"
-#include "platform/FolderSearch.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/faults/FaultRun.h"
 #include "tests/support/RunFixture.h"
@@ -52,13 +52,13 @@ TEST(FolderSearchErrors, ReadErrorIsReportedMissingFolderIsNot)
     Decide hook = FailListing(tmp.path(), 1, EIO);
     {
         ScopedHook installed(hook);
-        EXPECT_EQ(platform::SearchFolderChecked(tmp.path(), "*.*").error, EIO);
+        EXPECT_EQ(folders::SearchFolderChecked(tmp.path(), "*.*").error, EIO);
     }
-    const platform::FolderSearch whole = platform::SearchFolderChecked(tmp.path(), "*.*");
+    const folders::FolderSearch whole = folders::SearchFolderChecked(tmp.path(), "*.*");
     EXPECT_EQ(whole.error, 0);
     EXPECT_EQ(whole.entries.size(), 3u); // ".", "..", a.txt
-    EXPECT_EQ(platform::SearchFolderChecked(tmp / "missing", "*.*").error, 0);
-    EXPECT_EQ(platform::SearchFolderChecked(tmp / "a.txt", "*.*").error, 0); // not a folder
+    EXPECT_EQ(folders::SearchFolderChecked(tmp / "missing", "*.*").error, 0);
+    EXPECT_EQ(folders::SearchFolderChecked(tmp / "a.txt", "*.*").error, 0); // not a folder
 }
 
 class UnreadableSource : public RunFixture

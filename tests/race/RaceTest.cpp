@@ -6,7 +6,7 @@
 // ends at its file count. Some pairs of runs must really have overlapped.
 
 #include "engine/ArchiveRun.h"
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 #include "settings/JobSettings.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeWindow.h"

@@ -2,8 +2,8 @@
 
 #include "engine/RunMessages.h"
 #include "engine/RunNames.h"
+#include "folders/FileSystem.h"
 #include "placement/Placement.h"
-#include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -107,7 +107,7 @@ private:
             if (e_.temporariesAllowed)
                 continue;
             if (e_.removalFailed)
-                placement::RemoveLeftoverTemps(placement::FolderOf(path));
+                placement::RemoveLeftoverTemps(paths::FolderOf(path));
             if (FileExists(path))
                 Broken("I4: temporary left: " + path);
         }

@@ -3,9 +3,9 @@
 // open without sharing, names Windows refuses, the folder lock, and kelvane-batch.exe as a
 // program.
 
+#include "folders/FileSystem.h"
 #include "io/Win32.h"
 #include "placement/Placement.h"
-#include "platform/FileSystem.h"
 #include "tamsorel/tamsorel.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
@@ -20,7 +20,9 @@
 #include <utility>
 #include <vector>
 
-namespace platform = kelvane::platform;
+namespace folders = kelvane::folders;
+namespace paths = kelvane::paths;
+namespace placement = kelvane::placement;
 namespace test = kelvane::test;
 using kelvane::io::WidePath;
 using kelvane::test::JobIni;
@@ -34,7 +36,7 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 std::vector<std::string> Found(const std::string &folder, const std::string &mask)
 {
     std::vector<std::string> names;
-    for (const platform::DirEntry &entry : platform::SearchFolder(folder, mask))
+    for (const folders::DirEntry &entry : folders::SearchFolder(folder, mask))
         if (entry.name != "." && entry.name != "..")
             names.push_back(entry.name);
     return names;
@@ -82,12 +84,12 @@ bool Pack(const std::string &archive, const std::vector<std::pair<std::string, s
 
 TEST(WindowsPaths, BackslashJoinsAndDrivesAndSharesKept)
 {
-    EXPECT_EQ(platform::kNativeSeparator, '\\');
-    EXPECT_EQ(platform::NativeFolder("D:/Orvel/AVIs"), "D:\\Orvel\\AVIs");
-    EXPECT_EQ(platform::NativeFolder("//host/share/clips/"), "\\\\host\\share\\clips\\");
-    EXPECT_EQ(platform::JoinPath("D:\\Orvel\\AVIs\\", "take1.avi"), "D:\\Orvel\\AVIs\\take1.avi");
-    EXPECT_EQ(platform::JoinPath("D:/Orvel", "take1.avi"), "D:/Orvel\\take1.avi");
-    EXPECT_EQ(platform::JoinPath("", "take1.avi"), "\\take1.avi"); // the current drive's root
+    EXPECT_EQ(paths::kNativeSeparator, '\\');
+    EXPECT_EQ(paths::NativeFolder("D:/Orvel/AVIs"), "D:\\Orvel\\AVIs");
+    EXPECT_EQ(paths::NativeFolder("//host/share/clips/"), "\\\\host\\share\\clips\\");
+    EXPECT_EQ(paths::JoinPath("D:\\Orvel\\AVIs\\", "take1.avi"), "D:\\Orvel\\AVIs\\take1.avi");
+    EXPECT_EQ(paths::JoinPath("D:/Orvel", "take1.avi"), "D:/Orvel\\take1.avi");
+    EXPECT_EQ(paths::JoinPath("", "take1.avi"), "\\take1.avi"); // the current drive's root
 
     // The "\\?\" form only where the classic limit would be met, made absolute.
     const std::string shortPath = "C:\\clips\\take1.avi";
@@ -112,7 +114,7 @@ TEST(WindowsSearch, MasksIgnoreLetterCaseAsWindowsDoes)
               (std::vector<std::string> {"TAKE2.txt", "Take1.AVI", "take2.avi"}));
     EXPECT_EQ(Names(dir.path(), "*.*").size(), 5u) << "README has no dot and still matches";
     EXPECT_EQ(Names(dir.path(), "..\\*"), std::vector<std::string> {}) << "a mask names no level";
-    EXPECT_TRUE(platform::MatchMask("*.AVI", "take1.avi"));
+    EXPECT_TRUE(folders::MatchMask("*.AVI", "take1.avi"));
 }
 
 TEST(WindowsPaths, FoldersAndArchivesPastMaxPath)
@@ -121,14 +123,14 @@ TEST(WindowsPaths, FoldersAndArchivesPastMaxPath)
     std::string deep = dir.path();
     while (deep.size() < 400) {
         deep += "\\level-" + std::string(40, 'd');
-        ASSERT_TRUE(platform::CreateDirectoryLevel(deep)) << deep.size();
+        ASSERT_TRUE(folders::CreateDirectoryLevel(deep)) << deep.size();
     }
     const std::string source = dir / "take1.avi";
     test::WriteFile(source, "frames");
-    const std::string copy = platform::JoinPath(deep, "take1.avi");
+    const std::string copy = paths::JoinPath(deep, "take1.avi");
     ASSERT_FALSE(kelvane::placement::CopyFileNoReplace(source, copy));
-    EXPECT_EQ(platform::FileSize(copy), 6u);
-    const std::string archive = platform::JoinPath(deep, "take1.zip");
+    EXPECT_EQ(folders::FileSize(copy), 6u);
+    const std::string archive = paths::JoinPath(deep, "take1.zip");
     ASSERT_TRUE(Pack(archive, {{copy, "take1.avi"}}));
     EXPECT_EQ(Names(deep, "*.*"), (std::vector<std::string> {"take1.avi", "take1.zip"}));
 
@@ -172,7 +174,7 @@ TEST(WindowsFiles, NamesWindowsRefusesFailWithoutLeavingAnything)
     for (const char *name : {"bad|name.zip", "what?.zip", "quote\".zip", "less<more>.zip"}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(Pack(dir / name, {{dir / "a.txt", "a.txt"}}));
-        EXPECT_FALSE(platform::CreateDirectoryLevel(dir / name));
+        EXPECT_FALSE(folders::CreateDirectoryLevel(dir / name));
         EXPECT_NE(kelvane::placement::CopyFileNoReplace(dir / "a.txt", dir / name),
                   std::error_code());
     }

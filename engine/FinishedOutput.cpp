@@ -1,13 +1,12 @@
-#include "engine/OutputPlacement.h"
+#include "engine/FinishedOutput.h"
 
-#include "io/Io.h"
 #include "placement/Placement.h"
 
 namespace kelvane {
 
 std::string AlternativeName(const std::string &path, int n)
 {
-    const std::size_t slash = path.find_last_of(io::kPathSeparators);
+    const std::size_t slash = path.find_last_of(paths::kNativeSeparators);
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < nameStart)
@@ -23,7 +22,7 @@ std::string PlaceFinishedFile(const std::string &from, const std::string &to,
     // both see the same older file and both replace it. Where the folder cannot be locked
     // a run still never replaces a file it saw appear; only the window between the check
     // and the rename stays open.
-    placement::FolderLock lock(placement::FolderOf(to));
+    placement::FolderLock lock(paths::FolderOf(to));
     const FileIdentity now = IdentityOf(to);
     std::error_code error;
     if (replacing == Replacing::Anything

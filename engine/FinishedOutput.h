@@ -1,7 +1,8 @@
 #pragma once
 
-// Putting a finished output at its name when another run may be writing to the same
-// folder at the same time.
+// Which name a finished output takes when another run may be writing to the same folder
+// at the same time: the run's policy (replace the file found at the start, else take an
+// alternative name, or drop). The placing itself is placement/'s.
 
 #include "placement/Placement.h"
 

@@ -7,20 +7,10 @@
 #include <string_view>
 #include <vector>
 
-// The file-system layer under the archive run: the few operations it needs, with the
-// semantics of the classic window system mapped onto POSIX.
-namespace kelvane::platform {
-
-// Names, paths and the placing of files are the placement layer's.
-using placement::CopyFileNoReplace;
-using placement::FolderSync;
-using placement::IsSeparator;
-using placement::JoinPath;
-using placement::kNativeSeparator;
-using placement::kTempPrefix;
-using placement::NativeFolder;
-using placement::RemoveLeftoverTemps;
-using placement::SyncFolder;
+// Searching folders, making folder levels and asking after files: the few operations of
+// the file system the archive run needs, with the semantics of the classic window system
+// mapped onto POSIX. Paths are paths/; putting files in place is placement/.
+namespace kelvane::folders {
 
 struct DirEntry
 {
@@ -58,4 +48,4 @@ std::uint64_t FileSize(const std::string &path);
 // count as present.
 bool CanOpenForReading(const std::string &path);
 
-} // namespace kelvane::platform
+} // namespace kelvane::folders

@@ -1,10 +1,10 @@
-#include "platform/FileSystem.h"
-#include "platform/FolderSearch.h"
+#include "folders/FileSystem.h"
+#include "folders/FolderSearch.h"
 
 #include "io/Io.h"
 #include "io/Win32.h"
 
-namespace kelvane::platform {
+namespace kelvane::folders {
 
 // The one-level search with Windows' own wildcards ("*.*" also takes names without a dot,
 // letter case is the file system's), in the order the search reports them. Links count as
@@ -15,7 +15,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     // A mask names files of this folder only: no level, no drive, no stream.
     if (mask.empty() || mask.find_first_of("\\/:") != std::string_view::npos)
         return search;
-    const std::string pattern = JoinPath(folder, mask);
+    const std::string pattern = paths::JoinPath(folder, mask);
     WIN32_FIND_DATAW found;
     const HANDLE find = FindFirstFileExW(io::WidePath(pattern).c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -34,7 +34,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
             && entry.name != "..") {
             // A link: what it leads to, if anything.
             const HANDLE target = CreateFileW(
-                io::WidePath(JoinPath(folder, entry.name)).c_str(), FILE_READ_ATTRIBUTES,
+                io::WidePath(paths::JoinPath(folder, entry.name)).c_str(), FILE_READ_ATTRIBUTES,
                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
             BY_HANDLE_FILE_INFORMATION info;
@@ -59,4 +59,4 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     return search;
 }
 
-} // namespace kelvane::platform
+} // namespace kelvane::folders

@@ -2,7 +2,7 @@
 
 // Small helpers of the file-system tests: special files and permission checks.
 
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/Unprivileged.h"
 

@@ -1,4 +1,4 @@
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-using kelvane::platform::MatchMask;
+using kelvane::folders::MatchMask;
 
 namespace {
 

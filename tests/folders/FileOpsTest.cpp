@@ -1,5 +1,5 @@
-#include "platform/FileSystem.h"
-#include "tests/platform/PlatformTestUtil.h"
+#include "folders/FileSystem.h"
+#include "tests/folders/FoldersTestUtil.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +15,16 @@
 #include <unistd.h>
 #endif
 
-namespace platform = kelvane::platform;
+namespace folders = kelvane::folders;
+namespace paths = kelvane::paths;
+namespace placement = kelvane::placement;
 namespace test = kelvane::test;
 
 namespace {
 
 bool Copied(const std::string &from, const std::string &to)
 {
-    return !platform::CopyFileNoReplace(from, to);
+    return !placement::CopyFileNoReplace(from, to);
 }
 
 // Names fold as the upcase tables of exFAT and NTFS fold them, whatever the process's
@@ -51,16 +53,16 @@ TEST(Names, FoldCaseAsCaseInsensitiveVolumesDo)
 #ifndef _WIN32 // "/" joins; Windows joins with "\\" (tests/windows)
 TEST(Paths, SeparatorsAndNativeFolders)
 {
-    EXPECT_TRUE(platform::IsSeparator('/'));
-    EXPECT_TRUE(platform::IsSeparator('\\'));
-    EXPECT_FALSE(platform::IsSeparator(':'));
-    EXPECT_FALSE(platform::IsSeparator('\0'));
+    EXPECT_TRUE(paths::IsSeparator('/'));
+    EXPECT_TRUE(paths::IsSeparator('\\'));
+    EXPECT_FALSE(paths::IsSeparator(':'));
+    EXPECT_FALSE(paths::IsSeparator('\0'));
 
-    EXPECT_EQ(platform::NativeFolder("D:\\Orvel\\AVIs"), "D:/Orvel/AVIs");
-    EXPECT_EQ(platform::NativeFolder("\\\\host\\share\\"), "//host/share/");
-    EXPECT_EQ(platform::NativeFolder("/home/user/clips"), "/home/user/clips");
-    EXPECT_EQ(platform::NativeFolder("\\root/mixed\\path"), "/root/mixed/path");
-    EXPECT_EQ(platform::NativeFolder(""), "");
+    EXPECT_EQ(paths::NativeFolder("D:\\Orvel\\AVIs"), "D:/Orvel/AVIs");
+    EXPECT_EQ(paths::NativeFolder("\\\\host\\share\\"), "//host/share/");
+    EXPECT_EQ(paths::NativeFolder("/home/user/clips"), "/home/user/clips");
+    EXPECT_EQ(paths::NativeFolder("\\root/mixed\\path"), "/root/mixed/path");
+    EXPECT_EQ(paths::NativeFolder(""), "");
 }
 #endif
 
@@ -84,7 +86,7 @@ TEST(Paths, JoinPutsExactlyOneSeparator)
         {"a\\b", "c", "a\\b/c"}, // inside the folder nothing changes
     };
     for (const auto &c : cases)
-        EXPECT_EQ(platform::JoinPath(c.folder, c.name), c.joined)
+        EXPECT_EQ(paths::JoinPath(c.folder, c.name), c.joined)
             << "folder \"" << c.folder << "\" name \"" << c.name << "\"";
 }
 #endif
@@ -92,19 +94,19 @@ TEST(Paths, JoinPutsExactlyOneSeparator)
 TEST(CreateDirectoryLevel, CreatesOneLevelOnly)
 {
     test::TempDir dir;
-    EXPECT_TRUE(platform::CreateDirectoryLevel(dir / "new"));
+    EXPECT_TRUE(folders::CreateDirectoryLevel(dir / "new"));
     EXPECT_TRUE(test::IsDirectory(dir / "new"));
-    EXPECT_FALSE(platform::CreateDirectoryLevel(dir / "new")); // exists: fails
+    EXPECT_FALSE(folders::CreateDirectoryLevel(dir / "new")); // exists: fails
     EXPECT_TRUE(test::IsDirectory(dir / "new"));
 
-    EXPECT_FALSE(platform::CreateDirectoryLevel(dir / "missing/child"));
+    EXPECT_FALSE(folders::CreateDirectoryLevel(dir / "missing/child"));
     EXPECT_FALSE(test::FileExists(dir / "missing"));
 
     test::WriteFile(dir / "file", "x");
-    EXPECT_FALSE(platform::CreateDirectoryLevel(dir / "file"));
+    EXPECT_FALSE(folders::CreateDirectoryLevel(dir / "file"));
     EXPECT_EQ(test::ReadFile(dir / "file"), "x");
-    EXPECT_FALSE(platform::CreateDirectoryLevel(""));
-    EXPECT_FALSE(platform::CreateDirectoryLevel("/"));
+    EXPECT_FALSE(folders::CreateDirectoryLevel(""));
+    EXPECT_FALSE(folders::CreateDirectoryLevel("/"));
 }
 
 std::string BinaryContent(std::size_t size, unsigned seed)
@@ -176,18 +178,18 @@ TEST(CopyFileNoReplace, NeverReplacesAnExistingTarget)
     ASSERT_TRUE(test::MakeSymlink("nowhere", dir / "dangling.zip"));
 #endif
 
-    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "target.zip"),
+    EXPECT_EQ(placement::CopyFileNoReplace(dir / "a.zip", dir / "target.zip"),
               std::errc::file_exists);
     EXPECT_EQ(test::ReadFile(dir / "target.zip"), "old content");
-    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "folder.zip"),
+    EXPECT_EQ(placement::CopyFileNoReplace(dir / "a.zip", dir / "folder.zip"),
               std::errc::file_exists);
     EXPECT_TRUE(test::ListDir(dir / "folder.zip").empty());
 #ifndef _WIN32 // links
-    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "dangling.zip"),
+    EXPECT_EQ(placement::CopyFileNoReplace(dir / "a.zip", dir / "dangling.zip"),
               std::errc::file_exists);
     EXPECT_FALSE(test::FileExists(dir / "nowhere"));
 #endif
-    EXPECT_EQ(platform::CopyFileNoReplace(dir / "a.zip", dir / "a.zip"), std::errc::file_exists);
+    EXPECT_EQ(placement::CopyFileNoReplace(dir / "a.zip", dir / "a.zip"), std::errc::file_exists);
     EXPECT_EQ(test::ReadFile(dir / "a.zip"), "new content");
     EXPECT_EQ(test::TempLeftovers(dir.path()), std::vector<std::string> {});
 }
@@ -304,16 +306,16 @@ TEST(CanOpenForReading, FilesFoldersAndSpecialFiles)
     ASSERT_TRUE(test::MakeSymlink("nowhere", dir / "dangling.zip"));
 #endif
 
-    EXPECT_TRUE(platform::CanOpenForReading(dir / "file.zip"));
-    EXPECT_FALSE(platform::CanOpenForReading(dir / "missing.zip"));
+    EXPECT_TRUE(folders::CanOpenForReading(dir / "file.zip"));
+    EXPECT_FALSE(folders::CanOpenForReading(dir / "missing.zip"));
 #ifndef _WIN32 // links
-    EXPECT_FALSE(platform::CanOpenForReading(dir / "dangling.zip"));
+    EXPECT_FALSE(folders::CanOpenForReading(dir / "dangling.zip"));
 #endif
-    EXPECT_FALSE(platform::CanOpenForReading(""));
+    EXPECT_FALSE(folders::CanOpenForReading(""));
     // Something is there: it counts as present, and the FIFO answers without a writer.
-    EXPECT_TRUE(platform::CanOpenForReading(dir / "folder.zip"));
+    EXPECT_TRUE(folders::CanOpenForReading(dir / "folder.zip"));
 #ifndef _WIN32 // FIFOs
-    EXPECT_TRUE(platform::CanOpenForReading(dir / "fifo.zip"));
+    EXPECT_TRUE(folders::CanOpenForReading(dir / "fifo.zip"));
 #endif
 }
 
@@ -324,7 +326,7 @@ TEST(CanOpenForReading, UnreadableFile)
     test::WriteFile(dir / "secret", "x");
     ASSERT_EQ(chmod((dir / "secret").c_str(), 0200), 0);
     test::RunUnprivileged(dir.path(),
-                          [&] { EXPECT_FALSE(platform::CanOpenForReading(dir / "secret")); });
+                          [&] { EXPECT_FALSE(folders::CanOpenForReading(dir / "secret")); });
 }
 #endif
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace kelvane::platform {
+namespace kelvane::folders {
 
 // SearchFolder, telling a folder that could not be read from one that holds nothing.
 struct FolderSearch
@@ -19,4 +19,4 @@ struct FolderSearch
 
 FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask);
 
-} // namespace kelvane::platform
+} // namespace kelvane::folders

@@ -1,5 +1,5 @@
-#include "platform/FileSystem.h"
-#include "tests/platform/PlatformTestUtil.h"
+#include "folders/FileSystem.h"
+#include "tests/folders/FoldersTestUtil.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 
 #include <sys/stat.h>
 
-using kelvane::platform::DirEntry;
-using kelvane::platform::SearchFolder;
+using kelvane::folders::DirEntry;
+using kelvane::folders::SearchFolder;
 namespace test = kelvane::test;
 
 namespace {

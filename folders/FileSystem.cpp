@@ -1,7 +1,7 @@
-#include "platform/FileSystem.h"
+#include "folders/FileSystem.h"
 
+#include "folders/FolderSearch.h"
 #include "io/Io.h"
-#include "platform/FolderSearch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include <fcntl.h>
 #endif
 
-namespace kelvane::platform {
+namespace kelvane::folders {
 
 namespace {
 
@@ -21,7 +21,7 @@ namespace {
 // (names in another encoding, or broken ones, still match "?" byte by byte).
 std::size_t CharLength(std::string_view s, std::size_t i)
 {
-    return std::max<std::size_t>(placement::Utf8SequenceLength(s, i), 1);
+    return std::max<std::size_t>(paths::Utf8SequenceLength(s, i), 1);
 }
 
 // Runs the mask as a set of states over the name, one name position at a time. "?" and a
@@ -121,7 +121,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     FolderSearch search;
     std::vector<DirEntry> &entries = search.entries;
     const std::string path
-        = folder.empty() ? std::string(1, kNativeSeparator) : std::string(folder);
+        = folder.empty() ? std::string(1, paths::kNativeSeparator) : std::string(folder);
     DIR *dir = io::OpenDir(path.c_str());
     if (dir == nullptr) {
         if (errno != ENOENT && errno != ENOTDIR)
@@ -193,4 +193,4 @@ bool CanOpenForReading(const std::string &path)
     return true;
 }
 
-} // namespace kelvane::platform
+} // namespace kelvane::folders
