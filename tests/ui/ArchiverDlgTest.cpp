@@ -56,11 +56,6 @@ TEST_F(MainDialogTest, WithoutSettingsFileShowsTheDefaultsAndFocusesTheSourceFie
     EXPECT_EQ(Edit(dlg, res::IDC_SOURCE_FOLDER)->text(), QStringLiteral("D:\\Orvel\\AVIs"));
     EXPECT_EQ(Edit(dlg, res::IDC_TARGET_FOLDER)->text(),
               QStringLiteral("D:\\Orvel\\AVIs\\Archive"));
-    EXPECT_TRUE(Check(dlg, res::IDC_CREATE_SUB_FOLDER)->isChecked());
-    EXPECT_TRUE(Check(dlg, res::IDC_KEEP_INDIVIDUAL)->isChecked());
-    EXPECT_FALSE(Check(dlg, res::IDC_USE_TIMESTAMPS)->isChecked());
-    EXPECT_FALSE(Check(dlg, res::IDC_SKIP_CONFLICTS)->isChecked());
-    EXPECT_TRUE(Check(dlg, res::IDC_STORE_PATH_IN_ZIP)->isChecked());
     EXPECT_EQ(dlg.focusWidget(), dlg.Control(res::IDC_SOURCE_FOLDER));
     EXPECT_FALSE(dlg.Running().load());
     EXPECT_EQ(qobject_cast<QProgressBar *>(dlg.Control(res::IDC_PROGRESS))->value(), 0);
