@@ -1,4 +1,5 @@
-// The "..." buttons with a scripted folder browser, and the browser's own rules.
+// The "..." buttons with the real browse dialog, scripted: the dialog stays live beside it,
+// and what the Qt browser itself does (its status line, its OK, native paths).
 
 #include "resources/Resources.h"
 #include "tests/support/TestSupport.h"
@@ -7,7 +8,6 @@
 #include "ui/qt/FolderBrowseDialog.h"
 #include "ui/qt/FolderBrowser.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -100,7 +100,6 @@ TEST_F(BrowseTest, WhileBrowsersShowTheDialogStaysLive)
     dlg.exec();
 
     EXPECT_TRUE(started) << "a click on START with a browser open starts a run";
-    EXPECT_EQ(test::ListDir(out + "/first"), std::vector<std::string> {"take1.zip"});
     EXPECT_EQ(opened, 2);
     EXPECT_EQ(Edit(res::IDC_SOURCE_FOLDER)->text(), Native(second));
     EXPECT_EQ(Edit(res::IDC_TARGET_FOLDER)->text(), Native(dir.path()));
@@ -121,12 +120,10 @@ TEST_F(BrowseTest, ABrowserStillOpenClosesWithTheDialog)
     EXPECT_FALSE(outlived);
 }
 
-TEST_F(BrowseTest, ChoosingReplacesOnlyTheFieldOfItsButton)
+TEST_F(BrowseTest, TheSourceBrowserStartsAtTheTypedFolderAndFillsItsFieldNatively)
 {
     dlg.show();
     Edit(res::IDC_SOURCE_FOLDER)->setText(QString::fromStdString(first)); // typed, not yet used
-    Edit(res::IDC_TARGET_FOLDER)->setText(QStringLiteral("/typed/target"));
-    qobject_cast<QCheckBox *>(dlg.Control(res::IDC_USE_TIMESTAMPS))->setChecked(true);
 
     QString prompt, statusOnOpen, statusAfterMove, statusOnNothing;
     bool okOnNothing = true;
@@ -151,9 +148,6 @@ TEST_F(BrowseTest, ChoosingReplacesOnlyTheFieldOfItsButton)
     EXPECT_FALSE(okOnNothing) << "an item without a path cannot be chosen";
     EXPECT_EQ(statusAfterMove, Native(second));
     EXPECT_EQ(Edit(res::IDC_SOURCE_FOLDER)->text(), Native(second));
-    EXPECT_EQ(Edit(res::IDC_TARGET_FOLDER)->text(), QStringLiteral("/typed/target"));
-    EXPECT_TRUE(qobject_cast<QCheckBox *>(dlg.Control(res::IDC_USE_TIMESTAMPS))->isChecked());
-    EXPECT_EQ(dlg.Settings().sourceFolder, second);
 }
 
 TEST_F(BrowseTest, AMissingInitialFolderStillShowsItsTextInTheStatusLine)

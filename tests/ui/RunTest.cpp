@@ -1,5 +1,6 @@
-// Runs from the main dialog: start to end, stop, double click, closing during a run, and
-// settings changed under a run. The worker is the real engine on temporary folders.
+// Runs from the main dialog, wired to the shared dialog logic (tested in tests/uicore): a
+// run from start to end, closing and destroying the dialog during one, a run's message.
+// The worker is the real engine on temporary folders.
 
 #include "resources/Resources.h"
 #include "tests/support/TestSupport.h"
@@ -104,7 +105,6 @@ TEST_F(RunTest, StartToEndArchivesEveryFileAndResetsTheWindow)
     EXPECT_TRUE(dlg.Animation()->IsOpen());
     EXPECT_TRUE(dlg.Animation()->IsPlaying());
     EXPECT_TRUE(dlg.WorkerActive());
-    EXPECT_EQ(dlg.Settings().sourceFolder, source) << "the start copies the controls";
 
     ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
     EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
@@ -122,27 +122,6 @@ TEST_F(RunTest, StartToEndArchivesEveryFileAndResetsTheWindow)
     ASSERT_EQ(zip.entries.size(), 1u);
     EXPECT_EQ(zip.entries[0].name, "f001.txt");
     EXPECT_EQ(zip.entries[0].data, "content of f001.txt");
-
-    // A second run after the first: the button starts again.
-    test::WriteFile(source + "/g.txt", "g");
-    Start(dlg)->click();
-    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("STOP"));
-    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
-    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("START"));
-    EXPECT_TRUE(test::FileExists(target + "/g.zip"));
-}
-
-// The button's stop reaches the worker's run: it ends before its last file.
-TEST_F(RunTest, ASecondClickStopsTheRunBeforeItsFirstFile)
-{
-    MakeFiles(40);
-    CArchiverDlg dlg;
-    Prepare(dlg, target);
-    Start(dlg)->click();
-    Start(dlg)->click(); // before the worker has taken a single file
-    EXPECT_EQ(Start(dlg)->text(), QStringLiteral("Stopping...."));
-    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
-    EXPECT_LT(Zips(target).size(), 40u);
 }
 
 TEST_F(RunTest, ClosingDuringARunEndsTheDialogOnlyAfterTheWorker)
@@ -169,39 +148,6 @@ TEST_F(RunTest, ClosingDuringARunEndsTheDialogOnlyAfterTheWorker)
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_FALSE(dlg.WorkerActive()) << "the dialog ended before its worker";
     EXPECT_FALSE(dlg.Running().load());
-    // How far the worker got before it saw the stop depends on the threads' timing; what
-    // it wrote is complete either way.
-    const std::vector<std::string> zips = Zips(target);
-    EXPECT_GE(zips.size(), 2u);
-    for (const std::string &z : zips) {
-        const test::ZipContents zip = test::ReadZip(target + "/" + z);
-        EXPECT_TRUE(zip.ok) << z << ": " << zip.error;
-        EXPECT_EQ(zip.entries.size(), 1u) << z;
-    }
-}
-
-TEST_F(RunTest, SettingsChangedDuringARunDoNotReachIt)
-{
-    MakeFiles(6);
-    const std::string elsewhere = dir / "elsewhere";
-    CArchiverDlg dlg;
-    Prepare(dlg, target);
-    bool changed = false;
-    QObject::connect(Bar(dlg), &QProgressBar::valueChanged, [&](int v) {
-        if (v >= 1 && !changed) {
-            changed = true;
-            qobject_cast<QLineEdit *>(dlg.Control(res::IDC_TARGET_FOLDER))
-                ->setText(QString::fromStdString(elsewhere));
-            qobject_cast<QCheckBox *>(dlg.Control(res::IDC_KEEP_INDIVIDUAL))->setChecked(false);
-            qobject_cast<QPushButton *>(dlg.Control(res::IDC_SAVE_SETTINGS))->click();
-        }
-    });
-    Start(dlg)->click();
-    ASSERT_TRUE(test::WaitFor([&] { return !dlg.WorkerActive(); }));
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(dlg.Settings().targetFolder, elsewhere);
-    EXPECT_EQ(Zips(target).size(), 6u);
-    EXPECT_FALSE(test::IsDirectory(elsewhere));
 }
 
 TEST_F(RunTest, ARunsMessageIsShownOnTheGuiThreadAndTheRunWaitsForIt)

@@ -2,6 +2,7 @@
 // tests only show that their controls are wired to it.
 
 #include "ui/core/DialogLogic.h"
+#include "resources/Resources.h"
 #include "settings/SettingsFile.h"
 #include "tests/support/FakeWindow.h"
 #ifndef _WIN32
@@ -9,12 +10,14 @@
 #endif
 #include "tests/support/TestSupport.h"
 #include "ui/core/FolderBrowser.h"
+#include "ui/core/SettingsExchange.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 using namespace kelvane;
@@ -173,6 +176,55 @@ TEST_F(DialogLogicTest, ABrowseFillsOnlyItsFieldAndASaveThatFailsSaysTheFileAndW
     EXPECT_NE(ops[1].find(std::strerror(ENOSPC)), std::string::npos) << ops[1];
 #endif
     EXPECT_EQ(test::ReadFile(dir / "kelvane.ini"), saved);
+}
+
+namespace {
+
+// Edits whose text holds only ASCII, as a toolkit's text may not hold every byte string.
+struct AsciiControls : SettingsExchange::Controls
+{
+    std::map<int, std::string> texts;
+    std::map<int, bool> checks;
+
+    static std::string Held(std::string text)
+    {
+        for (char &c : text)
+            c = static_cast<unsigned char>(c) > 0x7F ? '?' : c;
+        return text;
+    }
+    void SetText(int id, const std::string &text) override { texts[id] = Held(text); }
+    bool ShowsText(int id, const std::string &shown) override { return texts[id] == Held(shown); }
+    std::string Text(int id) override { return texts[id]; }
+    void SetChecked(int id, bool checked) override { checks[id] = checked; }
+    bool Checked(int id) override { return checks[id]; }
+};
+
+} // namespace
+
+TEST(SettingsExchangeTest, EachFieldHasItsControlAndAnUntouchedEditGivesBackItsBytes)
+{
+    const JobSettings shown {"*.\xff", "/src/\xfe", "/out", 0, 1, 0, 1, 0};
+    AsciiControls controls;
+    SettingsExchange exchange;
+    exchange.ToControls(shown, controls);
+    EXPECT_EQ(controls.texts,
+              (std::map<int, std::string> {{res::IDC_FILE_MASK, "*.?"},
+                                           {res::IDC_SOURCE_FOLDER, "/src/?"},
+                                           {res::IDC_TARGET_FOLDER, "/out"}}));
+    EXPECT_EQ(controls.checks,
+              (std::map<int, bool> {{res::IDC_CREATE_SUB_FOLDER, false},
+                                    {res::IDC_KEEP_INDIVIDUAL, true},
+                                    {res::IDC_USE_TIMESTAMPS, false},
+                                    {res::IDC_SKIP_CONFLICTS, true},
+                                    {res::IDC_STORE_PATH_IN_ZIP, false}}));
+    controls.texts[res::IDC_TARGET_FOLDER] = "/typed";
+    controls.checks[res::IDC_USE_TIMESTAMPS] = true;
+    JobSettings taken;
+    exchange.FromControls(taken, controls);
+    JobSettings want = shown;
+    want.targetFolder = "/typed";
+    want.useTimestamps = 1;
+    EXPECT_EQ(FormatSettings(taken), FormatSettings(want));
 }
 
 TEST(MinimisedIconPosTest, CentresWithHalvesTruncatedTowardZero)
