@@ -131,6 +131,13 @@ int StatPath(const char *path, struct stat *status, bool follow)
     return result;
 }
 
+int Move(const char *from, const char *to, DWORD flags)
+{
+    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags))
+        return FailWin32(-1);
+    return 0;
+}
+
 } // namespace
 
 std::wstring Wide(std::string_view text, UINT codePage)
@@ -300,11 +307,15 @@ int OpenAt(int dirFd, const char *path, int flags, mode_t mode)
     return Open(AtPath(dirFd, path).c_str(), flags, mode);
 }
 
+// Under the position lock, as Write: a PWrite on another thread moves the position for a
+// moment, and a read meanwhile would start there.
 ssize_t Read(int fd, void *buffer, std::size_t size)
 {
-    const HANDLE handle = HandleOf(fd);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
+    Slot slot;
+    if (!Lookup(fd, slot))
+        return Fail<ssize_t>(EBADF, -1);
+    const HANDLE handle = slot.handle;
+    std::lock_guard<std::mutex> lock(*slot.position);
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
     if (!ReadFile(handle, buffer, want, &got, nullptr)) {
@@ -409,17 +420,12 @@ int Close(int fd)
 
 int Rename(const char *from, const char *to)
 {
-    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING))
-        return FailWin32(-1);
-    return 0;
+    return Move(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
 int RenameNoReplace(const char *from, const char *to)
 {
-    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0))
-        return FailWin32(-1);
-    return 0;
+    return Move(from, to, 0); // without MOVEFILE_REPLACE_EXISTING a taken name fails
 }
 
 int Link(const char *from, const char *to)
@@ -490,6 +496,40 @@ int Flock(int fd, int operation)
     if (operation & LOCK_NB)
         lockFlags |= LOCKFILE_FAIL_IMMEDIATELY;
     if (!LockFileEx(handle, lockFlags, 0, 1, 0, &at))
+        return FailWin32(-1);
+    return 0;
+}
+
+int Attributes(const char *path, unsigned long *attributes)
+{
+    const DWORD found = GetFileAttributesW(WidePath(path).c_str());
+    if (found == INVALID_FILE_ATTRIBUTES)
+        return FailWin32(-1);
+    *attributes = found;
+    return 0;
+}
+
+int SetAttributes(int fd, unsigned long attributes)
+{
+    const HANDLE handle = HandleOf(fd);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    FILE_BASIC_INFO basic {}; // times of zero are left as they are
+    basic.FileAttributes = attributes;
+    if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic))
+        return FailWin32(-1);
+    return 0;
+}
+
+int CopyTimes(int from, int to)
+{
+    const HANDLE source = HandleOf(from);
+    const HANDLE target = HandleOf(to);
+    if (source == INVALID_HANDLE_VALUE || target == INVALID_HANDLE_VALUE)
+        return -1;
+    FILETIME created, accessed, written;
+    if (!GetFileTime(source, &created, &accessed, &written)
+        || !SetFileTime(target, nullptr, &accessed, &written))
         return FailWin32(-1);
     return 0;
 }
