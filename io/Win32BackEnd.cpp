@@ -131,6 +131,18 @@ int StatPath(const char *path, struct stat *status, bool follow)
     return result;
 }
 
+// Reads or writes at fd's file position: transfer(handle, want) with at most 1 GiB, under
+// the descriptor's position lock.
+template<typename Transfer>
+ssize_t AtPosition(int fd, std::size_t size, Transfer transfer)
+{
+    Slot slot;
+    if (!Lookup(fd, slot))
+        return Fail<ssize_t>(EBADF, -1);
+    std::lock_guard<std::mutex> lock(*slot.position);
+    return transfer(slot.handle, static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30)));
+}
+
 int Move(const char *from, const char *to, DWORD flags)
 {
     if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags))
@@ -307,66 +319,54 @@ int OpenAt(int dirFd, const char *path, int flags, mode_t mode)
     return Open(AtPath(dirFd, path).c_str(), flags, mode);
 }
 
-// Under the position lock, as Write: a PWrite on another thread moves the position for a
-// moment, and a read meanwhile would start there.
 ssize_t Read(int fd, void *buffer, std::size_t size)
 {
-    Slot slot;
-    if (!Lookup(fd, slot))
-        return Fail<ssize_t>(EBADF, -1);
-    const HANDLE handle = slot.handle;
-    std::lock_guard<std::mutex> lock(*slot.position);
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    if (!ReadFile(handle, buffer, want, &got, nullptr)) {
-        if (GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF)
-            return 0;
-        return FailWin32<ssize_t>(-1);
-    }
-    return static_cast<ssize_t>(got);
+    // Under the position lock, as a write: a PWrite on another thread moves the position for
+    // a moment, and a read meanwhile would start there.
+    return AtPosition(fd, size, [buffer](HANDLE handle, DWORD want) -> ssize_t {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, want, &got, nullptr)) {
+            if (GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF)
+                return 0;
+            return FailWin32<ssize_t>(-1);
+        }
+        return static_cast<ssize_t>(got);
+    });
 }
 
 ssize_t Write(int fd, const void *data, std::size_t size)
 {
-    Slot slot;
-    if (!Lookup(fd, slot))
-        return Fail<ssize_t>(EBADF, -1);
-    const HANDLE handle = slot.handle;
-    std::lock_guard<std::mutex> lock(*slot.position);
-    DWORD written = 0;
-    const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    if (!WriteFile(handle, data, want, &written, nullptr))
-        return FailWin32<ssize_t>(-1);
-    return static_cast<ssize_t>(written);
+    return AtPosition(fd, size, [data](HANDLE handle, DWORD want) -> ssize_t {
+        DWORD written = 0;
+        if (!WriteFile(handle, data, want, &written, nullptr))
+            return FailWin32<ssize_t>(-1);
+        return static_cast<ssize_t>(written);
+    });
 }
 
 // WriteFile at an offset moves a synchronous handle's position as well: it is put back, as
-// pwrite leaves it, under the descriptor's position lock, so that writes on other threads
-// neither see nor keep the moved position.
+// pwrite leaves it, under the descriptor's position lock, so that reads and writes on other
+// threads neither see nor keep the moved position.
 ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
 {
-    Slot slot;
-    if (!Lookup(fd, slot))
-        return Fail<ssize_t>(EBADF, -1);
-    const HANDLE handle = slot.handle;
-    std::lock_guard<std::mutex> lock(*slot.position);
-    LARGE_INTEGER position {};
-    if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
-        return FailWin32<ssize_t>(-1);
-    OVERLAPPED at {};
-    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-    DWORD written = 0;
-    const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
-    const DWORD error = GetLastError();
-    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
-        return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
-    if (!wrote) {
-        SetLastError(error);
-        return FailWin32<ssize_t>(-1);
-    }
-    return static_cast<ssize_t>(written);
+    return AtPosition(fd, size, [data, offset](HANDLE handle, DWORD want) -> ssize_t {
+        LARGE_INTEGER position {};
+        if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
+            return FailWin32<ssize_t>(-1);
+        OVERLAPPED at {};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+        DWORD written = 0;
+        const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
+        const DWORD error = GetLastError();
+        if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
+            return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
+        if (!wrote) {
+            SetLastError(error);
+            return FailWin32<ssize_t>(-1);
+        }
+        return static_cast<ssize_t>(written);
+    });
 }
 
 ssize_t CopyFileRange(int, int, std::size_t)

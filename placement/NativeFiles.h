@@ -41,6 +41,10 @@ std::error_code LastError();
 // when that still has more than the prefix. Empty when it stands alone.
 std::string OwnerOf(const std::string &name);
 
+// True when a live writer holds the temporary `name` in dirFd (as io::OpenAt takes them):
+// one that cannot be opened is held by nobody.
+bool IsHeld(int dirFd, const std::string &name);
+
 // ---- Per platform ----
 
 // Fills buffer with unpredictable bytes (or, with no entropy yet, merely unique ones).
@@ -53,7 +57,6 @@ Renamed RenameNoReplace(const std::string &from, const std::string &to);
 // name in upper case, as the platform folds letter case in names (FoldCase).
 std::string UpperCase(std::string_view name);
 bool SyncFolder(const std::string &folder);
-FileIdentity Identity(const std::string &path);
 
 int RemoveLeftovers(const std::string &folder);
 

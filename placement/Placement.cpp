@@ -29,6 +29,16 @@ std::string OwnerOf(const std::string &name)
     return name.substr(0, dot);
 }
 
+bool IsHeld(int dirFd, const std::string &name)
+{
+    const int fd = io::OpenRegularAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool held = io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    io::Close(fd);
+    return held;
+}
+
 } // namespace native
 
 namespace {
@@ -156,7 +166,23 @@ bool IsTempName(std::string_view name)
 
 FileIdentity IdentityOf(const std::string &path)
 {
-    return native::Identity(path);
+    // The same numbers as io::Fstat gives an open file, so that the two compare.
+    FileIdentity identity;
+    struct stat status;
+    if (io::Lstat(path.c_str(), &status) == 0) {
+        identity.exists = true;
+        identity.device = static_cast<unsigned long long>(status.st_dev);
+        identity.inode = static_cast<unsigned long long>(status.st_ino);
+    }
+#ifdef _WIN32
+    else {
+        // Something that cannot be opened at all (in use without sharing) still takes the
+        // name.
+        unsigned long attributes = 0;
+        identity.exists = io::Attributes(path.c_str(), &attributes) == 0;
+    }
+#endif
+    return identity;
 }
 
 bool FoldsCase(const std::string &folder)

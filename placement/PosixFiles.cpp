@@ -25,24 +25,6 @@ namespace kelvane::placement::native {
 
 namespace {
 
-// A regular file of the folder, not through a link.
-int OpenRegularAt(int dirFd, const std::string &name)
-{
-    return io::OpenRegularAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW);
-}
-
-// True when a live writer holds the temporary `name` (one that cannot be opened is held
-// by nobody).
-bool IsHeld(int dirFd, const std::string &name)
-{
-    const int fd = OpenRegularAt(dirFd, name);
-    if (fd < 0)
-        return false;
-    const bool held = io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    io::Close(fd);
-    return held;
-}
-
 // Removes one candidate if it is a leftover. The lock is taken before anything is
 // decided, and the name is checked to still stand for the locked file: a writer that
 // renamed its file meanwhile released the lock only after the rename.
@@ -52,7 +34,7 @@ bool RemoveIfLeftover(int dirFd, const std::string &name)
     if (io::FstatAt(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
         || !S_ISREG(named.st_mode))
         return false;
-    const int fd = OpenRegularAt(dirFd, name);
+    const int fd = io::OpenRegularAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0)
         return false;
     bool removed = false;
@@ -180,18 +162,6 @@ bool SyncFolder(const std::string &folder)
     io::Close(fd);
     errno = error;
     return synced;
-}
-
-FileIdentity Identity(const std::string &path)
-{
-    FileIdentity identity;
-    struct stat status;
-    if (io::Lstat(path.c_str(), &status) == 0) {
-        identity.exists = true;
-        identity.device = static_cast<unsigned long long>(status.st_dev);
-        identity.inode = static_cast<unsigned long long>(status.st_ino);
-    }
-    return identity;
 }
 
 int RemoveLeftovers(const std::string &folder)

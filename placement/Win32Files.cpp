@@ -17,9 +17,9 @@ namespace kelvane::placement::native {
 
 namespace {
 
-// The cleanup calls Win32 itself: it removes a file through the very handle that holds its
-// lock and checks the entry's kind on that handle, which io/Io.h has no calls for, and a
-// failure here removes nothing, leaving the leftover to a later run.
+// The cleanup calls Win32 itself for the file it removes: it removes it through the very
+// handle that holds its lock and checks the entry's kind on that handle, which io/Io.h has
+// no calls for, and a failure there removes nothing, leaving the leftover to a later run.
 
 // Opens a file for the cleanup: reading its lock, and removing it through the handle.
 HANDLE OpenForCleanup(const std::string &path)
@@ -38,18 +38,6 @@ bool TryLock(HANDLE file)
     return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-// True when a live writer holds the temporary at path (one that cannot be opened is held
-// by nobody).
-bool IsHeld(const std::string &path)
-{
-    const HANDLE file = OpenForCleanup(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool held = !TryLock(file) && GetLastError() == ERROR_LOCK_VIOLATION;
-    CloseHandle(file);
-    return held;
-}
-
 // Removes one candidate if it is a leftover: its lock is taken first, and the file is
 // removed through the very handle that holds it, so a file that took the name since is
 // never the one removed.
@@ -64,7 +52,7 @@ bool RemoveIfLeftover(const std::string &folder, const std::string &name)
         && !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         && TryLock(file)) {
         const std::string owner = OwnerOf(name);
-        if (owner.empty() || !IsHeld(paths::JoinPath(folder, owner))) {
+        if (owner.empty() || !IsHeld(AT_FDCWD, paths::JoinPath(folder, owner))) {
             FILE_DISPOSITION_INFO disposition {TRUE};
             removed = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                                  sizeof disposition)
@@ -111,24 +99,6 @@ bool SyncFolder(const std::string &)
     // Windows cannot flush a folder: its names are in the file system's journal, which
     // commits them by itself.
     return true;
-}
-
-FileIdentity Identity(const std::string &path)
-{
-    // The same numbers as io::Fstat gives an open file, so that the two compare.
-    FileIdentity identity;
-    struct stat status;
-    if (io::Lstat(path.c_str(), &status) == 0) {
-        identity.exists = true;
-        identity.device = static_cast<unsigned long long>(status.st_dev);
-        identity.inode = static_cast<unsigned long long>(status.st_ino);
-    } else {
-        // Something that cannot be opened at all (in use without sharing) still takes the
-        // name.
-        unsigned long attributes = 0;
-        identity.exists = io::Attributes(path.c_str(), &attributes) == 0;
-    }
-    return identity;
 }
 
 int RemoveLeftovers(const std::string &folder)
@@ -201,8 +171,9 @@ bool KeepAttributes(Handle handle, const std::string &old)
 // A byte-range lock on a folder handle is not known to hold on NTFS or on shares, so the
 // lock is a named mutex keyed by the folder's identity (its volume and file index, as
 // io::Stat gives them): every spelling of the folder (a drive letter, a mapped letter, a
-// "\\?\" path) meets the same one, and two runs on this machine exclude each other. A mutex is held
-// by a thread and may be taken again by it, so nested locks in one thread never wait.
+// "\\?\" path) meets the same one, and two runs on this machine exclude each other. A
+// mutex is held by a thread and may be taken again by it, so nested locks in one thread
+// never wait.
 Handle LockFolder(const std::string &folder)
 {
     struct stat status;
