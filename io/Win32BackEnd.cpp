@@ -298,6 +298,8 @@ int Open(const char *path, int flags, mode_t mode)
         attributes |= FILE_FLAG_BACKUP_SEMANTICS;
     if (flags & O_NOFOLLOW)
         attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
+    if (flags & O_DIRECT)
+        attributes |= FILE_FLAG_NO_BUFFERING;
     const std::wstring wide = WidePath(path);
     const HANDLE handle
         = CreateFileW(wide.c_str(), access, share, nullptr, disposition, attributes, nullptr);
