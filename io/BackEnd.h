@@ -20,41 +20,47 @@ Result Fail(int error, Result result)
 
 namespace backend {
 
-int Open(const char *path, int flags, mode_t mode);
-int OpenAt(int dirFd, const char *path, int flags, mode_t mode);
-ssize_t Read(int fd, void *buffer, std::size_t size);
-ssize_t Write(int fd, const void *data, std::size_t size);
-ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset);
-ssize_t CopyFileRange(int in, int out, std::size_t size);
-int Ftruncate(int fd, off_t length);
-int Fsync(int fd);
-int Close(int fd);
+// Each call with the type of its namesake in io/Io.h, so that the two cannot drift apart.
+// (A function declared through decltype takes no default arguments: the front passes all.)
+decltype(io::Open) Open;
+decltype(io::OpenAt) OpenAt;
+decltype(io::Read) Read;
+decltype(io::Write) Write;
+decltype(io::PWrite) PWrite;
+decltype(io::CopyFileRange) CopyFileRange;
+decltype(io::Ftruncate) Ftruncate;
+decltype(io::Fsync) Fsync;
+decltype(io::Close) Close;
 
-int Rename(const char *from, const char *to);
-int RenameNoReplace(const char *from, const char *to);
-int Link(const char *from, const char *to);
-int Unlink(const char *path);
-int UnlinkAt(int dirFd, const char *name, int flags);
-int Mkdir(const char *path, mode_t mode);
+decltype(io::Rename) Rename;
+decltype(io::RenameNoReplace) RenameNoReplace;
+decltype(io::Link) Link;
+decltype(io::Unlink) Unlink;
+decltype(io::UnlinkAt) UnlinkAt;
+decltype(io::Mkdir) Mkdir;
 
-int Stat(const char *path, struct stat *status);
-int Lstat(const char *path, struct stat *status);
-int Fstat(int fd, struct stat *status);
-int FstatAt(int dirFd, const char *name, struct stat *status, int flags);
-int Flock(int fd, int operation);
+decltype(io::Stat) Stat;
+decltype(io::Lstat) Lstat;
+decltype(io::Fstat) Fstat;
+decltype(io::FstatAt) FstatAt;
+decltype(io::Flock) Flock;
 
-#ifndef _WIN32
-ssize_t ReadLink(const char *path, char *buffer, std::size_t size);
-int DupCloexec(int fd);
-int Fchmod(int fd, mode_t mode);
-int Futimens(int fd, const timespec times[2]);
-int FaccessAt(int dirFd, const char *path, int mode, int flags);
-int Fchown(int fd, uid_t owner, gid_t group);
+#ifdef _WIN32
+decltype(io::Attributes) Attributes;
+decltype(io::SetAttributes) SetAttributes;
+decltype(io::CopyTimes) CopyTimes;
+#else
+decltype(io::ReadLink) ReadLink;
+decltype(io::DupCloexec) DupCloexec;
+decltype(io::Fchmod) Fchmod;
+decltype(io::Futimens) Futimens;
+decltype(io::FaccessAt) FaccessAt;
+decltype(io::Fchown) Fchown;
 
-DIR *OpenDir(const char *path);
-DIR *FdOpenDir(int fd);
-dirent *ReadDir(DIR *dir);
-int CloseDir(DIR *dir);
+decltype(io::OpenDir) OpenDir;
+decltype(io::FdOpenDir) FdOpenDir;
+decltype(io::ReadDir) ReadDir;
+decltype(io::CloseDir) CloseDir;
 #endif
 
 } // namespace backend

@@ -5,6 +5,7 @@
 #include "io/IoTesting.h"
 
 #include <atomic>
+#include <iterator>
 
 #include <fcntl.h>
 
@@ -29,53 +30,16 @@ inline int Injected(Call call, const char *path, int fd, int flags = 0,
 
 const char *CallName(Call call)
 {
-    switch (call) {
-    case Call::Open:
-        return "open";
-    case Call::Read:
-        return "read";
-    case Call::Write:
-        return "write";
-    case Call::CopyFileRange:
-        return "copy_file_range";
-    case Call::Ftruncate:
-        return "ftruncate";
-    case Call::Fsync:
-        return "fsync";
-    case Call::Close:
-        return "close";
-    case Call::Rename:
-        return "rename";
-    case Call::Link:
-        return "link";
-    case Call::Unlink:
-        return "unlink";
-    case Call::Mkdir:
-        return "mkdir";
-    case Call::Stat:
-        return "stat";
-    case Call::Flock:
-        return "flock";
-    case Call::OpenDir:
-        return "opendir";
-    case Call::ReadDir:
-        return "readdir";
-    case Call::CloseDir:
-        return "closedir";
-    case Call::ReadLink:
-        return "readlink";
-    case Call::Dup:
-        return "dup";
-    case Call::Chmod:
-        return "fchmod";
-    case Call::SetTimes:
-        return "futimens";
-    case Call::Access:
-        return "faccessat";
-    case Call::Chown:
-        return "fchown";
-    }
-    return "?";
+    // In the order of Call.
+    static constexpr const char *kNames[] = {
+        "open",   "read",     "write",     "copy_file_range", "ftruncate", "fsync",
+        "close",  "rename",   "link",      "unlink",          "mkdir",     "stat",
+        "flock",  "opendir",  "readdir",   "closedir",        "readlink",  "dup",
+        "fchmod", "futimens", "faccessat", "fchown",
+    };
+    static_assert(std::size(kNames) == static_cast<std::size_t>(Call::Chown) + 1);
+    const auto index = static_cast<std::size_t>(call);
+    return index < std::size(kNames) ? kNames[index] : "?";
 }
 
 bool ChangesStorage(const CallInfo &info)
@@ -245,7 +209,87 @@ int Flock(int fd, int operation)
     return backend::Flock(fd, operation);
 }
 
-#ifndef _WIN32
+int OpenRegular(const char *path, int flags, struct stat *status)
+{
+    return OpenRegularAt(AT_FDCWD, path, flags, status);
+}
+
+int OpenRegularAt(int dirFd, const char *path, int flags, struct stat *status)
+{
+    const int fd = OpenAt(dirFd, path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat own
+    { };
+    struct stat &found = status != nullptr ? *status : own;
+    const bool stated = Fstat(fd, &found) == 0;
+    if (!stated || !S_ISREG(found.st_mode)) {
+        const int error = stated ? EINVAL : errno;
+        Close(fd);
+        return Fail(error, -1);
+    }
+    return fd;
+}
+
+namespace {
+
+// Writes all of data through write(bytes, left, done), which writes some of it and says how
+// much, as write(2) does.
+template<typename WriteSome>
+bool WriteEvery(const void *data, std::size_t size, WriteSome write)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written = write(bytes + done, size - done, done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written == 0 ? Fail(ENOSPC, false) : false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteAll(int fd, const void *data, std::size_t size)
+{
+    return WriteEvery(data, size, [fd](const char *bytes, std::size_t left, std::size_t) {
+        return Write(fd, bytes, left);
+    });
+}
+
+bool PWriteAll(int fd, const void *data, std::size_t size, off_t offset)
+{
+    return WriteEvery(data, size,
+                      [fd, offset](const char *bytes, std::size_t left, std::size_t done) {
+                          return PWrite(fd, bytes, left, offset + static_cast<off_t>(done));
+                      });
+}
+
+#ifdef _WIN32
+int Attributes(const char *path, unsigned long *attributes)
+{
+    if (const int error = Injected(Call::Stat, path, -1))
+        return Fail(error, -1);
+    return backend::Attributes(path, attributes);
+}
+
+int SetAttributes(int fd, unsigned long attributes)
+{
+    if (const int error = Injected(Call::Chmod, nullptr, fd))
+        return Fail(error, -1);
+    return backend::SetAttributes(fd, attributes);
+}
+
+int CopyTimes(int from, int to)
+{
+    if (const int error = Injected(Call::SetTimes, nullptr, to))
+        return Fail(error, -1);
+    return backend::CopyTimes(from, to);
+}
+#else
 ssize_t ReadLink(const char *path, char *buffer, std::size_t size)
 {
     if (const int error = Injected(Call::ReadLink, path, -1))

@@ -13,6 +13,8 @@
 #include "io/PosixNames.h"
 #else
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #endif
@@ -46,7 +48,29 @@ int Fstat(int fd, struct stat *status);
 int FstatAt(int dirFd, const char *name, struct stat *status, int flags);
 int Flock(int fd, int operation);
 
-#ifndef _WIN32
+// ---- Steps made of the calls above (each of which still asks the hook) ----
+
+// Opens path (OpenRegularAt: in dirFd, as OpenAt) with flags and O_NONBLOCK, O_NOCTTY and
+// O_CLOEXEC, so that a FIFO or a device put there cannot stall the open, and keeps it only
+// when it is a regular file: -1 with errno EINVAL for any other kind. status, when given,
+// receives what Fstat said (also of a file refused for its kind).
+int OpenRegular(const char *path, int flags, struct stat *status = nullptr);
+int OpenRegularAt(int dirFd, const char *path, int flags, struct stat *status = nullptr);
+// Writes all of data (PWriteAll: at offset), again after EINTR and short writes. False with
+// errno set when a write fails; a write of nothing counts as a full disk (ENOSPC).
+bool WriteAll(int fd, const void *data, std::size_t size);
+bool PWriteAll(int fd, const void *data, std::size_t size, off_t offset);
+
+#ifdef _WIN32
+// The Windows file layer's own calls, for what POSIX does with stat, fchmod and futimens
+// (placement/Win32Files.cpp). Attributes are FILE_ATTRIBUTE_ bits.
+// GetFileAttributesW: a name that is not there fails with ENOENT.
+int Attributes(const char *path, unsigned long *attributes);
+// SetFileInformationByHandle(FileBasicInfo) with these attributes; the times stay.
+int SetAttributes(int fd, unsigned long attributes);
+// GetFileTime of from, then SetFileTime of to with its access and write times.
+int CopyTimes(int from, int to);
+#else
 // The POSIX file layer's own calls; Windows has other means (placement/Win32Files.cpp).
 // readlink(2): the link's target, not terminated.
 ssize_t ReadLink(const char *path, char *buffer, std::size_t size);

@@ -14,6 +14,7 @@
 #define O_NONBLOCK 0 // opening never waits on Windows
 #define O_DIRECTORY 0x00200000
 #define O_NOFOLLOW 0x00400000
+#define O_DIRECT 0x00800000 // around the system's cache: aligned offsets, sizes and buffers
 #ifndef O_ACCMODE
 #define O_ACCMODE (O_RDONLY | O_WRONLY | O_RDWR)
 #endif

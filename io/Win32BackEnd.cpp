@@ -131,6 +131,25 @@ int StatPath(const char *path, struct stat *status, bool follow)
     return result;
 }
 
+// Reads or writes at fd's file position: transfer(handle, want) with at most 1 GiB, under
+// the descriptor's position lock.
+template<typename Transfer>
+ssize_t AtPosition(int fd, std::size_t size, Transfer transfer)
+{
+    Slot slot;
+    if (!Lookup(fd, slot))
+        return Fail<ssize_t>(EBADF, -1);
+    std::lock_guard<std::mutex> lock(*slot.position);
+    return transfer(slot.handle, static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30)));
+}
+
+int Move(const char *from, const char *to, DWORD flags)
+{
+    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags))
+        return FailWin32(-1);
+    return 0;
+}
+
 } // namespace
 
 std::wstring Wide(std::string_view text, UINT codePage)
@@ -279,6 +298,8 @@ int Open(const char *path, int flags, mode_t mode)
         attributes |= FILE_FLAG_BACKUP_SEMANTICS;
     if (flags & O_NOFOLLOW)
         attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
+    if (flags & O_DIRECT)
+        attributes |= FILE_FLAG_NO_BUFFERING;
     const std::wstring wide = WidePath(path);
     const HANDLE handle
         = CreateFileW(wide.c_str(), access, share, nullptr, disposition, attributes, nullptr);
@@ -302,60 +323,52 @@ int OpenAt(int dirFd, const char *path, int flags, mode_t mode)
 
 ssize_t Read(int fd, void *buffer, std::size_t size)
 {
-    const HANDLE handle = HandleOf(fd);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    if (!ReadFile(handle, buffer, want, &got, nullptr)) {
-        if (GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF)
-            return 0;
-        return FailWin32<ssize_t>(-1);
-    }
-    return static_cast<ssize_t>(got);
+    // Under the position lock, as a write: a PWrite on another thread moves the position for
+    // a moment, and a read meanwhile would start there.
+    return AtPosition(fd, size, [buffer](HANDLE handle, DWORD want) -> ssize_t {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, want, &got, nullptr)) {
+            if (GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF)
+                return 0;
+            return FailWin32<ssize_t>(-1);
+        }
+        return static_cast<ssize_t>(got);
+    });
 }
 
 ssize_t Write(int fd, const void *data, std::size_t size)
 {
-    Slot slot;
-    if (!Lookup(fd, slot))
-        return Fail<ssize_t>(EBADF, -1);
-    const HANDLE handle = slot.handle;
-    std::lock_guard<std::mutex> lock(*slot.position);
-    DWORD written = 0;
-    const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    if (!WriteFile(handle, data, want, &written, nullptr))
-        return FailWin32<ssize_t>(-1);
-    return static_cast<ssize_t>(written);
+    return AtPosition(fd, size, [data](HANDLE handle, DWORD want) -> ssize_t {
+        DWORD written = 0;
+        if (!WriteFile(handle, data, want, &written, nullptr))
+            return FailWin32<ssize_t>(-1);
+        return static_cast<ssize_t>(written);
+    });
 }
 
 // WriteFile at an offset moves a synchronous handle's position as well: it is put back, as
-// pwrite leaves it, under the descriptor's position lock, so that writes on other threads
-// neither see nor keep the moved position.
+// pwrite leaves it, under the descriptor's position lock, so that reads and writes on other
+// threads neither see nor keep the moved position.
 ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
 {
-    Slot slot;
-    if (!Lookup(fd, slot))
-        return Fail<ssize_t>(EBADF, -1);
-    const HANDLE handle = slot.handle;
-    std::lock_guard<std::mutex> lock(*slot.position);
-    LARGE_INTEGER position {};
-    if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
-        return FailWin32<ssize_t>(-1);
-    OVERLAPPED at {};
-    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-    DWORD written = 0;
-    const DWORD want = static_cast<DWORD>(size < (1U << 30) ? size : (1U << 30));
-    const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
-    const DWORD error = GetLastError();
-    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
-        return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
-    if (!wrote) {
-        SetLastError(error);
-        return FailWin32<ssize_t>(-1);
-    }
-    return static_cast<ssize_t>(written);
+    return AtPosition(fd, size, [data, offset](HANDLE handle, DWORD want) -> ssize_t {
+        LARGE_INTEGER position {};
+        if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
+            return FailWin32<ssize_t>(-1);
+        OVERLAPPED at {};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+        DWORD written = 0;
+        const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
+        const DWORD error = GetLastError();
+        if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
+            return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
+        if (!wrote) {
+            SetLastError(error);
+            return FailWin32<ssize_t>(-1);
+        }
+        return static_cast<ssize_t>(written);
+    });
 }
 
 ssize_t CopyFileRange(int, int, std::size_t)
@@ -409,17 +422,12 @@ int Close(int fd)
 
 int Rename(const char *from, const char *to)
 {
-    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING))
-        return FailWin32(-1);
-    return 0;
+    return Move(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
 int RenameNoReplace(const char *from, const char *to)
 {
-    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0))
-        return FailWin32(-1);
-    return 0;
+    return Move(from, to, 0); // without MOVEFILE_REPLACE_EXISTING a taken name fails
 }
 
 int Link(const char *from, const char *to)
@@ -490,6 +498,40 @@ int Flock(int fd, int operation)
     if (operation & LOCK_NB)
         lockFlags |= LOCKFILE_FAIL_IMMEDIATELY;
     if (!LockFileEx(handle, lockFlags, 0, 1, 0, &at))
+        return FailWin32(-1);
+    return 0;
+}
+
+int Attributes(const char *path, unsigned long *attributes)
+{
+    const DWORD found = GetFileAttributesW(WidePath(path).c_str());
+    if (found == INVALID_FILE_ATTRIBUTES)
+        return FailWin32(-1);
+    *attributes = found;
+    return 0;
+}
+
+int SetAttributes(int fd, unsigned long attributes)
+{
+    const HANDLE handle = HandleOf(fd);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    FILE_BASIC_INFO basic {}; // times of zero are left as they are
+    basic.FileAttributes = attributes;
+    if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic))
+        return FailWin32(-1);
+    return 0;
+}
+
+int CopyTimes(int from, int to)
+{
+    const HANDLE source = HandleOf(from);
+    const HANDLE target = HandleOf(to);
+    if (source == INVALID_HANDLE_VALUE || target == INVALID_HANDLE_VALUE)
+        return -1;
+    FILETIME created, accessed, written;
+    if (!GetFileTime(source, &created, &accessed, &written)
+        || !SetFileTime(target, nullptr, &accessed, &written))
         return FailWin32(-1);
     return 0;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
-// The few file operations the placement layer needs from the platform, one implementation
-// file per platform (PosixFiles.cpp, Win32Files.cpp). Placement.cpp holds what is the same
-// everywhere: names, paths, UTF-8, case folding's probe and the order of the steps. Not for
-// use outside placement/.
+// What the placement layer does differently per platform, one implementation file per
+// platform (PosixFiles.cpp, Win32Files.cpp): locks, the rename flavours, file identity,
+// permissions and times, letter case, the cleanup's search. Everything else is written once
+// in Placement.cpp over io/Io.h, whose descriptors are the Handles here on both platforms
+// (but for a folder lock's). Not for use outside placement/.
 
+#include "io/Io.h"
 #include "placement/Placement.h"
 
 #include <cstdint>
@@ -17,50 +19,50 @@ namespace kelvane::placement::native {
 using Handle = TempFile::NativeHandle;
 inline constexpr Handle kNoHandle = -1;
 
-// The calling thread's last error, as the failing call left it. The portable code tests it
+// ---- Written once, in Placement.cpp ----
+
+// The descriptor of io/Io.h that handle is.
+inline int Fd(Handle handle)
+{
+    return static_cast<int>(handle);
+}
+
+inline bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The calling thread's last error, errno as io/Io.h left it. The portable code tests it
 // against std::errc::file_exists (a name drawn twice), permission_denied and
-// operation_not_permitted (a folder that refuses a new file): an implementation whose own
-// error numbers do not compare equal to those conditions returns the generic ones.
+// operation_not_permitted (a folder that refuses a new file).
 std::error_code LastError();
+
+// The temporary a temporary's name says it belongs to: the name without its extension,
+// when that still has more than the prefix. Empty when it stands alone.
+std::string OwnerOf(const std::string &name);
+
+// True when a live writer holds the temporary `name` in dirFd (as io::OpenAt takes them):
+// one that cannot be opened is held by nobody.
+bool IsHeld(int dirFd, const std::string &name);
+
+// ---- Per platform ----
 
 // Fills buffer with unpredictable bytes (or, with no entropy yet, merely unique ones).
 void RandomBytes(unsigned char *buffer, std::size_t size);
-
-// Creates a new file at path that must not exist yet, open for reading and writing.
-// kNoHandle on failure; an existing name fails with std::errc::file_exists.
-Handle CreateNew(const std::string &path);
-// Takes the writer's lock on a new temporary at path. False when the file is no longer
-// the one at path (a cleanup took it before the lock): the caller removes and retries.
-bool LockNew(Handle handle, const std::string &path);
-bool WriteAll(Handle handle, const void *data, std::size_t size);
-bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t offset);
-bool Sync(Handle handle);
-void Close(Handle handle);
 
 // Renames without replacing by the file system's own means. Unsupported (with nothing
 // changed) where it has none, so that the caller falls back to its folder lock.
 enum class Renamed { Done, Failed, Unsupported };
 Renamed RenameNoReplace(const std::string &from, const std::string &to);
-bool RenameReplace(const std::string &from, const std::string &to);
-// True when nothing at all stands at path (a link, a folder or a file of another kind
-// takes the name). False otherwise, with the last error file_exists when something
-// stands there, or the reason the name could not be looked up.
-bool NameIsFree(const std::string &path);
 // name in upper case, as the platform folds letter case in names (FoldCase).
 std::string UpperCase(std::string_view name);
-bool Remove(const std::string &path);
 bool SyncFolder(const std::string &folder);
-FileIdentity Identity(const std::string &path);
 
 int RemoveLeftovers(const std::string &folder);
 
-// The source of a copy: opened without waiting, refused unless a regular file.
-Handle OpenRegularForCopy(const std::string &path);
 // Gives a new copy the permissions of its source (before its data is written, so that
 // the copy is never more open than its source).
 void CopyPermissions(Handle from, Handle to);
-// Copies from the source's current position to its end.
-bool CopyData(Handle from, Handle to);
 // Gives a finished copy the modification time of its source.
 void CopyTimes(Handle from, Handle to);
 
@@ -71,10 +73,6 @@ enum class Standing { Absent, Replaceable, Refused };
 Standing Examine(std::string &path, std::error_code &reason);
 // Gives the new file the permissions (and, where the process may, the owner) of the old.
 bool KeepAttributes(Handle handle, const std::string &old);
-// Opens an existing file for writing without cutting it, and makes it exactly size long
-// after data is written: the in-place save.
-Handle OpenExistingForWriting(const std::string &path);
-bool Truncate(Handle handle, std::uint64_t size);
 
 // Folder locks for FolderLock.
 Handle LockFolder(const std::string &folder);

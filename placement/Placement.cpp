@@ -1,5 +1,6 @@
-// The portable half of the placement layer: temporary names, letter case, and the order
-// of the steps that put a file in place. Everything that talks to the system is in NativeFiles.h.
+// The portable half of the placement layer: temporary names, letter case, the order of the
+// steps that put a file in place, and every file operation that is the same on each
+// platform, over io/Io.h. What differs per platform is behind NativeFiles.h.
 
 #include "placement/Placement.h"
 
@@ -7,11 +8,43 @@
 #include "placement/NativeFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
+#include <vector>
 
 namespace kelvane::placement {
 
+namespace native {
+
+std::error_code LastError()
+{
+    return std::error_code(errno, std::generic_category());
+}
+
+std::string OwnerOf(const std::string &name)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
+        return {};
+    return name.substr(0, dot);
+}
+
+bool IsHeld(int dirFd, const std::string &name)
+{
+    const int fd = io::OpenRegularAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool held = io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    io::Close(fd);
+    return held;
+}
+
+} // namespace native
+
 namespace {
+
+using native::Fd;
+using native::SameFile;
 
 constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
 
@@ -52,6 +85,78 @@ bool Outcome(bool done, bool open, std::error_code &error)
     return done;
 }
 
+// Creates a new file at path that must not exist yet, open for reading and writing.
+// kNoHandle on failure; an existing name fails with std::errc::file_exists.
+native::Handle CreateNew(const std::string &path)
+{
+    // The usual 0666 less the umask, as for any new file the user makes.
+    const int fd = io::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd < 0 ? native::kNoHandle : fd;
+}
+
+// Takes the writer's lock on a new temporary at path. False when the file is no longer the
+// one at path (a cleanup took it before the lock): the caller removes and retries.
+bool LockNew(native::Handle handle, const std::string &path)
+{
+    if (io::Flock(Fd(handle), LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK; // no locks on this file system: written unguarded
+    struct stat held;
+    struct stat named;
+    return io::Fstat(Fd(handle), &held) == 0 && io::Lstat(path.c_str(), &named) == 0
+        && SameFile(held, named);
+}
+
+void CloseFile(native::Handle handle)
+{
+    if (handle != native::kNoHandle)
+        io::Close(Fd(handle));
+}
+
+bool RenameReplace(const std::string &from, const std::string &to)
+{
+    return io::Rename(from.c_str(), to.c_str()) == 0;
+}
+
+// True when nothing at all stands at path (a link, a folder or a file of another kind
+// takes the name). False otherwise, with the last error file_exists when something stands
+// there, or the reason the name could not be looked up.
+bool NameIsFree(const std::string &path)
+{
+    struct stat status;
+    if (io::Lstat(path.c_str(), &status) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT;
+}
+
+// Copies from the source's current position to its end.
+bool CopyData(native::Handle from, native::Handle to)
+{
+    // copy_file_range lets the file system share or offload the data; where it cannot
+    // (other file system, unsupported, pseudo files that report size 0, Windows), plain
+    // read and write carry on from the same offsets.
+    for (;;) {
+        const ssize_t copied = io::CopyFileRange(Fd(from), Fd(to), std::size_t {1} << 30);
+        if (copied > 0 || (copied < 0 && errno == EINTR))
+            continue;
+        break; // end of file, or not possible here: read and write report real errors
+    }
+    std::vector<char> buffer(std::size_t {1} << 17);
+    for (;;) {
+        const ssize_t got = io::Read(Fd(from), buffer.data(), buffer.size());
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!io::WriteAll(Fd(to), buffer.data(), static_cast<std::size_t>(got)))
+            return false;
+    }
+}
+
 } // namespace
 
 bool IsTempName(std::string_view name)
@@ -61,7 +166,23 @@ bool IsTempName(std::string_view name)
 
 FileIdentity IdentityOf(const std::string &path)
 {
-    return native::Identity(path);
+    // The same numbers as io::Fstat gives an open file, so that the two compare.
+    FileIdentity identity;
+    struct stat status;
+    if (io::Lstat(path.c_str(), &status) == 0) {
+        identity.exists = true;
+        identity.device = static_cast<unsigned long long>(status.st_dev);
+        identity.inode = static_cast<unsigned long long>(status.st_ino);
+    }
+#ifdef _WIN32
+    else {
+        // Something that cannot be opened at all (in use without sharing) still takes the
+        // name.
+        unsigned long attributes = 0;
+        identity.exists = io::Attributes(path.c_str(), &attributes) == 0;
+    }
+#endif
+    return identity;
 }
 
 bool FoldsCase(const std::string &folder)
@@ -76,7 +197,7 @@ bool FoldsCase(const std::string &folder)
     const TempFile probe = TempFile::CreateBeside(paths::JoinPath(folder, "probe"));
     if (!probe.IsOpen())
         return true;
-    return !native::NameIsFree(paths::JoinPath(folder, FoldCase(paths::BaseNameOf(probe.Path()))));
+    return !NameIsFree(paths::JoinPath(folder, FoldCase(paths::BaseNameOf(probe.Path()))));
 #endif
 }
 
@@ -93,7 +214,7 @@ bool Rename(const std::string &from, const std::string &to, Commit mode, std::er
         return false;
     };
     if (mode == Commit::Replace)
-        return native::RenameReplace(from, to) || failed(std::errc::io_error);
+        return RenameReplace(from, to) || failed(std::errc::io_error);
     switch (native::RenameNoReplace(from, to)) {
     case native::Renamed::Done:
         return true;
@@ -106,14 +227,14 @@ bool Rename(const std::string &from, const std::string &to, Commit mode, std::er
     // takes the folder's lock around its check and its rename (a thread that holds it
     // already, PlaceFinishedFile's, keeps it), so none of them can come between the two.
     const FolderLock lock(paths::FolderOf(to));
-    if (!native::NameIsFree(to))
+    if (!NameIsFree(to))
         return failed(std::errc::file_exists);
-    return native::RenameReplace(from, to) || failed(std::errc::io_error);
+    return RenameReplace(from, to) || failed(std::errc::io_error);
 }
 
 std::error_code RemoveFile(const std::string &path)
 {
-    return native::Remove(path) ? std::error_code() : LastErrorOr(std::errc::io_error);
+    return io::Unlink(path.c_str()) == 0 ? std::error_code() : LastErrorOr(std::errc::io_error);
 }
 
 std::error_code SyncFolder(const std::string &folder)
@@ -154,22 +275,22 @@ TempFile TempFile::CreateBeside(const std::string &target)
     const std::string folder = paths::FolderOf(target);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string candidate = paths::JoinPath(folder, RandomName());
-        const native::Handle handle = native::CreateNew(candidate);
+        const native::Handle handle = CreateNew(candidate);
         if (handle == kNoHandle) {
             file.error_ = LastErrorOr(std::errc::io_error);
             if (file.error_ == std::errc::file_exists)
                 continue;
             return file;
         }
-        if (native::LockNew(handle, candidate)) {
+        if (LockNew(handle, candidate)) {
             file.handle_ = handle;
             file.path_ = std::move(candidate);
             file.error_.clear();
             return file;
         }
         // Taken by a cleanup before the lock, or not known to be ours: never left behind.
-        native::Remove(candidate);
-        native::Close(handle);
+        io::Unlink(candidate.c_str());
+        CloseFile(handle);
         file.error_ = Failure(std::errc::device_or_resource_busy);
     }
     return file;
@@ -177,17 +298,18 @@ TempFile TempFile::CreateBeside(const std::string &target)
 
 bool TempFile::Write(const void *data, std::size_t size)
 {
-    return Outcome(IsOpen() && native::WriteAll(handle_, data, size), IsOpen(), error_);
+    return Outcome(IsOpen() && io::WriteAll(Fd(handle_), data, size), IsOpen(), error_);
 }
 
 bool TempFile::WriteAt(const void *data, std::size_t size, std::uint64_t offset)
 {
-    return Outcome(IsOpen() && native::WriteAllAt(handle_, data, size, offset), IsOpen(), error_);
+    return Outcome(IsOpen() && io::PWriteAll(Fd(handle_), data, size, static_cast<off_t>(offset)),
+                   IsOpen(), error_);
 }
 
 bool TempFile::Sync()
 {
-    return Outcome(IsOpen() && native::Sync(handle_), IsOpen(), error_);
+    return Outcome(IsOpen() && io::Fsync(Fd(handle_)) == 0, IsOpen(), error_);
 }
 
 bool TempFile::Commit(placement::Commit mode, FolderSync sync)
@@ -218,14 +340,14 @@ void TempFile::Discard()
 {
     if (!IsOpen())
         return;
-    native::Remove(path_);
+    io::Unlink(path_.c_str());
     Close();
     path_.clear();
 }
 
 void TempFile::Close()
 {
-    native::Close(handle_);
+    CloseFile(handle_);
     handle_ = kNoHandle;
 }
 
@@ -237,13 +359,14 @@ int RemoveLeftoverTemps(const std::string &folder)
 
 std::error_code CopyFileNoReplace(const std::string &from, const std::string &to, FolderSync sync)
 {
-    const native::Handle source = native::OpenRegularForCopy(from);
-    if (source == native::kNoHandle)
+    // Without waiting: a FIFO or a device is refused.
+    const int source = io::OpenRegular(from.c_str(), O_RDONLY);
+    if (source < 0)
         return LastErrorOr(std::errc::invalid_argument);
     struct CloseSource
     {
-        native::Handle handle;
-        ~CloseSource() { native::Close(handle); }
+        int fd;
+        ~CloseSource() { io::Close(fd); }
     } closeSource {source};
 
     // A taken name is known before anything is copied.
@@ -253,7 +376,7 @@ std::error_code CopyFileNoReplace(const std::string &from, const std::string &to
     if (!copy.IsOpen())
         return copy.Error();
     native::CopyPermissions(source, copy.Handle());
-    if (!native::CopyData(source, copy.Handle()))
+    if (!CopyData(source, copy.Handle()))
         return LastErrorOr(std::errc::io_error); // the copy discards itself
     native::CopyTimes(source, copy.Handle());
     if (!copy.Sync() || !copy.Commit(Commit::NoReplace, sync))
@@ -278,13 +401,14 @@ std::error_code SaveFile(const std::string &path, std::string_view bytes)
             || file.Error() == std::errc::operation_not_permitted;
         if (standing != native::Standing::Replaceable || !folderRefused)
             return file.Error();
-        const native::Handle handle = native::OpenExistingForWriting(target);
-        if (handle == native::kNoHandle)
+        // Written in place, without cutting it first, then made exactly as long as bytes.
+        const int fd = io::OpenRegular(target.c_str(), O_WRONLY | O_NOFOLLOW);
+        if (fd < 0)
             return file.Error();
-        bool ok = native::WriteAll(handle, bytes.data(), bytes.size())
-            && native::Truncate(handle, bytes.size()) && native::Sync(handle);
+        const bool ok = io::WriteAll(fd, bytes.data(), bytes.size())
+            && io::Ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && io::Fsync(fd) == 0;
         const std::error_code error = ok ? std::error_code() : LastErrorOr(std::errc::io_error);
-        native::Close(handle);
+        io::Close(fd);
         return error;
     }
     if (standing == native::Standing::Replaceable && !native::KeepAttributes(file.Handle(), target))

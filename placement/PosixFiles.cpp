@@ -1,5 +1,5 @@
-// The placement layer's file operations on POSIX. Every call that reaches the file system
-// goes through io/Io.h, so that tests can watch and fail it.
+// The placement layer's file operations that are POSIX's own (NativeFiles.h). Every call
+// that reaches the file system goes through io/Io.h, so that tests can watch and fail it.
 
 #include "placement/NativeFiles.h"
 
@@ -25,60 +25,6 @@ namespace kelvane::placement::native {
 
 namespace {
 
-int Fd(Handle handle)
-{
-    return static_cast<int>(handle);
-}
-
-bool SameFile(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Opens a regular file without waiting (a FIFO put there meanwhile must not block); -1,
-// with errno EINVAL for any other kind of file.
-int OpenRegular(int dirFd, const std::string &path, int flags)
-{
-    const int fd = io::OpenAt(dirFd, path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat status;
-    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        io::Close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
-
-// A regular file of the folder, not through a link.
-int OpenRegularAt(int dirFd, const std::string &name)
-{
-    return OpenRegular(dirFd, name, O_RDONLY | O_NOFOLLOW);
-}
-
-// True when a live writer holds the temporary `name` (one that cannot be opened is held
-// by nobody).
-bool IsHeld(int dirFd, const std::string &name)
-{
-    const int fd = OpenRegularAt(dirFd, name);
-    if (fd < 0)
-        return false;
-    const bool held = io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    io::Close(fd);
-    return held;
-}
-
-// The temporary this one belongs to: its name without the extension, when that still has
-// more than the prefix. Empty when it stands alone.
-std::string OwnerOf(const std::string &name)
-{
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
-        return {};
-    return name.substr(0, dot);
-}
-
 // Removes one candidate if it is a leftover. The lock is taken before anything is
 // decided, and the name is checked to still stand for the locked file: a writer that
 // renamed its file meanwhile released the lock only after the rename.
@@ -88,7 +34,7 @@ bool RemoveIfLeftover(int dirFd, const std::string &name)
     if (io::FstatAt(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
         || !S_ISREG(named.st_mode))
         return false;
-    const int fd = OpenRegularAt(dirFd, name);
+    const int fd = io::OpenRegularAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0)
         return false;
     bool removed = false;
@@ -104,27 +50,6 @@ bool RemoveIfLeftover(int dirFd, const std::string &name)
     }
     io::Close(fd); // releases the lock
     return removed;
-}
-
-// Writes all of data through write(bytes, left, done), which writes some of it and says
-// how much (as write(2) does); a write of nothing counts as an error.
-template<typename WriteSome>
-bool WriteEvery(const void *data, std::size_t size, WriteSome write)
-{
-    const auto *bytes = static_cast<const char *>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t written = write(bytes + done, size - done, done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // Reads the link at path; false when it cannot.
@@ -145,11 +70,6 @@ bool ReadLink(const std::string &path, std::size_t sizeHint, std::string &target
 
 } // namespace
 
-std::error_code LastError()
-{
-    return std::error_code(errno, std::generic_category());
-}
-
 void RandomBytes(unsigned char *buffer, std::size_t size)
 {
     if (getrandom(buffer, size, GRND_NONBLOCK) == static_cast<ssize_t>(size))
@@ -165,48 +85,6 @@ void RandomBytes(unsigned char *buffer, std::size_t size)
             value ^= ++counter * 0x9E3779B97F4A7C15ULL;
         buffer[i] = static_cast<unsigned char>(value >> (8 * (i % sizeof value)));
     }
-}
-
-Handle CreateNew(const std::string &path)
-{
-    // The usual 0666 less the umask, as for any new file the user makes.
-    const int fd = io::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd < 0 ? kNoHandle : fd;
-}
-
-bool LockNew(Handle handle, const std::string &path)
-{
-    if (io::Flock(Fd(handle), LOCK_EX | LOCK_NB) != 0)
-        return errno != EWOULDBLOCK; // no locks on this file system: written unguarded
-    struct stat held;
-    struct stat named;
-    return io::Fstat(Fd(handle), &held) == 0 && io::Lstat(path.c_str(), &named) == 0
-        && SameFile(held, named);
-}
-
-bool WriteAll(Handle handle, const void *data, std::size_t size)
-{
-    return WriteEvery(data, size, [&](const char *bytes, std::size_t left, std::size_t) {
-        return io::Write(Fd(handle), bytes, left);
-    });
-}
-
-bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t offset)
-{
-    return WriteEvery(data, size, [&](const char *bytes, std::size_t left, std::size_t done) {
-        return io::PWrite(Fd(handle), bytes, left, static_cast<off_t>(offset + done));
-    });
-}
-
-bool Sync(Handle handle)
-{
-    return io::Fsync(Fd(handle)) == 0;
-}
-
-void Close(Handle handle)
-{
-    if (handle != kNoHandle)
-        io::Close(Fd(handle));
 }
 
 Renamed RenameNoReplace(const std::string &from, const std::string &to)
@@ -229,21 +107,6 @@ Renamed RenameNoReplace(const std::string &from, const std::string &to)
     if (errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP || errno == EMLINK)
         return Renamed::Unsupported;
     return Renamed::Failed;
-}
-
-bool RenameReplace(const std::string &from, const std::string &to)
-{
-    return io::Rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool NameIsFree(const std::string &path)
-{
-    struct stat status;
-    if (io::Lstat(path.c_str(), &status) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return errno == ENOENT;
 }
 
 std::string UpperCase(std::string_view name)
@@ -289,11 +152,6 @@ std::string UpperCase(std::string_view name)
     return upper;
 }
 
-bool Remove(const std::string &path)
-{
-    return io::Unlink(path.c_str()) == 0;
-}
-
 bool SyncFolder(const std::string &folder)
 {
     const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -304,18 +162,6 @@ bool SyncFolder(const std::string &folder)
     io::Close(fd);
     errno = error;
     return synced;
-}
-
-FileIdentity Identity(const std::string &path)
-{
-    FileIdentity identity;
-    struct stat status;
-    if (io::Lstat(path.c_str(), &status) == 0) {
-        identity.exists = true;
-        identity.device = static_cast<unsigned long long>(status.st_dev);
-        identity.inode = static_cast<unsigned long long>(status.st_ino);
-    }
-    return identity;
 }
 
 int RemoveLeftovers(const std::string &folder)
@@ -343,44 +189,12 @@ int RemoveLeftovers(const std::string &folder)
     return removed;
 }
 
-Handle OpenRegularForCopy(const std::string &path)
-{
-    const int fd = OpenRegular(AT_FDCWD, path, O_RDONLY);
-    return fd < 0 ? kNoHandle : fd;
-}
-
 void CopyPermissions(Handle from, Handle to)
 {
     struct stat source;
     // A file system that cannot hold them (FAT) still gets the data.
     if (io::Fstat(Fd(from), &source) == 0)
         io::Fchmod(Fd(to), source.st_mode & 0777);
-}
-
-bool CopyData(Handle from, Handle to)
-{
-    // copy_file_range lets the file system share or offload the data; where it cannot
-    // (other file system, unsupported, pseudo files that report size 0), plain read and
-    // write carry on from the same offsets.
-    for (;;) {
-        const ssize_t copied = io::CopyFileRange(Fd(from), Fd(to), std::size_t {1} << 30);
-        if (copied > 0 || (copied < 0 && errno == EINTR))
-            continue;
-        break; // end of file, or not possible here: read and write report real errors
-    }
-    std::vector<char> buffer(std::size_t {1} << 17);
-    for (;;) {
-        const ssize_t got = io::Read(Fd(from), buffer.data(), buffer.size());
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(got)))
-            return false;
-    }
 }
 
 void CopyTimes(Handle from, Handle to)
@@ -439,17 +253,6 @@ bool KeepAttributes(Handle handle, const std::string &old)
     return io::Fchmod(Fd(handle), status.st_mode & 07777) == 0;
 }
 
-Handle OpenExistingForWriting(const std::string &path)
-{
-    const int fd = OpenRegular(AT_FDCWD, path, O_WRONLY | O_NOFOLLOW);
-    return fd < 0 ? kNoHandle : fd;
-}
-
-bool Truncate(Handle handle, std::uint64_t size)
-{
-    return io::Ftruncate(Fd(handle), static_cast<off_t>(size)) == 0;
-}
-
 Handle LockFolder(const std::string &folder)
 {
     const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -466,7 +269,8 @@ Handle LockFolder(const std::string &folder)
 
 void UnlockFolder(Handle handle)
 {
-    Close(handle); // releases the lock
+    if (handle != kNoHandle)
+        io::Close(Fd(handle)); // releases the lock
 }
 
 bool SyncHandle(Handle handle)

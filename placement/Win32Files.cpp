@@ -1,7 +1,7 @@
-// The placement layer's file operations on Windows. A Handle is a descriptor of io/Io.h
-// (whose Win32 implementation holds the real HANDLE), so that the archive back end writes
-// through the same calls on both platforms; a folder lock's Handle is its mutex. Paths are
-// UTF-8 here and UTF-16 at the call.
+// The placement layer's file operations that are Windows' own (NativeFiles.h). A Handle is
+// a descriptor of io/Io.h (whose Win32 implementation holds the real HANDLE); a folder
+// lock's Handle is its mutex. Paths are UTF-8 here and UTF-16 at the call. The calls go
+// through io/Io.h, so that tests can watch and fail them, but for the few said at the spot.
 
 #include "placement/NativeFiles.h"
 
@@ -17,20 +17,9 @@ namespace kelvane::placement::native {
 
 namespace {
 
-int Fd(Handle handle)
-{
-    return static_cast<int>(handle);
-}
-
-HANDLE Native(Handle handle)
-{
-    return io::NativeHandle(Fd(handle));
-}
-
-bool SameFile(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+// The cleanup calls Win32 itself for the file it removes: it removes it through the very
+// handle that holds its lock and checks the entry's kind on that handle, which io/Io.h has
+// no calls for, and a failure there removes nothing, leaving the leftover to a later run.
 
 // Opens a file for the cleanup: reading its lock, and removing it through the handle.
 HANDLE OpenForCleanup(const std::string &path)
@@ -49,26 +38,6 @@ bool TryLock(HANDLE file)
     return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-// True when a live writer holds the temporary at path (one that cannot be opened is held
-// by nobody).
-bool IsHeld(const std::string &path)
-{
-    const HANDLE file = OpenForCleanup(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool held = !TryLock(file) && GetLastError() == ERROR_LOCK_VIOLATION;
-    CloseHandle(file);
-    return held;
-}
-
-std::string OwnerOf(const std::string &name)
-{
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
-        return {};
-    return name.substr(0, dot);
-}
-
 // Removes one candidate if it is a leftover: its lock is taken first, and the file is
 // removed through the very handle that holds it, so a file that took the name since is
 // never the one removed.
@@ -83,7 +52,7 @@ bool RemoveIfLeftover(const std::string &folder, const std::string &name)
         && !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         && TryLock(file)) {
         const std::string owner = OwnerOf(name);
-        if (owner.empty() || !IsHeld(paths::JoinPath(folder, owner))) {
+        if (owner.empty() || !IsHeld(AT_FDCWD, paths::JoinPath(folder, owner))) {
             FILE_DISPOSITION_INFO disposition {TRUE};
             removed = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                                  sizeof disposition)
@@ -96,11 +65,6 @@ bool RemoveIfLeftover(const std::string &folder, const std::string &name)
 
 } // namespace
 
-std::error_code LastError()
-{
-    return std::error_code(errno, std::generic_category());
-}
-
 void RandomBytes(unsigned char *buffer, std::size_t size)
 {
     std::random_device device; // the system's generator
@@ -108,86 +72,10 @@ void RandomBytes(unsigned char *buffer, std::size_t size)
         buffer[i] = static_cast<unsigned char>(device());
 }
 
-Handle CreateNew(const std::string &path)
-{
-    const int fd = io::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-    return fd < 0 ? kNoHandle : fd;
-}
-
-bool LockNew(Handle handle, const std::string &path)
-{
-    if (io::Flock(Fd(handle), LOCK_EX | LOCK_NB) != 0)
-        return errno != EWOULDBLOCK; // no locks on this file system: written unguarded
-    struct stat held;
-    struct stat named;
-    return io::Fstat(Fd(handle), &held) == 0 && io::Lstat(path.c_str(), &named) == 0
-        && SameFile(held, named);
-}
-
-bool WriteAll(Handle handle, const void *data, std::size_t size)
-{
-    const auto *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t written = io::Write(Fd(handle), bytes, size);
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-bool WriteAllAt(Handle handle, const void *data, std::size_t size, std::uint64_t offset)
-{
-    const auto *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t written = io::PWrite(Fd(handle), bytes, size, static_cast<off_t>(offset));
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return true;
-}
-
-bool Sync(Handle handle)
-{
-    return io::Fsync(Fd(handle)) == 0;
-}
-
-void Close(Handle handle)
-{
-    if (handle != kNoHandle)
-        io::Close(Fd(handle));
-}
-
 Renamed RenameNoReplace(const std::string &from, const std::string &to)
 {
     // MoveFileExW without replacing, which every Windows file system can do.
     return io::RenameNoReplace(from.c_str(), to.c_str()) == 0 ? Renamed::Done : Renamed::Failed;
-}
-
-bool RenameReplace(const std::string &from, const std::string &to)
-{
-    return io::Rename(from.c_str(), to.c_str()) == 0; // MOVEFILE_REPLACE_EXISTING
-}
-
-bool NameIsFree(const std::string &path)
-{
-    if (GetFileAttributesW(io::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
-        errno = EEXIST;
-        return false;
-    }
-    const DWORD error = GetLastError();
-    errno = io::ErrnoFromWin32(error);
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 std::string UpperCase(std::string_view name)
@@ -206,11 +94,6 @@ std::string UpperCase(std::string_view name)
     return io::Utf8(upper);
 }
 
-bool Remove(const std::string &path)
-{
-    return io::Unlink(path.c_str()) == 0;
-}
-
 bool SyncFolder(const std::string &)
 {
     // Windows cannot flush a folder: its names are in the file system's journal, which
@@ -218,25 +101,9 @@ bool SyncFolder(const std::string &)
     return true;
 }
 
-FileIdentity Identity(const std::string &path)
-{
-    // The same numbers as io::Fstat gives an open file, so that the two compare.
-    FileIdentity identity;
-    struct stat status;
-    if (io::Lstat(path.c_str(), &status) == 0) {
-        identity.exists = true;
-        identity.device = static_cast<unsigned long long>(status.st_dev);
-        identity.inode = static_cast<unsigned long long>(status.st_ino);
-    } else {
-        // Something that cannot be opened at all (in use without sharing) still takes the
-        // name.
-        identity.exists = GetFileAttributesW(io::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-    return identity;
-}
-
 int RemoveLeftovers(const std::string &folder)
 {
+    // Windows' own search, as folders/FileSystemWin32.cpp lists folders (see above).
     WIN32_FIND_DATAW found;
     const std::string pattern = paths::JoinPath(folder, std::string(kTempPrefix) + "*");
     const HANDLE find = FindFirstFileExW(io::WidePath(pattern).c_str(), FindExInfoBasic, &found,
@@ -258,53 +125,24 @@ int RemoveLeftovers(const std::string &folder)
     return removed;
 }
 
-Handle OpenRegularForCopy(const std::string &path)
-{
-    const int fd = io::Open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return kNoHandle;
-    struct stat status;
-    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        io::Close(fd);
-        errno = EINVAL;
-        return kNoHandle;
-    }
-    return fd;
-}
-
 void CopyPermissions(Handle, Handle)
 {
     // Nothing to carry over: a new file takes its folder's permissions, as on copy.
 }
 
-bool CopyData(Handle from, Handle to)
-{
-    std::vector<char> buffer(std::size_t {1} << 17);
-    for (;;) {
-        const ssize_t got = io::Read(Fd(from), buffer.data(), buffer.size());
-        if (got == 0)
-            return true;
-        if (got < 0 || !WriteAll(to, buffer.data(), static_cast<std::size_t>(got)))
-            return false;
-    }
-}
-
 void CopyTimes(Handle from, Handle to)
 {
-    FILETIME created, accessed, written;
-    if (GetFileTime(Native(from), &created, &accessed, &written))
-        SetFileTime(Native(to), nullptr, &accessed, &written);
+    io::CopyTimes(Fd(from), Fd(to)); // a file system that cannot hold them still gets the data
 }
 
 Standing Examine(std::string &path, std::error_code &reason)
 {
     // A link at path is replaced as a file would be: MoveFileExW renames onto the link.
-    const DWORD attributes = GetFileAttributesW(io::WidePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+    unsigned long attributes = 0;
+    if (io::Attributes(path.c_str(), &attributes) != 0) {
+        if (errno == ENOENT)
             return Standing::Absent;
-        reason = std::error_code(io::ErrnoFromWin32(error), std::generic_category());
+        reason = LastError();
         return Standing::Refused;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -322,60 +160,31 @@ Standing Examine(std::string &path, std::error_code &reason)
 bool KeepAttributes(Handle handle, const std::string &old)
 {
     // Hidden, system and archive marks go to the new file; read-only ones were refused.
-    const DWORD attributes = GetFileAttributesW(io::WidePath(old).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    unsigned long attributes = 0;
+    if (io::Attributes(old.c_str(), &attributes) != 0)
         return false;
-    FILE_BASIC_INFO basic {};
-    basic.FileAttributes = attributes
-        & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE
-           | FILE_ATTRIBUTE_NORMAL);
-    if (basic.FileAttributes == 0)
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(Native(handle), FileBasicInfo, &basic, sizeof basic) != 0;
-}
-
-Handle OpenExistingForWriting(const std::string &path)
-{
-    const int fd = io::Open(path.c_str(), O_WRONLY | O_NOFOLLOW);
-    if (fd < 0)
-        return kNoHandle;
-    struct stat status;
-    if (io::Fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        io::Close(fd);
-        errno = EINVAL;
-        return kNoHandle;
-    }
-    return fd;
-}
-
-bool Truncate(Handle handle, std::uint64_t size)
-{
-    return io::Ftruncate(Fd(handle), static_cast<off_t>(size)) == 0;
+    attributes &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE
+        | FILE_ATTRIBUTE_NORMAL;
+    return io::SetAttributes(Fd(handle), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) == 0;
 }
 
 // A byte-range lock on a folder handle is not known to hold on NTFS or on shares, so the
-// lock is a named mutex keyed by the folder's identity (volume serial number and file
-// index): every spelling of the folder (a drive letter, a mapped letter, a "\\?\" path)
-// meets the same one, and two runs on this machine exclude each other. A mutex is held by
-// a thread and may be taken again by it, so nested locks in one thread never wait.
+// lock is a named mutex keyed by the folder's identity (its volume and file index, as
+// io::Stat gives them): every spelling of the folder (a drive letter, a mapped letter, a
+// "\\?\" path) meets the same one, and two runs on this machine exclude each other. A
+// mutex is held by a thread and may be taken again by it, so nested locks in one thread
+// never wait.
 Handle LockFolder(const std::string &folder)
 {
-    const HANDLE directory
-        = CreateFileW(io::WidePath(folder).c_str(), FILE_READ_ATTRIBUTES,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (directory == INVALID_HANDLE_VALUE)
-        return kNoHandle;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(directory, &info) != 0;
-    CloseHandle(directory);
-    if (!known)
+    struct stat status;
+    if (io::Stat(folder.c_str(), &status) != 0)
         return kNoHandle;
     wchar_t key[64];
-    swprintf(key, sizeof key / sizeof key[0], L"kelvane-folder-%08lx-%08lx%08lx",
-             info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+    swprintf(key, sizeof key / sizeof key[0], L"kelvane-folder-%08lx-%04lx",
+             static_cast<unsigned long>(status.st_dev), static_cast<unsigned long>(status.st_ino));
     // Every session's runs meet in the global namespace; where it is refused, this
-    // session's runs still meet in their own.
+    // session's runs still meet in their own. The mutex is no file: a failure here is a
+    // folder that cannot be locked, used without the lock.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Global\\") + key).c_str());
     if (mutex == nullptr)
         mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Local\\") + key).c_str());

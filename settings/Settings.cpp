@@ -198,15 +198,11 @@ std::string FormatSettings(const JobSettings &settings)
 
 bool LoadSettingsFile(const std::string &path, JobSettings &settings)
 {
-    // Non-blocking so that a FIFO under the name cannot stall the open; it is refused below.
-    const int fd = io::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // A FIFO under the name cannot stall the open, and is refused.
+    struct stat st;
+    const int fd = io::OpenRegular(path.c_str(), O_RDONLY, &st);
     if (fd < 0)
         return false;
-    struct stat st;
-    if (io::Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        io::Close(fd);
-        return false;
-    }
 
     std::string bytes;
     std::size_t used = 0;

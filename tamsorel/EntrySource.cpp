@@ -19,14 +19,10 @@ bool FileSource::Open(const char *path)
         kelvane::io::Close(fd_);
         fd_ = -1;
     }
-    // O_NONBLOCK: opening a FIFO without a writer must not hang the run.
-    const int fd = kelvane::io::Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // Without waiting: opening a FIFO without a writer must not hang the run.
+    const int fd = kelvane::io::OpenRegular(path, O_RDONLY, &status_);
     if (fd < 0)
         return false;
-    if (kelvane::io::Fstat(fd, &status_) != 0 || !S_ISREG(status_.st_mode)) {
-        kelvane::io::Close(fd);
-        return false;
-    }
 #ifndef _WIN32
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0)

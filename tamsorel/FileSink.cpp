@@ -3,7 +3,6 @@
 #include "io/Io.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 
 namespace tamsorel {
@@ -16,22 +15,7 @@ constexpr std::uint64_t kWritebackStep = 8 << 20;
 
 bool FileSink::WriteAt(std::uint64_t offset, const unsigned char *data, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = kelvane::io::PWrite(fd_, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return kelvane::io::PWriteAll(fd_, data, size, static_cast<off_t>(offset));
 }
 
 bool FileSink::Truncate(std::uint64_t size)

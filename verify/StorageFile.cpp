@@ -27,17 +27,12 @@ void StorageFile::Close()
 bool StorageFile::Open(const std::string &path, std::string &error)
 {
     Close();
-    fd_ = io::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd_ < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
     struct stat status
     { };
-    if (io::Fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    fd_ = io::OpenRegular(path.c_str(), O_RDONLY, &status);
+    if (fd_ < 0) {
         error = !S_ISREG(status.st_mode) && status.st_mode != 0 ? "not a regular file"
                                                                 : std::strerror(errno);
-        Close();
         return false;
     }
     size_ = static_cast<std::uint64_t>(status.st_size);

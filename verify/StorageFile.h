@@ -35,11 +35,7 @@ private:
     void Close();
 
     std::uint64_t size_ = 0;
-#ifdef _WIN32
-    void *handle_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
+    int fd_ = -1; // of io/Io.h
 };
 
 } // namespace kelvane::verify
