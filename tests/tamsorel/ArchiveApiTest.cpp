@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <tuple>
 #ifdef _WIN32
 #include <utime.h>
 #else
@@ -20,23 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using kelvane::test::ExpectArchivesReadAlike;
-using kelvane::test::FileExists;
-using kelvane::test::IsTempName;
-using kelvane::test::ListDir;
-using kelvane::test::MakeDirs;
-using kelvane::test::RandomBytes;
-using kelvane::test::ReadFile;
-using kelvane::test::ReadZip;
-using kelvane::test::RunCommand;
-using kelvane::test::ScopedCurrentDir;
-using kelvane::test::ShellQuote;
-using kelvane::test::TempDir;
-using kelvane::test::TempLeftovers;
-using kelvane::test::WriteFile;
-using kelvane::test::ZipNames;
-using tamsorel::test::LittleEndian;
-using tamsorel::test::ReadRawZip;
+using namespace kelvane::test;
+using namespace tamsorel::test;
 
 namespace {
 
@@ -64,17 +50,30 @@ std::string Python(const std::string &script, const std::string &archive, int *s
                       status);
 }
 
-struct tm DosFields(std::uint16_t time, std::uint16_t date)
+// A local time, counted as struct tm counts (years from 1900, months from 0).
+struct tm Fields(int year, int mon, int mday, int hour, int min, int sec)
 {
     struct tm t
     { };
-    t.tm_year = (date >> 9) + 80;
-    t.tm_mon = ((date >> 5) & 15) - 1;
-    t.tm_mday = date & 31;
-    t.tm_hour = time >> 11;
-    t.tm_min = (time >> 5) & 63;
-    t.tm_sec = (time & 31) * 2;
+    t.tm_year = year;
+    t.tm_mon = mon;
+    t.tm_mday = mday;
+    t.tm_hour = hour;
+    t.tm_min = min;
+    t.tm_sec = sec;
+    t.tm_isdst = -1;
     return t;
+}
+
+std::tuple<int, int, int, int, int, int> Tuple(const struct tm &t)
+{
+    return {t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+struct tm DosFields(std::uint16_t time, std::uint16_t date)
+{
+    return Fields((date >> 9) + 80, ((date >> 5) & 15) - 1, date & 31, time >> 11, (time >> 5) & 63,
+                  (time & 31) * 2);
 }
 
 } // namespace
@@ -247,16 +246,7 @@ TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
 {
     TempDir dir;
     WriteFile(dir / "f", "x");
-    struct tm when
-    { };
-    when.tm_year = 101;
-    when.tm_mon = 1;
-    when.tm_mday = 3;
-    when.tm_hour = 4;
-    when.tm_min = 5;
-    when.tm_sec = 6;
-    when.tm_isdst = -1;
-    struct tm copy = when;
+    struct tm copy = Fields(101, 1, 3, 4, 5, 6);
     const std::time_t fileTime = std::mktime(&copy);
 #ifdef _WIN32
     struct utimbuf times = {fileTime, fileTime};
@@ -267,15 +257,7 @@ TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
 #endif
 
     // Given: 2010-07-39 09:10:12 is normalised to 2010-08-08.
-    struct tm given
-    { };
-    given.tm_year = 110;
-    given.tm_mon = 6;
-    given.tm_mday = 39;
-    given.tm_hour = 9;
-    given.tm_min = 10;
-    given.tm_sec = 12;
-    given.tm_isdst = -1;
+    struct tm given = Fields(110, 6, 39, 9, 10, 12);
     struct tm givenCopy = given;
     const std::time_t givenTime = std::mktime(&givenCopy);
 
@@ -294,16 +276,10 @@ TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
     const auto raw = ReadRawZip(archive);
     ASSERT_TRUE(raw.ok) << raw.error;
     const std::time_t expected[] = {fileTime, givenTime};
-    const int expectedMonthDay[][2] = {{1, 3}, {7, 8}};
+    const struct tm expectedDos[] = {Fields(101, 1, 3, 4, 5, 6), Fields(110, 7, 8, 9, 10, 12)};
     for (std::size_t i = 0; i < 2; ++i) {
         for (const auto *header : {&raw.entries[i].local, &raw.entries[i].central}) {
-            const struct tm dos = DosFields(header->dosTime, header->dosDate);
-            EXPECT_EQ(dos.tm_year, i == 0 ? 101 : 110);
-            EXPECT_EQ(dos.tm_mon, expectedMonthDay[i][0]);
-            EXPECT_EQ(dos.tm_mday, expectedMonthDay[i][1]);
-            EXPECT_EQ(dos.tm_hour, i == 0 ? 4 : 9);
-            EXPECT_EQ(dos.tm_min, i == 0 ? 5 : 10);
-            EXPECT_EQ(dos.tm_sec, i == 0 ? 6 : 12);
+            EXPECT_EQ(Tuple(DosFields(header->dosTime, header->dosDate)), Tuple(expectedDos[i]));
             ASSERT_EQ(header->extra.count(0x5455), 1u);
             const std::string &ut = header->extra.at(0x5455);
             ASSERT_EQ(ut.size(), 5u);

@@ -25,20 +25,8 @@
 #endif
 #include <unistd.h>
 
-using kelvane::test::ListDir;
-using kelvane::test::RandomBytes;
-using kelvane::test::ReadFile;
-using kelvane::test::ReadZip;
-using kelvane::test::RunCommand;
-using kelvane::test::ShellQuote;
-using kelvane::test::StringSource;
-using kelvane::test::TempDir;
-using kelvane::test::WriteFile;
-using kelvane::test::ZipNames;
-using tamsorel::ArchivePipeline;
-using tamsorel::ByteSource;
-using tamsorel::EntryInfo;
-using tamsorel::PipelineLimits;
+using namespace kelvane::test;
+using namespace tamsorel;
 using tamsorel::test::ReadRawZip;
 
 namespace {

@@ -45,6 +45,26 @@ std::map<std::uint16_t, std::string> ParseExtra(const std::string &extra)
     return fields;
 }
 
+// The fields both headers hold, in the same order from "version needed" to the extra
+// field's length; the central header's "version made by" puts them 2 bytes further on.
+void ReadSharedFields(const std::string &buf, std::size_t shift, RawHeader &h, std::size_t &nameLen,
+                      std::size_t &extraLen)
+{
+    const auto at = [&](std::size_t offset, std::size_t width) {
+        return LittleEndian(buf, offset + shift, width);
+    };
+    h.versionNeeded = static_cast<std::uint16_t>(at(4, 2));
+    h.flags = static_cast<std::uint16_t>(at(6, 2));
+    h.method = static_cast<std::uint16_t>(at(8, 2));
+    h.dosTime = static_cast<std::uint16_t>(at(10, 2));
+    h.dosDate = static_cast<std::uint16_t>(at(12, 2));
+    h.crc = static_cast<std::uint32_t>(at(14, 4));
+    h.compressedSize32 = static_cast<std::uint32_t>(at(18, 4));
+    h.size32 = static_cast<std::uint32_t>(at(22, 4));
+    nameLen = static_cast<std::size_t>(at(26, 2));
+    extraLen = static_cast<std::size_t>(at(28, 2));
+}
+
 } // namespace
 
 std::uint64_t LittleEndian(const std::string &data, std::size_t offset, std::size_t width)
@@ -115,16 +135,8 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
         }
         RawHeader &c = e.central;
         c.versionMadeBy = static_cast<std::uint16_t>(LittleEndian(buf, 4, 2));
-        c.versionNeeded = static_cast<std::uint16_t>(LittleEndian(buf, 6, 2));
-        c.flags = static_cast<std::uint16_t>(LittleEndian(buf, 8, 2));
-        c.method = static_cast<std::uint16_t>(LittleEndian(buf, 10, 2));
-        c.dosTime = static_cast<std::uint16_t>(LittleEndian(buf, 12, 2));
-        c.dosDate = static_cast<std::uint16_t>(LittleEndian(buf, 14, 2));
-        c.crc = static_cast<std::uint32_t>(LittleEndian(buf, 16, 4));
-        c.compressedSize32 = static_cast<std::uint32_t>(LittleEndian(buf, 20, 4));
-        c.size32 = static_cast<std::uint32_t>(LittleEndian(buf, 24, 4));
-        const auto nameLen = static_cast<std::size_t>(LittleEndian(buf, 28, 2));
-        const auto extraLen = static_cast<std::size_t>(LittleEndian(buf, 30, 2));
+        std::size_t nameLen, extraLen;
+        ReadSharedFields(buf, 2, c, nameLen, extraLen);
         const auto commentLen = static_cast<std::size_t>(LittleEndian(buf, 32, 2));
         c.externalAttributes = static_cast<std::uint32_t>(LittleEndian(buf, 38, 4));
         c.offset32 = static_cast<std::uint32_t>(LittleEndian(buf, 42, 4));
@@ -153,16 +165,8 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
             return zip;
         }
         RawHeader &l = e.local;
-        l.versionNeeded = static_cast<std::uint16_t>(LittleEndian(buf, 4, 2));
-        l.flags = static_cast<std::uint16_t>(LittleEndian(buf, 6, 2));
-        l.method = static_cast<std::uint16_t>(LittleEndian(buf, 8, 2));
-        l.dosTime = static_cast<std::uint16_t>(LittleEndian(buf, 10, 2));
-        l.dosDate = static_cast<std::uint16_t>(LittleEndian(buf, 12, 2));
-        l.crc = static_cast<std::uint32_t>(LittleEndian(buf, 14, 4));
-        l.compressedSize32 = static_cast<std::uint32_t>(LittleEndian(buf, 18, 4));
-        l.size32 = static_cast<std::uint32_t>(LittleEndian(buf, 22, 4));
-        const auto localNameLen = static_cast<std::size_t>(LittleEndian(buf, 26, 2));
-        const auto localExtraLen = static_cast<std::size_t>(LittleEndian(buf, 28, 2));
+        std::size_t localNameLen, localExtraLen;
+        ReadSharedFields(buf, 0, l, localNameLen, localExtraLen);
         const auto base = static_cast<std::int64_t>(e.offset);
         if (!file.read(base + 30, localNameLen, l.name)
             || !file.read(base + 30 + static_cast<std::int64_t>(localNameLen), localExtraLen,
