@@ -213,24 +213,6 @@ ScopedCurrentDir::~ScopedCurrentDir()
     fs::current_path(Path(previous_), error);
 }
 
-void WriteFile(const std::string &path, const std::string &content)
-{
-    std::ofstream out(Path(path), std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(Path(path), std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 bool FileExists(const std::string &path)
 {
     std::error_code error;
