@@ -50,6 +50,16 @@ std::string Python(const std::string &script, const std::string &archive, int *s
                       status);
 }
 
+// Opens path, where an older file stands, in mode, and adds the file "f" to it.
+ArchiveHandle OpenOverOlderFile(const TempDir &dir, const std::string &path, int mode)
+{
+    WriteFile(dir / "f", "new content");
+    WriteFile(path, "older file");
+    ArchiveHandle h = ArchiveOpen(path.c_str(), mode);
+    EXPECT_TRUE(h && ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
+    return h;
+}
+
 // A local time, counted as struct tm counts (years from 1900, months from 0).
 struct tm Fields(int year, int mon, int mday, int hour, int min, int sec)
 {
@@ -381,13 +391,9 @@ TEST(ArchiveApiTest, OpenFailsForMissingFolderAndUnknownModes)
 TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
 {
     TempDir dir;
-    WriteFile(dir / "f", "new content");
     const std::string archive = dir / "x.zip";
-    WriteFile(archive, "older file");
-
-    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ArchiveHandle h = OpenOverOlderFile(dir, archive, 0);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
     EXPECT_EQ(ReadFile(archive), "older file") << "untouched until the close";
     EXPECT_TRUE(HasTempFile(dir.path()));
     EXPECT_TRUE(ArchiveClose(&h));
@@ -425,13 +431,9 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
 TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
 {
     TempDir dir;
-    WriteFile(dir / "f", "content");
     const std::string older = dir / "older.zip";
-    WriteFile(older, "older file");
-
-    ArchiveHandle h = ArchiveOpen(older.c_str(), 1);
+    ArchiveHandle h = OpenOverOlderFile(dir, older, 1);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
     EXPECT_FALSE(ArchiveClose(&h));
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(ReadFile(older), "older file");
@@ -460,39 +462,50 @@ TEST(ArchiveApiTest, FailedPlacementRemovesTheTemporary)
     EXPECT_TRUE(kelvane::test::IsDirectory(dir / "taken.zip/inside"));
 }
 
-#ifndef _WIN32 // file size limits are POSIX-only
-// Runs in a child process: 0 when every call failed or succeeded as it should.
-int WriteUnderFileSizeLimit(const std::string &dir)
+#ifndef _WIN32 // file size limits and death tests are POSIX-only
+// Runs in a child process under a file size limit: adds the files in turn until an add
+// fails (the first one must not), then closes. 0 when the close failed as it should.
+int AddUnderFileSizeLimit(const std::string &dir, rlim_t bytes,
+                          const std::vector<std::string> &files)
 {
     std::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit limit = {1 << 20, 1 << 20};
+    const struct rlimit limit = {bytes, bytes};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ArchiveHandle h = ArchiveOpen((dir + "/x.zip").c_str(), 0);
-    int code = h ? 0 : 16;
-    if (!ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, nullptr))
-        code |= 1;
-    // The big file is read in full, so its add may succeed: it is written later, on
-    // another thread, and that is where the limit is met.
-    ArchiveAddFile(h, (dir + "/big").c_str(), nullptr, 0, nullptr);
-    ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, "again");
+    if (!h)
+        return 16;
+    int code = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string entry = "e" + std::to_string(i);
+        if (!ArchiveAddFile(h, (dir + "/" + files[i]).c_str(), nullptr, 0, entry.c_str())) {
+            code |= i == 0 ? 1 : 0;
+            break;
+        }
+    }
     if (ArchiveClose(&h) || h)
         code |= 8;
     return code;
 }
-#endif
 
-#ifndef _WIN32 // file size limits and death tests are POSIX-only
 // A full disk, made real with a file size limit in a child process: whichever add or thread
 // meets it, the close reports failure, removes the temporary and leaves the older file.
+// The big file is read in full, so its add may succeed and the limit be met later on
+// another thread; the eight parts each fit, only together they do not, on a worker thread.
 TEST(ArchiveApiDeathTest, WriteErrorFailsTheAddAndTheClose)
 {
     TempDir dir;
     WriteFile(dir / "small", "small");
     WriteFile(dir / "big", RandomBytes(3 << 20, 9));
-    WriteFile(dir / "x.zip", "older file");
-    EXPECT_EXIT(std::_Exit(WriteUnderFileSizeLimit(dir.path())), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    WriteFile(dir / "part", RandomBytes(600 << 10, 70));
+    const std::pair<rlim_t, std::vector<std::string>> cases[]
+        = {{1 << 20, {"small", "big", "small"}}, {2 << 20, std::vector<std::string>(8, "part")}};
+    for (const auto &[bytes, files] : cases) {
+        WriteFile(dir / "x.zip", "older file");
+        EXPECT_EXIT(std::_Exit(AddUnderFileSizeLimit(dir.path(), bytes, files)),
+                    ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
+        EXPECT_FALSE(HasTempFile(dir.path()));
+    }
 }
 #endif
 
