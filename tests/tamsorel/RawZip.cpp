@@ -149,15 +149,17 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
         c.extra = ParseExtra(extra);
         pos += static_cast<std::int64_t>(46 + nameLen + extraLen + commentLen);
 
+        // The zip64 field holds, in order, only the values whose 32-bit slot overflowed.
+        e.size = c.size32;
+        e.compressedSize = c.compressedSize32;
         e.offset = c.offset32;
-        if (c.offset32 == 0xffffffffu) {
-            // The zip64 field holds, in order, only the values whose 32-bit slot overflowed.
-            std::size_t at = 0;
-            if (c.size32 == 0xffffffffu)
+        const auto zip64 = c.extra.find(0x0001);
+        std::size_t at = 0;
+        for (std::uint64_t *value : {&e.size, &e.compressedSize, &e.offset}) {
+            if (*value == 0xffffffffu && zip64 != c.extra.end()) {
+                *value = LittleEndian(zip64->second, at, 8);
                 at += 8;
-            if (c.compressedSize32 == 0xffffffffu)
-                at += 8;
-            e.offset = LittleEndian(c.extra[0x0001], at, 8);
+            }
         }
         if (!file.read(static_cast<std::int64_t>(e.offset), 30, buf)
             || LittleEndian(buf, 0, 4) != 0x04034b50) {
@@ -175,6 +177,7 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
             return zip;
         }
         l.extra = ParseExtra(extra);
+        e.dataOffset = e.offset + 30 + localNameLen + localExtraLen;
         zip.entries.push_back(std::move(e));
     }
     if (pos != static_cast<std::int64_t>(dirOffset + dirSize)) {
