@@ -18,7 +18,7 @@ namespace {
 
 enum class Change { Remove, Shrink, Grow };
 
-// By Change.
+// The changes' names, in the order of Change.
 const char *const kChangeNames[] = {"removed", "cut to half", "grown"};
 
 struct ChangePoint

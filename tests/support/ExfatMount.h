@@ -29,7 +29,7 @@ public:
 private:
     bool Step(const std::string &command, std::string *output = nullptr);
 
-    TempDir dir_; // the image and the mount point; goes last, and makes this no copy
+    TempDir dir_; // the image and the mount point; goes last (and makes a mount uncopyable)
     std::string mountPoint_;
     std::string loopDevice_;
     bool mounted_ = false;
