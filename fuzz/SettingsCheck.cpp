@@ -14,42 +14,29 @@ namespace {
 JobSettings Scrambled()
 {
     JobSettings s;
-    s.fileMask = "\n";
-    s.sourceFolder = "\n";
-    s.targetFolder = "\n";
-    s.createSubFolder = 7;
-    s.keepIndividual = 7;
-    s.useTimestamps = 7;
-    s.skipConflicts = 7;
-    s.storePathInZip = 7;
+    s.fileMask = s.sourceFolder = s.targetFolder = "\n";
+    s.createSubFolder = s.keepIndividual = s.useTimestamps = s.skipConflicts = s.storePathInZip = 7;
     return s;
 }
 
 std::string CompareRecords(const char *what, const JobSettings &a, const JobSettings &b)
 {
-    const auto text = [&](const char *field, const std::string &x, const std::string &y) {
-        return std::string(what) + ": " + field + " " + Printable(x) + " became " + Printable(y);
-    };
-    const auto number = [&](const char *field, std::int32_t x, std::int32_t y) {
-        return std::string(what) + ": " + field + " " + std::to_string(x) + " became "
-            + std::to_string(y);
-    };
-    if (a.fileMask != b.fileMask)
-        return text("fileMask", a.fileMask, b.fileMask);
-    if (a.sourceFolder != b.sourceFolder)
-        return text("sourceFolder", a.sourceFolder, b.sourceFolder);
-    if (a.targetFolder != b.targetFolder)
-        return text("targetFolder", a.targetFolder, b.targetFolder);
-    if (a.createSubFolder != b.createSubFolder)
-        return number("createSubFolder", a.createSubFolder, b.createSubFolder);
-    if (a.keepIndividual != b.keepIndividual)
-        return number("keepIndividual", a.keepIndividual, b.keepIndividual);
-    if (a.useTimestamps != b.useTimestamps)
-        return number("useTimestamps", a.useTimestamps, b.useTimestamps);
-    if (a.skipConflicts != b.skipConflicts)
-        return number("skipConflicts", a.skipConflicts, b.skipConflicts);
-    if (a.storePathInZip != b.storePathInZip)
-        return number("storePathInZip", a.storePathInZip, b.storePathInZip);
+    for (const auto &[field, member] : {std::pair("fileMask", &JobSettings::fileMask),
+                                        {"sourceFolder", &JobSettings::sourceFolder},
+                                        {"targetFolder", &JobSettings::targetFolder}}) {
+        if (a.*member != b.*member)
+            return std::string(what) + ": " + field + " " + Printable(a.*member) + " became "
+                + Printable(b.*member);
+    }
+    for (const auto &[field, member] : {std::pair("createSubFolder", &JobSettings::createSubFolder),
+                                        {"keepIndividual", &JobSettings::keepIndividual},
+                                        {"useTimestamps", &JobSettings::useTimestamps},
+                                        {"skipConflicts", &JobSettings::skipConflicts},
+                                        {"storePathInZip", &JobSettings::storePathInZip}}) {
+        if (a.*member != b.*member)
+            return std::string(what) + ": " + field + " " + std::to_string(a.*member) + " became "
+                + std::to_string(b.*member);
+    }
     return {};
 }
 

@@ -39,6 +39,16 @@ struct Fixture
         window.SetStartCaption("START");
         window.Finish(report);
     }
+    void Start(int total)
+    {
+        window.SetRange(0, total);
+        window.SetStep(1);
+    }
+    void Steps(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            window.StepIt();
+    }
     std::ostringstream err;
     double now = 100.0;
     TerminalReport window;
@@ -68,35 +78,31 @@ TEST(ProgressFormat, Durations)
     EXPECT_EQ(FormatDuration(-1), "0:00");
 }
 
+// The end line says how far the run came, also when it was stopped.
 TEST(TerminalReport, SummaryIsOneLineAtStartAndOneAtEnd)
 {
-    Fixture f(ProgressStyle::Summary);
-    f.window.SetRange(0, 3);
-    f.window.SetStep(1);
-    for (int i = 0; i < 3; ++i)
-        f.window.StepIt();
-    f.EndRun(Ended(3, 3));
-    EXPECT_EQ(f.err.str(), "kelvane-batch: 3 files\nkelvane-batch: done, 3 of 3 files\n");
-}
-
-TEST(TerminalReport, StoppedRunSaysHowFarItCame)
-{
-    Fixture f(ProgressStyle::Summary);
-    f.window.SetRange(0, 1);
-    f.window.SetStep(1);
-    f.window.StepIt();
-    f.EndRun(Ended(1, 1, true));
-    EXPECT_EQ(f.err.str(), "kelvane-batch: 1 file\nkelvane-batch: stopped, 1 of 1 file\n");
+    const struct
+    {
+        int files;
+        bool stopped;
+        const char *text;
+    } cases[] = {{3, false, "kelvane-batch: 3 files\nkelvane-batch: done, 3 of 3 files\n"},
+                 {1, true, "kelvane-batch: 1 file\nkelvane-batch: stopped, 1 of 1 file\n"}};
+    for (const auto &c : cases) {
+        Fixture f(ProgressStyle::Summary);
+        f.Start(c.files);
+        f.Steps(c.files);
+        f.EndRun(Ended(c.files, c.files, c.stopped));
+        EXPECT_EQ(f.err.str(), c.text);
+    }
 }
 
 TEST(TerminalReport, PositionFollowsStepsAndStepBack)
 {
     // A zip copy that fails steps once and is stepped back; the next file steps again.
     Fixture f(ProgressStyle::None);
-    f.window.SetRange(0, 4);
-    f.window.SetStep(1);
-    f.window.StepIt();
-    f.window.StepIt();
+    f.Start(4);
+    f.Steps(2);
     f.window.SetPos(f.window.GetPos() - 1);
     f.window.StepIt();
     EXPECT_EQ(f.window.GetPos(), 2);
@@ -148,11 +154,9 @@ TEST(TerminalReport, ReportsComeFromTheReportAfterTheProgress)
 TEST(TerminalReport, BarIsRedrawnAtMostTenTimesASecond)
 {
     Fixture f(ProgressStyle::Bar);
-    f.window.SetRange(0, 100);
-    f.window.SetStep(1);
+    f.Start(100);
     EXPECT_EQ(CountOf(f.err.str(), "\r"), 1); // the empty bar at the start
-    for (int i = 0; i < 50; ++i)
-        f.window.StepIt();
+    f.Steps(50);
     EXPECT_EQ(CountOf(f.err.str(), "\r"), 1);
     f.now += 0.05;
     f.window.StepIt();
@@ -176,13 +180,11 @@ TEST(TerminalReport, BarIsRedrawnAtMostTenTimesASecond)
 TEST(TerminalReport, ShorterBarLineWipesTheLongerOneBefore)
 {
     Fixture f(ProgressStyle::Bar);
-    f.window.SetRange(0, 10);
-    f.window.SetStep(1);
+    f.Start(10);
     f.now += 1;
     f.window.StepIt(); // with a speed and time left: long
     const std::size_t longLine = f.err.str().size() - f.err.str().rfind('\r');
-    for (int i = 0; i < 8; ++i)
-        f.window.StepIt();
+    f.Steps(8);
     f.now += 1;
     f.window.StepIt(); // all done, no time left: short text, padded to the long one
     EXPECT_NE(f.err.str().find("10/10 100%", f.err.str().rfind('\r')), std::string::npos);
@@ -193,10 +195,8 @@ TEST(TerminalReport, ShorterBarLineWipesTheLongerOneBefore)
 TEST(TerminalReport, PerFileStyleWritesALineForEveryStep)
 {
     Fixture f(ProgressStyle::PerFile);
-    f.window.SetRange(0, 2);
-    f.window.SetStep(1);
-    f.window.StepIt();
-    f.window.StepIt();
+    f.Start(2);
+    f.Steps(2);
     f.EndRun(Ended(2, 2));
     EXPECT_EQ(f.err.str(),
               "kelvane-batch: 2 files\n"

@@ -38,15 +38,10 @@
 namespace kelvane::test {
 namespace {
 
-bool LongRun()
-{
-    return EnvFlag("KELVANE_CRASH_LONG");
-}
-
 // Kills per mode: 25 + 25 in the full set, 6 + 6 in every test run.
 int KillsPerMode()
 {
-    return LongRun() ? 25 : 6;
+    return EnvFlag("KELVANE_CRASH_LONG") ? 25 : 6;
 }
 
 struct Tally

@@ -28,17 +28,12 @@ class ArchiveRunTest : public RunFixture
 
 TEST_F(ArchiveRunTest, SingleArchiveTakesTopLevelFilesInSearchOrder)
 {
-    Source("b.txt");
-    Source("a.txt");
+    Sources({"b.txt", "a.txt"});
     Source("c.Zip"); // not exactly .zip: archived
     MakeDirs(src + "/sub");
     WriteFile(src + "/sub/inner.txt", "not taken");
     Source("x.zip");
-    int positionAtEnd = -1;
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StopAnimation")
-            positionAtEnd = window.Position();
-    });
+    AtStep(0); // notes only the bar's position at the end
 
     Run();
 
@@ -184,8 +179,7 @@ TEST_F(ArchiveRunTest, DriveRootsAsSourceAndTarget)
     window.settings.sourceFolder = "M:\\";
     window.settings.targetFolder = "N:\\";
     window.settings.createSubFolder = 1;
-    Source("take1.avi");
-    Source("take1.txt");
+    Sources({"take1.avi", "take1.txt"});
     Run();
     // An empty root is where the levels start, not a level missing.
     EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {});
@@ -196,15 +190,10 @@ TEST_F(ArchiveRunTest, DriveRootsAsSourceAndTarget)
 
 TEST_F(ArchiveRunTest, ZipCopyConflictGoesToTheConflictArchive)
 {
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "older");
+    InTarget("x.zip", "older");
     for (const char *name : {"a.txt", "x.zip", "y.ZIP", "z.zIP"})
         Source(name);
-    int positionAtEnd = -1;
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StopAnimation")
-            positionAtEnd = window.Position();
-    });
+    AtStep(0); // notes only the bar's position at the end
 
     Run();
 
@@ -226,10 +215,8 @@ TEST_F(ArchiveRunTest, ZipCopyConflictGoesToTheConflictArchive)
 TEST_F(ArchiveRunTest, ZipCopyConflictSkipped)
 {
     window.settings.skipConflicts = 1;
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "older");
-    Source("a.txt");
-    Source("x.zip");
+    InTarget("x.zip", "older");
+    Sources({"a.txt", "x.zip"});
     Run();
     EXPECT_EQ(window.ProgressOperations(),
               Progress({"SetRange 0 2", "SetStep 1", "StepIt", "StepIt"}));
@@ -242,10 +229,7 @@ TEST_F(ArchiveRunTest, ZipTargetAppearingDuringTheRunIsNeverReplaced)
 {
     Source("x.zip");
     // The bar steps just before the copy: make the target appear right then.
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StepIt" && !FileExists(out + "/x.zip"))
-            WriteFile(out + "/x.zip", "appeared");
-    });
+    AtStep(1, [&] { WriteFile(out + "/x.zip", "appeared"); });
     Run();
     EXPECT_EQ(ReadFile(out + "/x.zip"), "appeared");
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"x.zip"}));
@@ -255,9 +239,8 @@ TEST_F(ArchiveRunTest, ZipTargetAppearingDuringTheRunIsNeverReplaced)
 TEST_F(ArchiveRunTest, EarlierPerNameArchiveMakesConflictsInListOrder)
 {
     window.settings.keepIndividual = 1;
-    MakeDirs(out);
-    WriteFile(out + "/a.zip", "earlier a");
-    WriteFile(out + "/n.zip", "earlier n");
+    InTarget("a.zip", "earlier a");
+    InTarget("n.zip", "earlier n");
     for (const char *name : {"a.doc", "a.txt", "b.txt", "n.zip"})
         Source(name);
 
@@ -282,8 +265,7 @@ TEST_F(ArchiveRunTest, EarlierPerNameArchiveSkipped)
 {
     window.settings.keepIndividual = 1;
     window.settings.skipConflicts = 1;
-    MakeDirs(out);
-    WriteFile(out + "/a.zip", "earlier a");
+    InTarget("a.zip", "earlier a");
     for (const char *name : {"a.doc", "a.txt", "b.txt"})
         Source(name);
     Run();
@@ -432,8 +414,7 @@ TEST_F(ArchiveRunTest, StopDuringTheEnumerationInPerNameMode)
 TEST_F(ArchiveRunTest, StopDuringThePerNamePass)
 {
     window.settings.keepIndividual = 1;
-    MakeDirs(out);
-    WriteFile(out + "/n.zip", "earlier");
+    InTarget("n.zip", "earlier");
     for (const char *name : {"a.txt", "b.doc", "b.txt", "c.txt", "n.zip"})
         Source(name);
     // Step 1 copies n.zip (a conflict), 2 adds a.txt, 3 adds b.doc: the stop comes before
@@ -450,11 +431,9 @@ TEST_F(ArchiveRunTest, StopDuringThePerNamePass)
 
 TEST_F(ArchiveRunTest, StopDuringTheConflictPass)
 {
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
-    WriteFile(out + "/y.zip", "earlier");
-    Source("x.zip");
-    Source("y.zip");
+    InTarget("x.zip", "earlier");
+    InTarget("y.zip", "earlier");
+    Sources({"x.zip", "y.zip"});
     // Steps: copy x, copy y, conflict x; then the stop.
     window.StopAfter("StepIt", 3);
     Run();
@@ -464,17 +443,9 @@ TEST_F(ArchiveRunTest, StopDuringTheConflictPass)
 
 TEST_F(ArchiveRunTest, ExceptionEndsTheRunWithAMessageAndTheReset)
 {
-    MakeDirs(out);
-    WriteFile(out + "/Clips.zip", "earlier");
-    Source("a.txt");
-    Source("b.txt");
-    bool thrown = false;
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StepIt" && !thrown) {
-            thrown = true;
-            throw std::bad_alloc();
-        }
-    });
+    InTarget("Clips.zip", "earlier");
+    Sources({"a.txt", "b.txt"});
+    AtStep(1, [] { throw std::bad_alloc(); });
     RunReport report;
     ArchiveRun(window, report);
 
@@ -494,9 +465,8 @@ TEST_F(ArchiveRunTest, ExceptionEndsTheRunWithAMessageAndTheReset)
 TEST_F(ArchiveRunTest, ReportSaysWhatTheRunDid)
 {
     window.settings.keepIndividual = 1;
-    MakeDirs(out);
-    WriteFile(out + "/a.zip", "earlier a");
-    WriteFile(out + "/n.zip", "earlier n");
+    InTarget("a.zip", "earlier a");
+    InTarget("n.zip", "earlier n");
     for (const char *name : {"a.doc", "a.txt", "b.txt", "m.zip", "n.zip"})
         Source(name);
     RunReport report;
@@ -555,10 +525,8 @@ TEST_F(ArchiveRunTest, NothingToDo)
 TEST_F(ArchiveRunTest, SubFolderThatCannotBeMadeEndsTheRun)
 {
     window.settings.createSubFolder = 1;
-    MakeDirs(out);
-    WriteFile(out + "/Clips", "a file where the sub folder should go");
-    Source("a.txt");
-    Source("b.zip");
+    InTarget("Clips", "a file where the sub folder should go");
+    Sources({"a.txt", "b.zip"});
     Run();
     Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 2", "SetStep 1",
                "Message Unable to create subfolder|" + NativePath(out + "/Clips")};
@@ -582,8 +550,7 @@ TEST_F(ArchiveRunTest, OutputInsideTheSourceFolderIsNeverItsOwnInput)
 {
     window.settings.keepIndividual = 1;
     window.settings.targetFolder = src;
-    Source("a.txt");
-    Source("b.txt");
+    Sources({"a.txt", "b.txt"});
     // A temporary of another run's copy still being written: its writer holds the lock.
     WriteFile(src + "/.kelvane-tmp-123", "half");
     const int writer = kelvane::io::Open((src + "/.kelvane-tmp-123").c_str(), O_RDONLY | O_CLOEXEC);

@@ -20,19 +20,6 @@ using Ops = std::vector<std::string>;
 class ConcurrentRunsTest : public RunFixture
 {
 protected:
-    int positionAtEnd = -1;
-
-    // Runs the hook at the nth StepIt and notes the bar's position at the end of the run.
-    void AtStep(int n, std::function<void()> action)
-    {
-        window.OnOperation([this, n, action, steps = 0](const std::string &op) mutable {
-            if (op == "StepIt" && ++steps == n)
-                action();
-            if (op == "StopAnimation")
-                positionAtEnd = window.Position();
-        });
-    }
-
     // Another run's file put at a name the way the program puts its own: complete, under
     // a temporary name, then renamed.
     void PutInPlace(const std::string &path, const std::string &content)
@@ -119,10 +106,8 @@ TEST_F(ConcurrentRunsTest, LostNameWhenStoppedIsReported)
 
 TEST_F(ConcurrentRunsTest, ConflictArchiveOfAnotherRunIsKept)
 {
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
-    Source("a.txt");
-    Source("x.zip");
+    InTarget("x.zip", "earlier");
+    Sources({"a.txt", "x.zip"});
     // Steps: x.zip's copy, a.txt's add, x.zip's add to the conflict archive; meanwhile the
     // other run's conflict archive appears.
     AtStep(3, [&] { PutInPlace(out + "/conflict.zip", "other run's conflicts"); });
@@ -137,10 +122,9 @@ TEST_F(ConcurrentRunsTest, ConflictArchiveOfAnotherRunIsKept)
 
 TEST_F(ConcurrentRunsTest, OlderConflictArchiveIsReplacedButNotItsReplacement)
 {
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
-    WriteFile(out + "/conflict.zip", "older conflicts");
-    WriteFile(out + "/conflict_2.zip", "taken too");
+    InTarget("x.zip", "earlier");
+    InTarget("conflict.zip", "older conflicts");
+    InTarget("conflict_2.zip", "taken too");
     Source("x.zip");
 
     // Alone, the run replaces the conflict archive of an earlier run.
@@ -168,15 +152,12 @@ TEST_F(ConcurrentRunsTest, OlderConflictArchiveIsReplacedButNotItsReplacement)
 TEST_F(ConcurrentRunsTest, AlternativeNamesKeepTheStampAndTheExtension)
 {
     window.settings.useTimestamps = 1;
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
+    InTarget("x.zip", "earlier");
     Source("x.zip");
     std::string conflict;
-    window.OnOperation([&, steps = 0](const std::string &op) mutable {
-        if (op == "StepIt" && ++steps == 2) {
-            conflict = NativePath(out + "/conflict") + window.Stamp() + ".zip";
-            PutInPlace(conflict, "other run's conflicts");
-        }
+    AtStep(2, [&] {
+        conflict = NativePath(out + "/conflict") + window.Stamp() + ".zip";
+        PutInPlace(conflict, "other run's conflicts");
     });
     Run();
     ASSERT_FALSE(conflict.empty());

@@ -76,9 +76,7 @@ TEST_F(FoldingTarget, FirstKeyInOrderTakesTheNameAndTheOtherIsAConflict)
 // saved and saved again, on a target without links.
 TEST_F(FoldingTarget, ZipNamedAsTheSingleArchiveInAnotherCaseIsAConflict)
 {
-    Source("take.ZIP");
-    Source("b.zip");
-    Source("a.txt");
+    Sources({"take.ZIP", "b.zip", "a.txt"});
 
     const RunReport report = RunWithConflicts(1);
 

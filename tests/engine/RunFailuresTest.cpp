@@ -20,6 +20,14 @@ protected:
             text += "...\n";
         return text;
     }
+
+    // The run's one message is the report of these files.
+    void ExpectOnlyNotArchived(const std::vector<std::string> &names, std::size_t total = 0)
+    {
+        EXPECT_EQ(window.MessageCaptions(),
+                  std::vector<std::string> {"Some files were not archived"});
+        EXPECT_EQ(window.Messages().at(0).second, NotArchivedText(names, total));
+    }
 };
 
 TEST_F(RunFailuresTest, FileVanishedBeforeItsAdd)
@@ -27,16 +35,10 @@ TEST_F(RunFailuresTest, FileVanishedBeforeItsAdd)
     for (const char *name : {"a.txt", "b.txt", "c.txt"})
         Source(name);
     // The bar steps just before each add: take b.txt away at that moment.
-    int steps = 0;
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StepIt" && ++steps == 2)
-            std::remove((src + "/b.txt").c_str());
-    });
+    AtStep(2, [&] { std::remove((src + "/b.txt").c_str()); });
     Run();
     EXPECT_EQ(window.ProgressOperations(), Progress(Steps(3, {"SetRange 0 3", "SetStep 1"})));
-    ASSERT_EQ(window.Messages().size(), 1u);
-    EXPECT_EQ(window.Messages()[0].first, "Some files were not archived");
-    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"b.txt"}));
+    ExpectOnlyNotArchived({"b.txt"});
     EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt", "c.txt"}));
     // The report comes before the reset.
     EXPECT_EQ(window.Operations()[window.Operations().size() - 6],
@@ -54,10 +56,7 @@ TEST_F(RunFailuresTest, SingleArchiveThatCannotBeCompletedListsTenAndMore)
     // A folder at the archive's name: the finished archive cannot be put there.
     MakeDirs(out + "/Clips.zip");
     Run();
-    ASSERT_EQ(window.Messages().size(), 1u);
-    EXPECT_EQ(window.Messages()[0].first, "Some files were not archived");
-    EXPECT_EQ(window.Messages()[0].second,
-              NotArchivedText(std::vector<std::string>(names.begin(), names.begin() + 10), 12));
+    ExpectOnlyNotArchived(std::vector<std::string>(names.begin(), names.begin() + 10), 12);
     EXPECT_TRUE(IsDirectory(out + "/Clips.zip"));
     EXPECT_EQ(ReadFile(out + "/keep.zip"), Content("keep.zip")); // copies are not affected
 }
@@ -66,28 +65,20 @@ TEST_F(RunFailuresTest, ConflictArchiveThatCannotBeCompletedIsNotClaimed)
 {
     MakeDirs(out + "/conflict.zip");
     WriteFile(out + "/x.zip", "earlier");
-    Source("a.txt");
-    Source("x.zip");
+    Sources({"a.txt", "x.zip"});
     Run();
     // No "were copied to" for files that are not there: only the report of the loss.
-    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
-    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"x.zip"}));
+    ExpectOnlyNotArchived({"x.zip"});
     EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt"}));
 }
 
 TEST_F(RunFailuresTest, ConflictMessageCountsOnlyWhatGotIn)
 {
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
-    WriteFile(out + "/y.zip", "earlier");
-    Source("x.zip");
-    Source("y.zip");
+    InTarget("x.zip", "earlier");
+    InTarget("y.zip", "earlier");
+    Sources({"x.zip", "y.zip"});
     // Steps 1 and 2 are the copies; step 3 comes before x.zip's add to the conflict archive.
-    int steps = 0;
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StepIt" && ++steps == 3)
-            std::remove((src + "/x.zip").c_str());
-    });
+    AtStep(3, [&] { std::remove((src + "/x.zip").c_str()); });
     Run();
     EXPECT_EQ(window.MessageCaptions(),
               (std::vector<std::string> {"File name conflicts!", "Some files were not archived"}));
@@ -101,9 +92,7 @@ TEST_F(RunFailuresTest, TargetThatCannotBeMadeReportsEveryFile)
 {
     // A file where the target folder should be: every open, add and copy fails.
     WriteFile(out, "a file");
-    Source("a.txt");
-    Source("b.zip");
-    Source("c.txt");
+    Sources({"a.txt", "b.zip", "c.txt"});
     Run();
     EXPECT_EQ(window.ProgressOperations(),
               Progress({"SetRange 0 3", "SetStep 1", "StepIt", "StepIt", "GetPos -> 2", "SetPos 1",
@@ -121,13 +110,9 @@ TEST_F(RunFailuresTest, TargetThatCannotBeMadeReportsEveryFile)
 TEST_F(RunFailuresTest, PerNameArchiveNeverReplacesAFileThatAppeared)
 {
     window.settings.keepIndividual = 1;
-    Source("a.txt");
-    Source("b.txt");
+    Sources({"a.txt", "b.txt"});
     // While a.zip is being written, somebody else puts a file at its name.
-    window.OnOperation([&](const std::string &op) {
-        if (op == "StepIt" && !FileExists(out + "/a.zip"))
-            WriteFile(out + "/a.zip", "appeared");
-    });
+    AtStep(1, [&] { WriteFile(out + "/a.zip", "appeared"); });
     Run();
     EXPECT_EQ(ReadFile(out + "/a.zip"), "appeared");
     EXPECT_EQ(Entries(out + "/b.zip"), Expected({"b.txt"}));
@@ -141,20 +126,17 @@ TEST_F(RunFailuresTest, PerNameArchiveNeverReplacesAFileThatAppeared)
 TEST_F(RunFailuresTest, ReportedAlsoWhenStopped)
 {
     MakeDirs(out + "/Clips.zip");
-    Source("a.txt");
-    Source("b.txt");
+    Sources({"a.txt", "b.txt"});
     window.StopAfter("StepIt", 1);
     Run();
-    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
-    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"a.txt"}));
+    ExpectOnlyNotArchived({"a.txt"});
 }
 
 // The run never replaces what it has itself written earlier in the same run.
 TEST_F(RunFailuresTest, ZipNamedLikeTheSingleArchiveIsAConflict)
 {
     // "d.txt" follows "Clips.zip" in byte order and in Windows' search order alike.
-    Source("Clips.zip");
-    Source("d.txt");
+    Sources({"Clips.zip", "d.txt"});
     Run();
     EXPECT_EQ(window.ProgressOperations(),
               Progress({"SetRange 0 2", "SetStep 1", "StepIt", "GetPos -> 1", "SetPos 0", "StepIt",
@@ -167,14 +149,11 @@ TEST_F(RunFailuresTest, ZipNamedLikeTheSingleArchiveIsAConflict)
 TEST_F(RunFailuresTest, PerNameArchiveNamedConflictIsKept)
 {
     window.settings.keepIndividual = 1;
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
-    Source("conflict.txt");
-    Source("x.zip");
+    InTarget("x.zip", "earlier");
+    Sources({"conflict.txt", "x.zip"});
     Run();
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"conflict.txt"}));
-    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
-    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"x.zip"}));
+    ExpectOnlyNotArchived({"x.zip"});
 }
 
 TEST_F(RunFailuresTest, SingleArchiveOfAFolderNamedConflictIsKept)
@@ -182,14 +161,11 @@ TEST_F(RunFailuresTest, SingleArchiveOfAFolderNamedConflictIsKept)
     src = tmp / "conflict";
     MakeDirs(src);
     window.settings.sourceFolder = src;
-    MakeDirs(out);
-    WriteFile(out + "/x.zip", "earlier");
-    Source("a.txt");
-    Source("x.zip");
+    InTarget("x.zip", "earlier");
+    Sources({"a.txt", "x.zip"});
     Run();
     EXPECT_EQ(Entries(out + "/conflict.zip"), Expected({"a.txt"}));
-    EXPECT_EQ(window.MessageCaptions(), std::vector<std::string> {"Some files were not archived"});
-    EXPECT_EQ(window.Messages()[0].second, NotArchivedText({"x.zip"}));
+    ExpectOnlyNotArchived({"x.zip"});
 }
 
 } // namespace

@@ -21,6 +21,17 @@ JobSettings WindowsStyleSettings()
     return s;
 }
 
+// The run's paths for a job with a sub folder and no stamp.
+RunPaths SubFolderPaths(const std::string &source, const std::string &target)
+{
+    JobSettings s;
+    s.sourceFolder = source;
+    s.targetFolder = target;
+    s.createSubFolder = 1;
+    s.useTimestamps = 0;
+    return DeriveRunPaths(s, "_x");
+}
+
 TEST(RunPathsTest, SubFolderAndStampFollowTheSwitches)
 {
     JobSettings s = WindowsStyleSettings();
@@ -44,12 +55,7 @@ TEST(RunPathsTest, SubFolderAndStampFollowTheSwitches)
 
 TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
 {
-    JobSettings s;
-    s.sourceFolder = "/data\\in/Clips";
-    s.targetFolder = "/backup/";
-    s.createSubFolder = 1;
-    s.useTimestamps = 0;
-    const RunPaths p = DeriveRunPaths(s, "_x");
+    const RunPaths p = SubFolderPaths("/data\\in/Clips", "/backup/");
     EXPECT_EQ(p.sourceFolder, test::NativePath("/data/in/Clips"));
     EXPECT_EQ(p.outputFolder, test::NativePath("/backup/Clips"));
     EXPECT_EQ(p.singleArchive, test::NativePath("/backup/Clips/Clips.zip"));
@@ -57,17 +63,20 @@ TEST(RunPathsTest, MixedSeparatorsAndAbsolutePaths)
 
 TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
 {
-    EXPECT_EQ(SourceNameOf("C:\\Video\\Clips"), "Clips");
-    EXPECT_EQ(SourceNameOf("/video/clips"), "clips");
-    EXPECT_EQ(SourceNameOf("a/b\\c"), "c");
-    EXPECT_EQ(SourceNameOf("Clips"), "Clips");
-    EXPECT_EQ(SourceNameOf("Clips\\"), "Clips");
-    EXPECT_EQ(SourceNameOf("D:\\Clips\\"), "Clips");
-    EXPECT_EQ(SourceNameOf("/home/u/Clips//"), "Clips");
-    EXPECT_EQ(SourceNameOf("/"), "");
-    EXPECT_EQ(SourceNameOf("\\/\\"), "");
-    EXPECT_EQ(SourceNameOf(""), "");
-    EXPECT_EQ(SourceNameOf("\\\\nas\\clips\\"), "clips"); // a share's root: the share
+    // The last of "\\\\nas\\clips\\" is a share's root: it names the share.
+    const std::pair<const char *, const char *> names[] = {{"C:\\Video\\Clips", "Clips"},
+                                                           {"/video/clips", "clips"},
+                                                           {"a/b\\c", "c"},
+                                                           {"Clips", "Clips"},
+                                                           {"Clips\\", "Clips"},
+                                                           {"D:\\Clips\\", "Clips"},
+                                                           {"/home/u/Clips//", "Clips"},
+                                                           {"/", ""},
+                                                           {"\\/\\", ""},
+                                                           {"", ""},
+                                                           {"\\\\nas\\clips\\", "clips"}};
+    for (const auto &[path, name] : names)
+        EXPECT_EQ(SourceNameOf(path), name) << path;
 #ifdef _WIN32
     // A drive root names its letter: "E:" could be neither a folder nor an archive.
     EXPECT_EQ(SourceNameOf("E:\\"), "E");
@@ -78,12 +87,7 @@ TEST(RunPathsTest, SourceNameIsTheLastNonEmptyLevel)
 #endif
 
     // The sub folder and the single archive take their names from it.
-    JobSettings s;
-    s.sourceFolder = "/home/u/Clips/";
-    s.targetFolder = "/backup";
-    s.createSubFolder = 1;
-    s.useTimestamps = 0;
-    const RunPaths p = DeriveRunPaths(s, "_x");
+    const RunPaths p = SubFolderPaths("/home/u/Clips/", "/backup");
     EXPECT_EQ(p.outputFolder, test::NativePath("/backup/Clips"));
     EXPECT_EQ(p.singleArchive, test::NativePath("/backup/Clips/Clips.zip"));
 }

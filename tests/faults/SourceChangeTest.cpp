@@ -18,18 +18,8 @@ namespace {
 
 enum class Change { Remove, Shrink, Grow };
 
-const char *ChangeName(Change change)
-{
-    switch (change) {
-    case Change::Remove:
-        return "removed";
-    case Change::Shrink:
-        return "cut to half";
-    case Change::Grow:
-        return "grown";
-    }
-    return "?";
-}
+// The changes' names, in the order of Change.
+const char *const kChangeNames[] = {"removed", "cut to half", "grown"};
 
 struct ChangePoint
 {
@@ -130,8 +120,8 @@ TEST_P(SourceChanges, JustBeforeOpenAndRead)
             for (const std::string &line : broken)
                 text += "\n    " + line;
             EXPECT_TRUE(broken.empty())
-                << point.name << " " << ChangeName(change) << " just before its " << point.what
-                << " (call " << point.call << "):" << text;
+                << point.name << " " << kChangeNames[static_cast<int>(change)]
+                << " just before its " << point.what << " (call " << point.call << "):" << text;
         }
     }
     std::cout << scenario.name << ": " << points.size() << " change points, " << runs << " runs\n";

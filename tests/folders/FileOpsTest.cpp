@@ -58,11 +58,12 @@ TEST(Paths, SeparatorsAndNativeFolders)
     EXPECT_FALSE(paths::IsSeparator(':'));
     EXPECT_FALSE(paths::IsSeparator('\0'));
 
-    EXPECT_EQ(paths::NativeFolder("D:\\Orvel\\AVIs"), "D:/Orvel/AVIs");
-    EXPECT_EQ(paths::NativeFolder("\\\\host\\share\\"), "//host/share/");
-    EXPECT_EQ(paths::NativeFolder("/home/user/clips"), "/home/user/clips");
-    EXPECT_EQ(paths::NativeFolder("\\root/mixed\\path"), "/root/mixed/path");
-    EXPECT_EQ(paths::NativeFolder(""), "");
+    for (const auto &[folder, native] : {std::pair("D:\\Orvel\\AVIs", "D:/Orvel/AVIs"),
+                                         {"\\\\host\\share\\", "//host/share/"},
+                                         {"/home/user/clips", "/home/user/clips"},
+                                         {"\\root/mixed\\path", "/root/mixed/path"},
+                                         {"", ""}})
+        EXPECT_EQ(paths::NativeFolder(folder), native) << folder;
 }
 #endif
 

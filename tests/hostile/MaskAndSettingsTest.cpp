@@ -48,38 +48,24 @@ JobSettings LoadText(const TempDir &tmp, const std::string &text)
     return s;
 }
 
-JobSettings Saved()
-{
-    JobSettings s;
-    s.fileMask = "*.avi";
-    s.sourceFolder = "/clips";
-    s.targetFolder = "/backup";
-    s.createSubFolder = 0;
-    s.keepIndividual = 0;
-    s.useTimestamps = 0;
-    s.skipConflicts = 0;
-    s.storePathInZip = 0;
-    return s;
-}
-
 TEST(HostileSettingsFile, ByteOrderMarkHidesTheFirstKeyOnly)
 {
     // The mark is not white space, so it becomes part of the first line's key, which a
     // save always writes as CREATE_SUB_FOLDER: that key is unknown and its switch reads as
     // missing, which is on. Every later line is read as usual.
     TempDir tmp;
-    const JobSettings s = LoadText(tmp, "\xEF\xBB\xBF" + FormatSettings(Saved()));
-    EXPECT_EQ(s.createSubFolder, 1);
-    EXPECT_EQ(s.fileMask, "*.avi");
-    EXPECT_EQ(s.sourceFolder, "/clips");
-    EXPECT_EQ(s.targetFolder, "/backup");
-    EXPECT_EQ(s.keepIndividual, 0);
-    EXPECT_EQ(s.useTimestamps, 0);
-    EXPECT_EQ(s.skipConflicts, 0);
-    EXPECT_EQ(s.storePathInZip, 0);
+    JobSettings saved; // every field unlike its default
+    saved.fileMask = "*.avi";
+    saved.sourceFolder = "/clips";
+    saved.targetFolder = "/backup";
+    saved.createSubFolder = saved.keepIndividual = saved.storePathInZip = 0;
+    saved.useTimestamps = saved.skipConflicts = 1;
+    JobSettings expected = saved;
+    expected.createSubFolder = 1;
+    EXPECT_EQ(FormatSettings(LoadText(tmp, "\xEF\xBB\xBF" + FormatSettings(saved))),
+              FormatSettings(expected));
     // With a blank first line the mark stands alone and hides nothing.
-    const JobSettings blank = LoadText(tmp, "\xEF\xBB\xBF\r\n" + FormatSettings(Saved()));
-    EXPECT_EQ(blank.createSubFolder, 0);
+    EXPECT_EQ(LoadText(tmp, "\xEF\xBB\xBF\r\n" + FormatSettings(saved)).createSubFolder, 0);
 }
 
 TEST(HostileSettingsFile, TenMegabytesOnOneLineWithNulAndEndOfText)

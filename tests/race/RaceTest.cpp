@@ -36,19 +36,10 @@
 namespace kelvane::test {
 namespace {
 
-bool LongRun()
+// Trials in every test run, or in the full set.
+int Trials(int quick, int full)
 {
-    return EnvFlag("KELVANE_RACE_LONG");
-}
-
-int ThreadTrials()
-{
-    return LongRun() ? 200 : 25;
-}
-
-int ProcessTrials()
-{
-    return LongRun() ? 50 : 8;
+    return EnvFlag("KELVANE_RACE_LONG") ? full : quick;
 }
 
 // Ordinary files (two sharing the base name "a"; "old" meets an earlier per-name archive)
@@ -212,7 +203,7 @@ std::vector<RunReport> RunTwoThreads(const JobSettings &settings, int trial)
 
 TEST_P(RaceTest, TwoThreads)
 {
-    for (int n = 0; n < ThreadTrials() && !HasFailure(); ++n) {
+    for (int n = 0; n < Trials(25, 200) && !HasFailure(); ++n) {
         Prepare(n);
         SCOPED_TRACE("trial " + std::to_string(n));
         Check(RunTwoThreads(settings, n));
@@ -251,7 +242,7 @@ std::vector<RunReport> RunTwoProcesses(const std::string &folder)
 
 TEST_P(RaceTest, TwoBatchProcesses)
 {
-    for (int n = 0; n < ProcessTrials() && !HasFailure(); ++n) {
+    for (int n = 0; n < Trials(8, 50) && !HasFailure(); ++n) {
         Prepare(n);
         SCOPED_TRACE("trial " + std::to_string(n));
         Check(RunTwoProcesses(folder));

@@ -9,10 +9,7 @@
 namespace {
 
 using kelvane::AviClip;
-using kelvane::res::tools::AviChunk;
-using kelvane::res::tools::AviContents;
-using kelvane::res::tools::EncodeRle8;
-using kelvane::res::tools::WriteAvi;
+using namespace kelvane::res::tools;
 using namespace kelvane::test;
 
 std::vector<std::uint8_t> Shipped()

@@ -17,8 +17,6 @@ public:
     ExfatMount();
     // Unmounts and detaches the loop device, whatever the test did.
     ~ExfatMount();
-    ExfatMount(const ExfatMount &) = delete;
-    ExfatMount &operator=(const ExfatMount &) = delete;
 
     // Why this machine cannot mount one (not root, no /dev/fuse, no loop devices, tools
     // missing): a reason to skip. Empty when it can.
@@ -31,7 +29,7 @@ public:
 private:
     bool Step(const std::string &command, std::string *output = nullptr);
 
-    TempDir dir_; // the image and the mount point; goes last
+    TempDir dir_; // the image and the mount point; goes last (and makes a mount uncopyable)
     std::string mountPoint_;
     std::string loopDevice_;
     bool mounted_ = false;

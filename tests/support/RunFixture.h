@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,9 +50,36 @@ protected:
 
     // A source file whose content is its own name, so that contents can be told apart.
     void Source(const std::string &name) { WriteFile(src + "/" + name, "data of " + name); }
+    void Sources(std::initializer_list<std::string> names)
+    {
+        for (const std::string &name : names)
+            Source(name);
+    }
     static std::string Content(const std::string &name) { return "data of " + name; }
+    // A file already in the target folder (made with the folder).
+    void InTarget(const std::string &name, const std::string &content)
+    {
+        MakeDirs(out);
+        WriteFile(out + "/" + name, content);
+    }
 
     void Run() { ArchiveRun(window); }
+
+    // The bar's position when the run ended, noted by the hook of AtStep.
+    int positionAtEnd = -1;
+
+    // Calls action when the bar steps for the n-th time (just before that file's turn),
+    // and notes the bar's position at the end of the run.
+    void AtStep(int n, std::function<void()> action = {})
+    {
+        window.OnOperation(
+            [this, n, action = std::move(action), steps = 0](const std::string &op) mutable {
+                if (op == "StepIt" && ++steps == n)
+                    action();
+                if (op == "StopAnimation")
+                    positionAtEnd = window.Position();
+            });
+    }
 
     // (name, data) of every entry, in archive order; fails the test when unreadable.
     static std::vector<std::pair<std::string, std::string>> Entries(const std::string &zip)

@@ -10,10 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <ftw.h>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -75,24 +73,6 @@ ScopedCurrentDir::~ScopedCurrentDir()
     if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) {
         // Nothing sensible to do in a destructor; the next test starts from wherever it is.
     }
-}
-
-void WriteFile(const std::string &path, const std::string &content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 bool FileExists(const std::string &path)

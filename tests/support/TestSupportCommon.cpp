@@ -5,15 +5,54 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include "tests/support/UnixShell.h"
+
+#include <filesystem>
 #else
 #include <sys/wait.h>
 #endif
 
 namespace kelvane::test {
+
+namespace {
+
+#ifdef _WIN32 // UTF-8 names reach the streams as wide paths
+std::filesystem::path StreamPath(const std::string &path)
+{
+    return std::filesystem::u8path(path);
+}
+#else
+const std::string &StreamPath(const std::string &path)
+{
+    return path;
+}
+#endif
+
+} // namespace
+
+void WriteFile(const std::string &path, const std::string &content)
+{
+    std::ofstream out(StreamPath(path), std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(StreamPath(path), std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 std::string NativePath(std::string path)
 {
@@ -27,37 +66,28 @@ std::string NativePath(std::string path)
 
 bool IsValidUtf8(const std::string &text)
 {
+    // The well-formed byte sequences as the Unicode standard tables them: the lead byte
+    // gives the length and the range of the second byte, which rules out overlong forms,
+    // surrogates and code points past U+10FFFF.
     const auto *s = reinterpret_cast<const unsigned char *>(text.data());
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        std::size_t length;
-        unsigned long cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            length = 2;
-            cp = c & 0x1Fu;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3;
-            cp = c & 0x0Fu;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4;
-            cp = c & 0x07u;
-        } else {
+        const unsigned c = s[i];
+        const std::size_t length = c < 0x80 ? 1
+            : c < 0xC2                      ? 0
+            : c < 0xE0                      ? 2
+            : c < 0xF0                      ? 3
+            : c < 0xF5                      ? 4
+                                            : 0;
+        if (length == 0 || n - i < length)
             return false;
-        }
-        if (n - i < length)
+        const unsigned low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+        if (length > 1 && (s[i + 1] < low || s[i + 1] > high))
             return false;
-        for (std::size_t k = 1; k < length; ++k) {
+        for (std::size_t k = 2; k < length; ++k)
             if ((s[i + k] & 0xC0) != 0x80)
                 return false;
-            cp = (cp << 6) | (s[i + k] & 0x3Fu);
-        }
-        static const unsigned long shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
         i += length;
     }
     return true;
@@ -113,8 +143,9 @@ std::string RunCommand(const std::string &command, int *status)
 
 std::string ShellQuote(const std::string &text)
 {
-#ifdef _WIN32 // the readers are Linux programs: they take Unix paths
-    return UnixShellQuote(text);
+#ifdef _WIN32 // the readers are Linux programs: a path with a drive goes as its Unix path
+    if (text.size() > 2 && text[1] == ':' && (text[2] == '\\' || text[2] == '/'))
+        return ShellQuote(UnixPath(text));
 #endif
     std::string quoted = "'";
     for (char c : text) {

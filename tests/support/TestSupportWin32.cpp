@@ -1,8 +1,10 @@
 // The shared test helpers on Windows: UTF-8 paths through std::filesystem's wide ones, and
-// a zip reader of its own over zlib (libarchive has no Windows build here). The archives
+// a zip reader over zlib and the header reader of the back end's tests (libarchive has no
+// Windows build here). The archives
 // are also read by the Linux readers after the run (tests/support/ZipReaders.h).
 
 #include "tests/support/TestSupport.h"
+#include "tests/tamsorel/RawZip.h"
 
 #include <zlib.h>
 
@@ -31,116 +33,34 @@ std::string Utf8(const fs::path &path)
     return path.u8string();
 }
 
-std::uint64_t Little(const unsigned char *p, int bytes)
+// The modification time: the Unix time stamp where there is one, else the MS-DOS fields
+// as local time.
+std::int64_t ModificationTime(const tamsorel::test::RawHeader &central)
 {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
-struct CentralEntry
-{
-    std::string name;
-    std::uint16_t method = 0;
-    std::uint32_t crc = 0;
-    std::uint64_t compressedSize = 0;
-    std::uint64_t size = 0;
-    std::uint64_t offset = 0;
-    std::int64_t mtime = 0;
-};
-
-// The central directory, or an error.
-std::string ReadDirectory(const std::string &archive, std::vector<CentralEntry> &entries)
-{
-    const std::size_t tail = std::min<std::size_t>(archive.size(), 65557);
-    std::size_t end = std::string::npos;
-    for (std::size_t at = archive.size() - std::min<std::size_t>(archive.size(), 22) + 1;
-         at-- > archive.size() - tail;)
-        if (archive.compare(at, 4, "PK\x05\x06") == 0) {
-            end = at;
-            break;
-        }
-    if (end == std::string::npos)
-        return "no end of central directory";
-    const auto *e = reinterpret_cast<const unsigned char *>(archive.data() + end);
-    std::uint64_t count = Little(e + 10, 2);
-    std::uint64_t offset = Little(e + 16, 4);
-    if ((count == 0xFFFF || offset == 0xFFFFFFFF) && end >= 20
-        && archive.compare(end - 20, 4, "PK\x06\x07") == 0) {
-        const std::uint64_t record
-            = Little(reinterpret_cast<const unsigned char *>(archive.data() + end - 12), 8);
-        if (record + 56 > archive.size() || archive.compare(record, 4, "PK\x06\x06") != 0)
-            return "bad zip64 end record";
-        const auto *z = reinterpret_cast<const unsigned char *>(archive.data() + record);
-        count = Little(z + 32, 8);
-        offset = Little(z + 48, 8);
-    }
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (offset + 46 > archive.size() || archive.compare(offset, 4, "PK\x01\x02") != 0)
-            return "bad central header";
-        const auto *c = reinterpret_cast<const unsigned char *>(archive.data() + offset);
-        CentralEntry entry;
-        entry.method = static_cast<std::uint16_t>(Little(c + 10, 2));
-        const unsigned dosTime = static_cast<unsigned>(Little(c + 12, 2));
-        const unsigned dosDate = static_cast<unsigned>(Little(c + 14, 2));
-        entry.crc = static_cast<std::uint32_t>(Little(c + 16, 4));
-        entry.compressedSize = Little(c + 20, 4);
-        entry.size = Little(c + 24, 4);
-        const std::size_t nameLength = Little(c + 28, 2);
-        const std::size_t extraLength = Little(c + 30, 2);
-        const std::size_t commentLength = Little(c + 32, 2);
-        entry.offset = Little(c + 42, 4);
-        if (offset + 46 + nameLength + extraLength > archive.size())
-            return "central header past the end";
-        entry.name = archive.substr(offset + 46, nameLength);
-        std::tm local {};
-        local.tm_year = static_cast<int>((dosDate >> 9) + 80);
-        local.tm_mon = static_cast<int>(((dosDate >> 5) & 15) - 1);
-        local.tm_mday = static_cast<int>(dosDate & 31);
-        local.tm_hour = static_cast<int>(dosTime >> 11);
-        local.tm_min = static_cast<int>((dosTime >> 5) & 63);
-        local.tm_sec = static_cast<int>((dosTime & 31) * 2);
-        local.tm_isdst = -1;
-        entry.mtime = std::mktime(&local);
-        // Extra fields: zip64 sizes and offset, and the Unix time stamp.
-        const auto *x = c + 46 + nameLength;
-        for (std::size_t at = 0; at + 4 <= extraLength;) {
-            const unsigned id = static_cast<unsigned>(Little(x + at, 2));
-            const std::size_t size = Little(x + at + 2, 2);
-            const unsigned char *data = x + at + 4;
-            if (id == 0x0001) {
-                std::size_t used = 0;
-                if (entry.size == 0xFFFFFFFF && used + 8 <= size)
-                    entry.size = Little(data + used, 8), used += 8;
-                if (entry.compressedSize == 0xFFFFFFFF && used + 8 <= size)
-                    entry.compressedSize = Little(data + used, 8), used += 8;
-                if (entry.offset == 0xFFFFFFFF && used + 8 <= size)
-                    entry.offset = Little(data + used, 8);
-            } else if (id == 0x5455 && size >= 5 && (data[0] & 1)) {
-                entry.mtime = static_cast<std::int32_t>(Little(data + 1, 4));
-            }
-            at += 4 + size;
-        }
-        entries.push_back(std::move(entry));
-        offset += 46 + nameLength + extraLength + commentLength;
-    }
-    return {};
+    const auto stamp = central.extra.find(0x5455);
+    if (stamp != central.extra.end() && stamp->second.size() >= 5 && (stamp->second[0] & 1))
+        return static_cast<std::int32_t>(tamsorel::test::LittleEndian(stamp->second, 1, 4));
+    std::tm local {};
+    local.tm_year = (central.dosDate >> 9) + 80;
+    local.tm_mon = ((central.dosDate >> 5) & 15) - 1;
+    local.tm_mday = central.dosDate & 31;
+    local.tm_hour = central.dosTime >> 11;
+    local.tm_min = (central.dosTime >> 5) & 63;
+    local.tm_sec = (central.dosTime & 31) * 2;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
 }
 
 // The entry's data, checked against its size and CRC; an error when it does not check.
-std::string ReadEntry(const std::string &archive, const CentralEntry &entry, std::string &data)
+std::string ReadEntry(const std::string &archive, const tamsorel::test::RawEntry &entry,
+                      std::string &data)
 {
-    if (entry.offset + 30 > archive.size() || archive.compare(entry.offset, 4, "PK\x03\x04") != 0)
-        return "bad local header";
-    const auto *l = reinterpret_cast<const unsigned char *>(archive.data() + entry.offset);
-    const std::uint64_t start = entry.offset + 30 + Little(l + 26, 2) + Little(l + 28, 2);
-    if (start + entry.compressedSize > archive.size())
+    if (entry.dataOffset + entry.compressedSize > archive.size())
         return "data past the end";
-    const char *in = archive.data() + start;
-    if (entry.method == 0) {
+    const char *in = archive.data() + entry.dataOffset;
+    if (entry.central.method == 0) {
         data.assign(in, entry.compressedSize);
-    } else if (entry.method == 8) {
+    } else if (entry.central.method == 8) {
         data.assign(entry.size, '\0');
         z_stream z {};
         if (inflateInit2(&z, -15) != Z_OK)
@@ -161,7 +81,7 @@ std::string ReadEntry(const std::string &archive, const CentralEntry &entry, std
         return "wrong size";
     const uLong crc
         = crc32(0, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size()));
-    if (crc != entry.crc)
+    if (crc != entry.central.crc)
         return "CRC mismatch";
     return {};
 }
@@ -213,24 +133,6 @@ ScopedCurrentDir::~ScopedCurrentDir()
     fs::current_path(Path(previous_), error);
 }
 
-void WriteFile(const std::string &path, const std::string &content)
-{
-    std::ofstream out(Path(path), std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(Path(path), std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 bool FileExists(const std::string &path)
 {
     std::error_code error;
@@ -269,16 +171,23 @@ ZipContents ReadZip(const std::string &path, bool withData)
         result.error = e.what();
         return result;
     }
-    std::vector<CentralEntry> entries;
-    result.error = ReadDirectory(archive, entries);
-    if (!result.error.empty())
+    const tamsorel::test::RawZip raw = tamsorel::test::ReadRawZip(
+        archive.size(), [&](std::uint64_t offset, std::size_t n, std::string &out) {
+            if (offset > archive.size() || n > archive.size() - offset)
+                return false;
+            out = archive.substr(offset, n);
+            return true;
+        });
+    if (!raw.ok) {
+        result.error = raw.error;
         return result;
-    for (const CentralEntry &central : entries) {
+    }
+    for (const tamsorel::test::RawEntry &rawEntry : raw.entries) {
         ZipEntry entry;
-        entry.name = central.name;
-        entry.mtime = central.mtime;
+        entry.name = rawEntry.central.name;
+        entry.mtime = ModificationTime(rawEntry.central);
         std::string data;
-        result.error = ReadEntry(archive, central, data);
+        result.error = ReadEntry(archive, rawEntry, data);
         entry.size = static_cast<std::int64_t>(data.size());
         if (withData)
             entry.data = std::move(data);

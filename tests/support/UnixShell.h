@@ -15,7 +15,4 @@ int RunUnixShell(const std::string &command, std::string &output);
 // it has none.
 std::string UnixPath(const std::string &path);
 
-// Quotes text for the shell, as a Unix path when it is a Windows path with a drive.
-std::string UnixShellQuote(const std::string &text);
-
 } // namespace kelvane::test

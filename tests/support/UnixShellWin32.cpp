@@ -1,3 +1,4 @@
+#include "tests/support/TestSupport.h"
 #include "tests/support/UnixShell.h"
 
 #include <windows.h>
@@ -51,21 +52,6 @@ std::string UnixPath(const std::string &path)
     return result;
 }
 
-std::string UnixShellQuote(const std::string &text)
-{
-    const bool windowsPath
-        = text.size() > 2 && text[1] == ':' && (text[2] == '\\' || text[2] == '/');
-    const std::string unix = windowsPath ? UnixPath(text) : text;
-    std::string quoted = "'";
-    for (char c : unix) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
 int RunUnixShell(const std::string &command, std::string &output)
 {
     // Wine starts a Unix program without the pipes, the exit status and the wait a Windows
@@ -84,9 +70,9 @@ int RunUnixShell(const std::string &command, std::string &output)
         // Wine hands the shell a PATH of Windows folders; the Linux one came along beside it.
         std::ofstream script(std::filesystem::u8path(scriptFile), std::ios::binary);
         script << "PATH=\"${KELVANE_UNIX_PATH:-/usr/local/bin:/usr/bin:/bin}\"; export PATH\n(\n"
-               << command << "\n) > " << UnixShellQuote(outFile) << "\necho $? > "
-               << UnixShellQuote(statusFile + ".part") << "\nmv "
-               << UnixShellQuote(statusFile + ".part") << " " << UnixShellQuote(statusFile) << "\n";
+               << command << "\n) > " << ShellQuote(outFile) << "\necho $? > "
+               << ShellQuote(statusFile + ".part") << "\nmv " << ShellQuote(statusFile + ".part")
+               << " " << ShellQuote(statusFile) << "\n";
     }
     std::wstring line = L"sh " + QuotedArgument(Wide(UnixPath(scriptFile)));
     STARTUPINFOW startup {};

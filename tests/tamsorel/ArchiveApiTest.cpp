@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <tuple>
 #ifdef _WIN32
 #include <utime.h>
 #else
@@ -20,23 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using kelvane::test::ExpectArchivesReadAlike;
-using kelvane::test::FileExists;
-using kelvane::test::IsTempName;
-using kelvane::test::ListDir;
-using kelvane::test::MakeDirs;
-using kelvane::test::RandomBytes;
-using kelvane::test::ReadFile;
-using kelvane::test::ReadZip;
-using kelvane::test::RunCommand;
-using kelvane::test::ScopedCurrentDir;
-using kelvane::test::ShellQuote;
-using kelvane::test::TempDir;
-using kelvane::test::TempLeftovers;
-using kelvane::test::WriteFile;
-using kelvane::test::ZipNames;
-using tamsorel::test::LittleEndian;
-using tamsorel::test::ReadRawZip;
+using namespace kelvane::test;
+using namespace tamsorel::test;
 
 namespace {
 
@@ -64,17 +50,40 @@ std::string Python(const std::string &script, const std::string &archive, int *s
                       status);
 }
 
-struct tm DosFields(std::uint16_t time, std::uint16_t date)
+// Opens path, where an older file stands, in mode, and adds the file "f" to it.
+ArchiveHandle OpenOverOlderFile(const TempDir &dir, const std::string &path, int mode)
+{
+    WriteFile(dir / "f", "new content");
+    WriteFile(path, "older file");
+    ArchiveHandle h = ArchiveOpen(path.c_str(), mode);
+    EXPECT_TRUE(h && ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
+    return h;
+}
+
+// A local time, counted as struct tm counts (years from 1900, months from 0).
+struct tm Fields(int year, int mon, int mday, int hour, int min, int sec)
 {
     struct tm t
     { };
-    t.tm_year = (date >> 9) + 80;
-    t.tm_mon = ((date >> 5) & 15) - 1;
-    t.tm_mday = date & 31;
-    t.tm_hour = time >> 11;
-    t.tm_min = (time >> 5) & 63;
-    t.tm_sec = (time & 31) * 2;
+    t.tm_year = year;
+    t.tm_mon = mon;
+    t.tm_mday = mday;
+    t.tm_hour = hour;
+    t.tm_min = min;
+    t.tm_sec = sec;
+    t.tm_isdst = -1;
     return t;
+}
+
+std::tuple<int, int, int, int, int, int> Tuple(const struct tm &t)
+{
+    return {t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+struct tm DosFields(std::uint16_t time, std::uint16_t date)
+{
+    return Fields((date >> 9) + 80, ((date >> 5) & 15) - 1, date & 31, time >> 11, (time >> 5) & 63,
+                  (time & 31) * 2);
 }
 
 } // namespace
@@ -247,16 +256,7 @@ TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
 {
     TempDir dir;
     WriteFile(dir / "f", "x");
-    struct tm when
-    { };
-    when.tm_year = 101;
-    when.tm_mon = 1;
-    when.tm_mday = 3;
-    when.tm_hour = 4;
-    when.tm_min = 5;
-    when.tm_sec = 6;
-    when.tm_isdst = -1;
-    struct tm copy = when;
+    struct tm copy = Fields(101, 1, 3, 4, 5, 6);
     const std::time_t fileTime = std::mktime(&copy);
 #ifdef _WIN32
     struct utimbuf times = {fileTime, fileTime};
@@ -267,15 +267,7 @@ TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
 #endif
 
     // Given: 2010-07-39 09:10:12 is normalised to 2010-08-08.
-    struct tm given
-    { };
-    given.tm_year = 110;
-    given.tm_mon = 6;
-    given.tm_mday = 39;
-    given.tm_hour = 9;
-    given.tm_min = 10;
-    given.tm_sec = 12;
-    given.tm_isdst = -1;
+    struct tm given = Fields(110, 6, 39, 9, 10, 12);
     struct tm givenCopy = given;
     const std::time_t givenTime = std::mktime(&givenCopy);
 
@@ -294,16 +286,10 @@ TEST(ArchiveApiTest, ModificationTimeOrGivenTimeIsStored)
     const auto raw = ReadRawZip(archive);
     ASSERT_TRUE(raw.ok) << raw.error;
     const std::time_t expected[] = {fileTime, givenTime};
-    const int expectedMonthDay[][2] = {{1, 3}, {7, 8}};
+    const struct tm expectedDos[] = {Fields(101, 1, 3, 4, 5, 6), Fields(110, 7, 8, 9, 10, 12)};
     for (std::size_t i = 0; i < 2; ++i) {
         for (const auto *header : {&raw.entries[i].local, &raw.entries[i].central}) {
-            const struct tm dos = DosFields(header->dosTime, header->dosDate);
-            EXPECT_EQ(dos.tm_year, i == 0 ? 101 : 110);
-            EXPECT_EQ(dos.tm_mon, expectedMonthDay[i][0]);
-            EXPECT_EQ(dos.tm_mday, expectedMonthDay[i][1]);
-            EXPECT_EQ(dos.tm_hour, i == 0 ? 4 : 9);
-            EXPECT_EQ(dos.tm_min, i == 0 ? 5 : 10);
-            EXPECT_EQ(dos.tm_sec, i == 0 ? 6 : 12);
+            EXPECT_EQ(Tuple(DosFields(header->dosTime, header->dosDate)), Tuple(expectedDos[i]));
             ASSERT_EQ(header->extra.count(0x5455), 1u);
             const std::string &ut = header->extra.at(0x5455);
             ASSERT_EQ(ut.size(), 5u);
@@ -405,13 +391,9 @@ TEST(ArchiveApiTest, OpenFailsForMissingFolderAndUnknownModes)
 TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
 {
     TempDir dir;
-    WriteFile(dir / "f", "new content");
     const std::string archive = dir / "x.zip";
-    WriteFile(archive, "older file");
-
-    ArchiveHandle h = ArchiveOpen(archive.c_str(), 0);
+    ArchiveHandle h = OpenOverOlderFile(dir, archive, 0);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
     EXPECT_EQ(ReadFile(archive), "older file") << "untouched until the close";
     EXPECT_TRUE(HasTempFile(dir.path()));
     EXPECT_TRUE(ArchiveClose(&h));
@@ -449,13 +431,9 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
 TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
 {
     TempDir dir;
-    WriteFile(dir / "f", "content");
     const std::string older = dir / "older.zip";
-    WriteFile(older, "older file");
-
-    ArchiveHandle h = ArchiveOpen(older.c_str(), 1);
+    ArchiveHandle h = OpenOverOlderFile(dir, older, 1);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
     EXPECT_FALSE(ArchiveClose(&h));
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(ReadFile(older), "older file");
@@ -484,39 +462,50 @@ TEST(ArchiveApiTest, FailedPlacementRemovesTheTemporary)
     EXPECT_TRUE(kelvane::test::IsDirectory(dir / "taken.zip/inside"));
 }
 
-#ifndef _WIN32 // file size limits are POSIX-only
-// Runs in a child process: 0 when every call failed or succeeded as it should.
-int WriteUnderFileSizeLimit(const std::string &dir)
+#ifndef _WIN32 // file size limits and death tests are POSIX-only
+// Runs in a child process under a file size limit: adds the files in turn until an add
+// fails (the first one must not), then closes. 0 when the close failed as it should.
+int AddUnderFileSizeLimit(const std::string &dir, rlim_t bytes,
+                          const std::vector<std::string> &files)
 {
     std::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit limit = {1 << 20, 1 << 20};
+    const struct rlimit limit = {bytes, bytes};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ArchiveHandle h = ArchiveOpen((dir + "/x.zip").c_str(), 0);
-    int code = h ? 0 : 16;
-    if (!ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, nullptr))
-        code |= 1;
-    // The big file is read in full, so its add may succeed: it is written later, on
-    // another thread, and that is where the limit is met.
-    ArchiveAddFile(h, (dir + "/big").c_str(), nullptr, 0, nullptr);
-    ArchiveAddFile(h, (dir + "/small").c_str(), nullptr, 0, "again");
+    if (!h)
+        return 16;
+    int code = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string entry = "e" + std::to_string(i);
+        if (!ArchiveAddFile(h, (dir + "/" + files[i]).c_str(), nullptr, 0, entry.c_str())) {
+            code |= i == 0 ? 1 : 0;
+            break;
+        }
+    }
     if (ArchiveClose(&h) || h)
         code |= 8;
     return code;
 }
-#endif
 
-#ifndef _WIN32 // file size limits and death tests are POSIX-only
 // A full disk, made real with a file size limit in a child process: whichever add or thread
 // meets it, the close reports failure, removes the temporary and leaves the older file.
+// The big file is read in full, so its add may succeed and the limit be met later on
+// another thread; the eight parts each fit, only together they do not, on a worker thread.
 TEST(ArchiveApiDeathTest, WriteErrorFailsTheAddAndTheClose)
 {
     TempDir dir;
     WriteFile(dir / "small", "small");
     WriteFile(dir / "big", RandomBytes(3 << 20, 9));
-    WriteFile(dir / "x.zip", "older file");
-    EXPECT_EXIT(std::_Exit(WriteUnderFileSizeLimit(dir.path())), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    WriteFile(dir / "part", RandomBytes(600 << 10, 70));
+    const std::pair<rlim_t, std::vector<std::string>> cases[]
+        = {{1 << 20, {"small", "big", "small"}}, {2 << 20, std::vector<std::string>(8, "part")}};
+    for (const auto &[bytes, files] : cases) {
+        WriteFile(dir / "x.zip", "older file");
+        EXPECT_EXIT(std::_Exit(AddUnderFileSizeLimit(dir.path(), bytes, files)),
+                    ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
+        EXPECT_FALSE(HasTempFile(dir.path()));
+    }
 }
 #endif
 

@@ -13,17 +13,8 @@
 #include <cstdio>
 #include <vector>
 
-using tamsorel::ArchivePipeline;
-using tamsorel::Compression;
-using tamsorel::test::kFourGiB;
-using tamsorel::test::kOverflow;
-using tamsorel::test::LittleEndian;
-using tamsorel::test::ReadRawZip;
-using tamsorel::test::ReadSinkZip;
-using tamsorel::test::SparseSink;
-using tamsorel::test::StringSource;
-using tamsorel::test::WriteBigThenText;
-using tamsorel::test::ZeroSource;
+using namespace tamsorel;
+using namespace tamsorel::test;
 
 namespace {
 
@@ -67,62 +58,49 @@ void ExpectBigThenAfter(const SparseSink &sink, const tamsorel::test::RawZip &ra
 
 } // namespace
 
-// Deflated, as a run adds a file of zeros: only the sizes need 64 bits.
-TEST(BoundaryTest, DeflatedEntriesOf4GiBMinusOneAnd4GiB)
+// Deflated, as a run adds a file of zeros, only the sizes need 64 bits; stored, the entry
+// after the big one also starts past 4 GiB.
+TEST(BoundaryTest, EntriesOf4GiBMinusOneAnd4GiBDeflatedAndStored)
 {
     const std::string after = "the small file after the big one";
-    for (const std::uint64_t size : kSizes) {
-        SCOPED_TRACE("size " + std::to_string(size));
-        SparseSink sink;
-        ZeroSource zeros(size);
-        ASSERT_TRUE(WriteBigThenText(sink, "zeros.bin", Compression::Auto, zeros, size, after));
-        EXPECT_LT(sink.Size(), std::uint64_t {64} << 20) << "zeros deflate well";
-
-        // Both sizes need the zip64 field: 0xffffffff in the classic one means "look there".
-        const auto raw = ReadRawZip(sink);
-        ASSERT_TRUE(raw.ok) << raw.error;
-        ASSERT_EQ(raw.entries.size(), 2u);
-        const auto &first = raw.entries[0];
-        EXPECT_EQ(first.central.size32, kOverflow);
-        ASSERT_EQ(first.central.extra.count(kZip64Id), 1u);
-        EXPECT_EQ(LittleEndian(first.central.extra.at(kZip64Id), 0, 8), size);
-        EXPECT_EQ(first.local.size32, kOverflow);
-        ASSERT_EQ(first.local.extra.count(kZip64Id), 1u);
-        EXPECT_EQ(LittleEndian(first.local.extra.at(kZip64Id), 0, 8), size);
-        EXPECT_EQ(raw.entries[1].central.extra.count(kZip64Id), 0u);
-        EXPECT_FALSE(raw.zip64End);
-
-        ExpectBigThenAfter(sink, raw, size, after);
-    }
-}
-
-// Stored, so that the entry after the big one starts past 4 GiB.
-TEST(BoundaryTest, StoredEntriesOf4GiBMinusOneAnd4GiBThenOneMore)
-{
-    const std::string after = "after the zeros";
-    for (const std::uint64_t size : kSizes) {
-        SCOPED_TRACE("size " + std::to_string(size));
-        SparseSink sink;
-        ZeroSource zeros(size);
-        ASSERT_TRUE(WriteBigThenText(sink, "zeros.bin", Compression::Store, zeros, size, after));
-        EXPECT_GT(sink.Size(), size);
-        EXPECT_LT(sink.KeptBytes(), std::uint64_t {1} << 20) << "the zeros are not kept";
-
-        const auto raw = ReadRawZip(sink);
-        ASSERT_TRUE(raw.ok) << raw.error;
-        ASSERT_EQ(raw.entries.size(), 2u);
-        EXPECT_EQ(raw.entries[0].central.size32, kOverflow);
-        EXPECT_EQ(raw.entries[0].central.compressedSize32, kOverflow);
-        EXPECT_GT(raw.entries[1].offset, std::uint64_t {kOverflow});
-        EXPECT_EQ(raw.entries[1].central.offset32, kOverflow);
-        // unzip 6.0 took the offset for a size after an entry of exactly 0xffffffff bytes
-        // when the zip64 field held the offset alone.
-        ASSERT_EQ(raw.entries[1].central.extra.count(kZip64Id), 1u);
-        EXPECT_EQ(raw.entries[1].central.extra.at(kZip64Id).size(), 24u);
-        EXPECT_EQ(raw.entries[1].local.name, "after.txt") << "offset resolved through zip64";
-        EXPECT_TRUE(raw.zip64End) << "the central directory starts past 4 GiB";
-
-        ExpectBigThenAfter(sink, raw, size, after);
+    for (const Compression compression : {Compression::Auto, Compression::Store}) {
+        for (const std::uint64_t size : kSizes) {
+            const bool stored = compression == Compression::Store;
+            SCOPED_TRACE((stored ? "stored, size " : "deflated, size ") + std::to_string(size));
+            SparseSink sink;
+            ZeroSource zeros(size);
+            ASSERT_TRUE(WriteBigThenText(sink, "zeros.bin", compression, zeros, size, after));
+            const auto raw = ReadRawZip(sink);
+            ASSERT_TRUE(raw.ok) << raw.error;
+            ASSERT_EQ(raw.entries.size(), 2u);
+            const RawHeader &first = raw.entries[0].central;
+            const RawEntry &second = raw.entries[1];
+            // 0xffffffff in a classic field means "look in the zip64 field", for both sizes.
+            EXPECT_EQ(first.size32, kOverflow);
+            EXPECT_EQ(raw.entries[0].local.size32, kOverflow);
+            if (stored) {
+                EXPECT_GT(sink.Size(), size);
+                EXPECT_LT(sink.KeptBytes(), std::uint64_t {1} << 20) << "the zeros are not kept";
+                EXPECT_EQ(first.compressedSize32, kOverflow);
+                EXPECT_GT(second.offset, std::uint64_t {kOverflow});
+                EXPECT_EQ(second.central.offset32, kOverflow);
+                // unzip 6.0 took the offset for a size after an entry of exactly 0xffffffff
+                // bytes when the zip64 field held the offset alone.
+                ASSERT_EQ(second.central.extra.count(kZip64Id), 1u);
+                EXPECT_EQ(second.central.extra.at(kZip64Id).size(), 24u);
+                EXPECT_EQ(second.local.name, "after.txt") << "offset resolved through zip64";
+                EXPECT_TRUE(raw.zip64End) << "the central directory starts past 4 GiB";
+            } else {
+                EXPECT_LT(sink.Size(), std::uint64_t {64} << 20) << "zeros deflate well";
+                for (const RawHeader *h : {&first, &raw.entries[0].local}) {
+                    ASSERT_EQ(h->extra.count(kZip64Id), 1u);
+                    EXPECT_EQ(LittleEndian(h->extra.at(kZip64Id), 0, 8), size);
+                }
+                EXPECT_EQ(second.central.extra.count(kZip64Id), 0u);
+                EXPECT_FALSE(raw.zip64End);
+            }
+            ExpectBigThenAfter(sink, raw, size, after);
+        }
     }
 }
 

@@ -46,35 +46,39 @@ TEST(StoredNameTest, DerivedFromDiskPathIsRelativeAndNeverClimbsOut)
         EXPECT_EQ(StoredName(c.diskPath, nullptr), c.expected) << c.diskPath;
 }
 
-TEST(StoredNameTest, GivenEntryNameIsCleanedTheSameWay)
+// A given entry name is cleaned the same way; one that cleans to nothing falls back to the
+// file's own bare name, and with no usable name anywhere the add must fail rather than
+// store an empty name.
+TEST(StoredNameTest, GivenEntryNameIsCleanedOrFallsBackToTheBareName)
 {
-    EXPECT_EQ(StoredName("/src/take1.avi", "take1.avi"), "take1.avi");
-    EXPECT_EQ(StoredName("/src/take1.avi", "/abs/name.avi"), "abs/name.avi");
+    const struct
+    {
+        const char *diskPath;
+        const char *given;
+        const char *expected;
+    } cases[] = {
+        {"/src/take1.avi", "take1.avi", "take1.avi"},
+        {"/src/take1.avi", "/abs/name.avi", "abs/name.avi"},
 #ifdef _WIN32
-    EXPECT_EQ(StoredName("/src/take1.avi", "../..\\up.avi"), "up.avi");
+        {"/src/take1.avi", "../..\\up.avi", "up.avi"},
+        {"/src/a\\b.txt", "..", "b.txt"},
 #else
-    EXPECT_EQ(StoredName("/src/take1.avi", "../..\\up.avi"), ".._up.avi");
+        {"/src/take1.avi", "../..\\up.avi", ".._up.avi"},
+        {"/src/a\\b.txt", "..", "a_b.txt"},
 #endif
-    EXPECT_EQ(StoredName("/src/take1.avi", "D:\\x\\\\y/z.avi"), "x/y/z.avi");
-    EXPECT_EQ(StoredName("/src/take1.avi", "sub/./name.avi/"), "sub/name.avi");
-}
-
-TEST(StoredNameTest, FallsBackToTheBareNameAndFailsWhenThereIsNone)
-{
-    // An entry name that cleans to nothing falls back to the file's own bare name.
-    EXPECT_EQ(StoredName("/src/take1.avi", ""), "take1.avi");
-    EXPECT_EQ(StoredName("/src/take1.avi", "../.."), "take1.avi");
-    EXPECT_EQ(StoredName("C:\\src/take1.avi", "/"), "take1.avi");
-#ifdef _WIN32
-    EXPECT_EQ(StoredName("/src/a\\b.txt", ".."), "b.txt");
-#else
-    EXPECT_EQ(StoredName("/src/a\\b.txt", ".."), "a_b.txt");
-#endif
-    // No usable name anywhere: the add must fail rather than store an empty name.
-    EXPECT_EQ(StoredName("/", nullptr), "");
-    EXPECT_EQ(StoredName("../..", ".."), "");
-    EXPECT_EQ(StoredName("C:", nullptr), "");
-    EXPECT_EQ(StoredName(nullptr, "x"), "");
+        {"/src/take1.avi", "D:\\x\\\\y/z.avi", "x/y/z.avi"},
+        {"/src/take1.avi", "sub/./name.avi/", "sub/name.avi"},
+        {"/src/take1.avi", "", "take1.avi"},
+        {"/src/take1.avi", "../..", "take1.avi"},
+        {"C:\\src/take1.avi", "/", "take1.avi"},
+        {"/", nullptr, ""},
+        {"../..", "..", ""},
+        {"C:", nullptr, ""},
+        {nullptr, "x", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(StoredName(c.diskPath, c.given), c.expected)
+            << (c.diskPath ? c.diskPath : "(null)") << " " << (c.given ? c.given : "(null)");
 }
 
 TEST(Utf8FlagTest, OnlyForWellFormedNonAsciiNames)

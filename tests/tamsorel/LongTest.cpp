@@ -11,17 +11,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using kelvane::test::ReadZip;
-using kelvane::test::RunCommand;
-using kelvane::test::ShellQuote;
-using kelvane::test::TempDir;
-using kelvane::test::WriteFile;
-using tamsorel::test::FreeBytes;
-using tamsorel::test::kFourGiB;
-using tamsorel::test::kOverflow;
-using tamsorel::test::LittleEndian;
-using tamsorel::test::ReadRawZip;
-using tamsorel::test::WriteBigThenText;
+using namespace kelvane::test;
+using namespace tamsorel::test;
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "tamsorel/FileSink.h"
 #include "tamsorel/Pipeline.h"
+#include "tests/support/StringSource.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -30,22 +31,7 @@ inline std::uint64_t FreeBytes(const std::string &dir)
     return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
-class StringSource : public tamsorel::ByteSource
-{
-public:
-    explicit StringSource(std::string s) : s_(std::move(s)) { }
-    std::int64_t Read(unsigned char *buffer, std::size_t size) override
-    {
-        const std::size_t n = std::min(size, s_.size() - pos_);
-        std::copy_n(s_.data() + pos_, n, buffer);
-        pos_ += n;
-        return static_cast<std::int64_t>(n);
-    }
-
-private:
-    std::string s_;
-    std::size_t pos_ = 0;
-};
+using kelvane::test::StringSource;
 
 // Zeros up to a given length, without touching the disk.
 class ZeroSource : public tamsorel::ByteSource

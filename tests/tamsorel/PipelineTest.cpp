@@ -10,7 +10,6 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
@@ -21,24 +20,11 @@
 #include <windows.h>
 #else
 #include <sched.h>
-#include <sys/resource.h>
 #endif
 #include <unistd.h>
 
-using kelvane::test::ListDir;
-using kelvane::test::RandomBytes;
-using kelvane::test::ReadFile;
-using kelvane::test::ReadZip;
-using kelvane::test::RunCommand;
-using kelvane::test::ShellQuote;
-using kelvane::test::StringSource;
-using kelvane::test::TempDir;
-using kelvane::test::WriteFile;
-using kelvane::test::ZipNames;
-using tamsorel::ArchivePipeline;
-using tamsorel::ByteSource;
-using tamsorel::EntryInfo;
-using tamsorel::PipelineLimits;
+using namespace kelvane::test;
+using namespace tamsorel;
 using tamsorel::test::ReadRawZip;
 
 namespace {
@@ -443,43 +429,6 @@ TEST(PipelineTest, WriteFailureOnTheWorkersFailsLaterAddsAndTheFinish)
         EXPECT_EQ(pipeline.BytesInFlight(), 0u);
     }
     kelvane::io::Close(fd);
-}
-#endif
-
-#ifndef _WIN32 // file size limits are POSIX-only
-// Runs in a child process with a file size limit below what the entries need together,
-// though each one fits: the limit is met on a worker thread. 0 when all went as it should.
-int FillPastFileSizeLimit(const std::string &dir)
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit limit = {2 << 20, 2 << 20};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ArchiveHandle h = ArchiveOpen((dir + "/x.zip").c_str(), 0);
-    if (!h)
-        return 16;
-    int code = 0;
-    for (int i = 0; i < 8; ++i) // 8 x 600 KiB of noise: stored, and too much
-        if (!ArchiveAddFile(h, (dir + "/part").c_str(), nullptr, 0,
-                            ("p" + std::to_string(i)).c_str()))
-            break;
-    if (ArchiveClose(&h))
-        code |= 1;
-    if (h)
-        code |= 2;
-    return code;
-}
-#endif
-
-#ifndef _WIN32 // file size limits and death tests are POSIX-only
-TEST(PipelineDeathTest, WriteFailureOnAWorkerFailsTheCloseAndKeepsTheOlderFile)
-{
-    TempDir dir;
-    WriteFile(dir / "part", RandomBytes(600 << 10, 70));
-    WriteFile(dir / "x.zip", "older file");
-    EXPECT_EXIT(std::_Exit(FillPastFileSizeLimit(dir.path())), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"part", "x.zip"}))
-        << "no temporary left";
 }
 #endif
 

@@ -45,6 +45,26 @@ std::map<std::uint16_t, std::string> ParseExtra(const std::string &extra)
     return fields;
 }
 
+// The fields both headers hold, in the same order from "version needed" to the extra
+// field's length; the central header's "version made by" puts them 2 bytes further on.
+void ReadSharedFields(const std::string &buf, std::size_t shift, RawHeader &h, std::size_t &nameLen,
+                      std::size_t &extraLen)
+{
+    const auto at = [&](std::size_t offset, std::size_t width) {
+        return LittleEndian(buf, offset + shift, width);
+    };
+    h.versionNeeded = static_cast<std::uint16_t>(at(4, 2));
+    h.flags = static_cast<std::uint16_t>(at(6, 2));
+    h.method = static_cast<std::uint16_t>(at(8, 2));
+    h.dosTime = static_cast<std::uint16_t>(at(10, 2));
+    h.dosDate = static_cast<std::uint16_t>(at(12, 2));
+    h.crc = static_cast<std::uint32_t>(at(14, 4));
+    h.compressedSize32 = static_cast<std::uint32_t>(at(18, 4));
+    h.size32 = static_cast<std::uint32_t>(at(22, 4));
+    nameLen = static_cast<std::size_t>(at(26, 2));
+    extraLen = static_cast<std::size_t>(at(28, 2));
+}
+
 } // namespace
 
 std::uint64_t LittleEndian(const std::string &data, std::size_t offset, std::size_t width)
@@ -115,16 +135,8 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
         }
         RawHeader &c = e.central;
         c.versionMadeBy = static_cast<std::uint16_t>(LittleEndian(buf, 4, 2));
-        c.versionNeeded = static_cast<std::uint16_t>(LittleEndian(buf, 6, 2));
-        c.flags = static_cast<std::uint16_t>(LittleEndian(buf, 8, 2));
-        c.method = static_cast<std::uint16_t>(LittleEndian(buf, 10, 2));
-        c.dosTime = static_cast<std::uint16_t>(LittleEndian(buf, 12, 2));
-        c.dosDate = static_cast<std::uint16_t>(LittleEndian(buf, 14, 2));
-        c.crc = static_cast<std::uint32_t>(LittleEndian(buf, 16, 4));
-        c.compressedSize32 = static_cast<std::uint32_t>(LittleEndian(buf, 20, 4));
-        c.size32 = static_cast<std::uint32_t>(LittleEndian(buf, 24, 4));
-        const auto nameLen = static_cast<std::size_t>(LittleEndian(buf, 28, 2));
-        const auto extraLen = static_cast<std::size_t>(LittleEndian(buf, 30, 2));
+        std::size_t nameLen, extraLen;
+        ReadSharedFields(buf, 2, c, nameLen, extraLen);
         const auto commentLen = static_cast<std::size_t>(LittleEndian(buf, 32, 2));
         c.externalAttributes = static_cast<std::uint32_t>(LittleEndian(buf, 38, 4));
         c.offset32 = static_cast<std::uint32_t>(LittleEndian(buf, 42, 4));
@@ -137,15 +149,17 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
         c.extra = ParseExtra(extra);
         pos += static_cast<std::int64_t>(46 + nameLen + extraLen + commentLen);
 
+        // The zip64 field holds, in order, only the values whose 32-bit slot overflowed.
+        e.size = c.size32;
+        e.compressedSize = c.compressedSize32;
         e.offset = c.offset32;
-        if (c.offset32 == 0xffffffffu) {
-            // The zip64 field holds, in order, only the values whose 32-bit slot overflowed.
-            std::size_t at = 0;
-            if (c.size32 == 0xffffffffu)
+        const auto zip64 = c.extra.find(0x0001);
+        std::size_t at = 0;
+        for (std::uint64_t *value : {&e.size, &e.compressedSize, &e.offset}) {
+            if (*value == 0xffffffffu && zip64 != c.extra.end()) {
+                *value = LittleEndian(zip64->second, at, 8);
                 at += 8;
-            if (c.compressedSize32 == 0xffffffffu)
-                at += 8;
-            e.offset = LittleEndian(c.extra[0x0001], at, 8);
+            }
         }
         if (!file.read(static_cast<std::int64_t>(e.offset), 30, buf)
             || LittleEndian(buf, 0, 4) != 0x04034b50) {
@@ -153,16 +167,8 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
             return zip;
         }
         RawHeader &l = e.local;
-        l.versionNeeded = static_cast<std::uint16_t>(LittleEndian(buf, 4, 2));
-        l.flags = static_cast<std::uint16_t>(LittleEndian(buf, 6, 2));
-        l.method = static_cast<std::uint16_t>(LittleEndian(buf, 8, 2));
-        l.dosTime = static_cast<std::uint16_t>(LittleEndian(buf, 10, 2));
-        l.dosDate = static_cast<std::uint16_t>(LittleEndian(buf, 12, 2));
-        l.crc = static_cast<std::uint32_t>(LittleEndian(buf, 14, 4));
-        l.compressedSize32 = static_cast<std::uint32_t>(LittleEndian(buf, 18, 4));
-        l.size32 = static_cast<std::uint32_t>(LittleEndian(buf, 22, 4));
-        const auto localNameLen = static_cast<std::size_t>(LittleEndian(buf, 26, 2));
-        const auto localExtraLen = static_cast<std::size_t>(LittleEndian(buf, 28, 2));
+        std::size_t localNameLen, localExtraLen;
+        ReadSharedFields(buf, 0, l, localNameLen, localExtraLen);
         const auto base = static_cast<std::int64_t>(e.offset);
         if (!file.read(base + 30, localNameLen, l.name)
             || !file.read(base + 30 + static_cast<std::int64_t>(localNameLen), localExtraLen,
@@ -171,6 +177,7 @@ RawZip ReadRawZip(std::uint64_t archiveSize, const ReadAt &readAt)
             return zip;
         }
         l.extra = ParseExtra(extra);
+        e.dataOffset = e.offset + 30 + localNameLen + localExtraLen;
         zip.entries.push_back(std::move(e));
     }
     if (pos != static_cast<std::int64_t>(dirOffset + dirSize)) {

@@ -33,7 +33,11 @@ struct RawEntry
 {
     RawHeader central;
     RawHeader local;
-    std::uint64_t offset = 0; // resolved through zip64 where needed
+    // Resolved through zip64 where needed.
+    std::uint64_t size = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t dataOffset = 0; // past the local header
 };
 
 struct RawZip
