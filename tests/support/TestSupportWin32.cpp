@@ -3,8 +3,8 @@
 // Windows build here). The archives
 // are also read by the Linux readers after the run (tests/support/ZipReaders.h).
 
+#include "tests/support/RawZip.h"
 #include "tests/support/TestSupport.h"
-#include "tests/tamsorel/RawZip.h"
 
 #include <zlib.h>
 

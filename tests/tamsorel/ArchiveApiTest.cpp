@@ -1,8 +1,8 @@
 // The exported interface as the run uses it, checked with independent readers: libarchive,
 // Info-ZIP's unzip, Python's zipfile and 7-Zip, and the raw header bytes.
 
-#include "RawZip.h"
 #include "tamsorel/tamsorel.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
 

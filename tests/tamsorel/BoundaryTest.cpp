@@ -4,8 +4,8 @@
 // blocks of zeros take no room, and read back by libarchive and byte by byte.
 
 #include "LongTestSupport.h"
-#include "RawZip.h"
 #include "SparseSink.h"
+#include "tests/support/RawZip.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

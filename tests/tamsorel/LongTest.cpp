@@ -2,8 +2,8 @@
 // with the label "long".
 
 #include "LongTestSupport.h"
-#include "RawZip.h"
 #include "tamsorel/tamsorel.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>

@@ -3,9 +3,9 @@
 // on the memory held in flight.
 
 #include "tamsorel/Pipeline.h"
-#include "RawZip.h"
 #include "io/Io.h"
 #include "tamsorel/tamsorel.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/StringSource.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"

@@ -4,8 +4,8 @@
 // read back as zeros, so that an archive with gigabytes of zeros stored in it costs next to
 // no memory, while its headers and compressed data are all there for the readers.
 
-#include "RawZip.h"
 #include "tamsorel/OutputSink.h"
+#include "tests/support/RawZip.h"
 
 #include <cstddef>
 #include <cstdint>
