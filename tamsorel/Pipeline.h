@@ -91,6 +91,7 @@ private:
     struct Job;
     class Reservation;
     struct ChunkTrail;
+    struct Workspace;
     enum class WholeRead { Complete, SourceFailed, TooLarge };
 
     // Reads a small file whole into item (its buffer and room grown as the file turns out
@@ -126,10 +127,10 @@ private:
     void WaitUntilWritten();
     void StopWorkers();
     void WorkerLoop();
-    static void Compress(Item &item);
+    static void Compress(Item &item, Workspace &space);
     static void StoreChunk(Item &item);
-    static void DeflateChunk(Item &item);
-    static void CompressWhole(Item &item);
+    static void DeflateChunk(Item &item, Workspace &space);
+    static void CompressWhole(Item &item, Workspace &space);
     // Writes the jobs at the head of the queue that are ready; called with the lock held.
     void WriteReady(std::unique_lock<std::mutex> &lock);
     void Write(Job &job);
@@ -153,6 +154,7 @@ private:
     std::size_t peakInFlight_ = 0;
     std::unique_ptr<Job> batch_; // small entries read, not yet handed over
     std::vector<Buffer> chunkPool_;
+    std::unique_ptr<Workspace> callerSpace_; // for compressing on the caller's thread
     std::vector<std::thread> threads_;
 };
 
