@@ -291,9 +291,9 @@ struct ArchivePipeline::Job
 };
 
 // What one thread needs to compress: the one-shot compressors and the chunk stream, made
-// when first used. A worker's lives on its stack for as long as it runs; the caller's
-// thread uses the pipeline's. Not thread-local: where thread-locals are emulated
-// (mingw-w64), one with a destructor can be destroyed after its storage is freed.
+// when first used. Each worker holds one while it runs, and the pipeline one for its
+// caller's thread. Not thread-local: where thread-locals are emulated (mingw-w64), one with
+// a destructor can be destroyed after its storage is freed, at every worker's end.
 struct ArchivePipeline::Workspace
 {
     Workspace() = default;
@@ -324,20 +324,62 @@ struct ArchivePipeline::Workspace
     bool chunkReady = false;
 };
 
+// Workspaces that pipelines and workers are done with, kept for the next ones: their
+// compressors cost more to make than an archive of a few small files takes to write. As
+// many are kept as one pipeline uses at once.
+struct ArchivePipeline::Spares
+{
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Workspace>> kept;
+    std::size_t most = AvailableProcessors() + 1;
+
+    Spares() { kept.reserve(most); }
+
+    // Never destroyed: at the library's unload a thread may still be giving one back.
+    static Spares &Get()
+    {
+        static Spares *spares = new Spares();
+        return *spares;
+    }
+};
+
+std::unique_ptr<ArchivePipeline::Workspace> ArchivePipeline::TakeWorkspace()
+{
+    Spares &spares = Spares::Get();
+    {
+        std::lock_guard<std::mutex> lock(spares.mutex);
+        if (!spares.kept.empty()) {
+            std::unique_ptr<Workspace> space = std::move(spares.kept.back());
+            spares.kept.pop_back();
+            return space;
+        }
+    }
+    return std::make_unique<Workspace>();
+}
+
+void ArchivePipeline::GiveWorkspace(std::unique_ptr<Workspace> space) noexcept
+{
+    Spares &spares = Spares::Get();
+    std::lock_guard<std::mutex> lock(spares.mutex);
+    if (space && spares.kept.size() < spares.most)
+        spares.kept.push_back(std::move(space));
+}
+
 ArchivePipeline::ArchivePipeline(int fd, const PipelineLimits &limits)
     : fileSink_(std::make_unique<FileSink>(fd))
     , limits_(limits)
     , writer_(*fileSink_)
-    , callerSpace_(std::make_unique<Workspace>())
+    , callerSpace_(TakeWorkspace())
 { }
 
 ArchivePipeline::ArchivePipeline(OutputSink &sink, const PipelineLimits &limits)
-    : limits_(limits), writer_(sink), callerSpace_(std::make_unique<Workspace>())
+    : limits_(limits), writer_(sink), callerSpace_(TakeWorkspace())
 { }
 
 ArchivePipeline::~ArchivePipeline()
 {
     StopWorkers();
+    GiveWorkspace(std::move(callerSpace_));
 }
 
 std::size_t ArchivePipeline::PeakBytesInFlight() const
@@ -739,18 +781,20 @@ void ArchivePipeline::KeepChunkBuffers(Job &job)
 
 void ArchivePipeline::WorkerLoop()
 {
-    Workspace space; // gone before the thread ends
+    std::unique_ptr<Workspace> space; // taken for the first job, given back at the end
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         workReady_.wait(lock, [&] { return stop_ || !uncompressed_.empty(); });
         if (uncompressed_.empty())
-            return;
+            break;
         Job *job = uncompressed_.front();
         uncompressed_.pop_front();
         lock.unlock();
         try {
+            if (!space)
+                space = TakeWorkspace();
             for (Item &item : job->items)
-                Compress(item, space);
+                Compress(item, *space);
         } catch (...) {
             job->broken = true;
         }
@@ -758,6 +802,8 @@ void ArchivePipeline::WorkerLoop()
         job->compressed = true;
         WriteReady(lock);
     }
+    lock.unlock();
+    GiveWorkspace(std::move(space));
 }
 
 void ArchivePipeline::WaitUntilWritten()

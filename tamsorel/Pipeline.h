@@ -92,6 +92,7 @@ private:
     class Reservation;
     struct ChunkTrail;
     struct Workspace;
+    struct Spares;
     enum class WholeRead { Complete, SourceFailed, TooLarge };
 
     // Reads a small file whole into item (its buffer and room grown as the file turns out
@@ -127,6 +128,8 @@ private:
     void WaitUntilWritten();
     void StopWorkers();
     void WorkerLoop();
+    static std::unique_ptr<Workspace> TakeWorkspace();
+    static void GiveWorkspace(std::unique_ptr<Workspace> space) noexcept;
     static void Compress(Item &item, Workspace &space);
     static void StoreChunk(Item &item);
     static void DeflateChunk(Item &item, Workspace &space);
