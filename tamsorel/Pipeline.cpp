@@ -291,9 +291,9 @@ struct ArchivePipeline::Job
 };
 
 // What one thread needs to compress: the one-shot compressors and the chunk stream, made
-// when first used. Each worker holds one while it runs, and the pipeline one for its
-// caller's thread. Not thread-local: where thread-locals are emulated (mingw-w64), one with
-// a destructor can be destroyed after its storage is freed, at every worker's end.
+// when first used. Each worker holds one while it runs, and the pipeline one for what it
+// compresses on its caller's side. Not thread-local: where thread-locals are emulated (mingw-w64),
+// one with a destructor can be destroyed after its storage is freed, at every worker's end.
 struct ArchivePipeline::Workspace
 {
     Workspace() = default;
@@ -325,15 +325,14 @@ struct ArchivePipeline::Workspace
 };
 
 // Workspaces that pipelines and workers are done with, kept for the next ones: their
-// compressors cost more to make than an archive of a few small files takes to write. As
-// many are kept as one pipeline uses at once.
+// compressors cost more to make than an archive of a few small files takes to write, and a
+// run may write several such archives at once. All are kept (as many as were in use at
+// once, as with the per-thread compressors they replace), each with the thread that used
+// it last, which gets it back first: its memory is likely still in that thread's cache.
 struct ArchivePipeline::Spares
 {
     std::mutex mutex;
-    std::vector<std::unique_ptr<Workspace>> kept;
-    std::size_t most = AvailableProcessors() + 1;
-
-    Spares() { kept.reserve(most); }
+    std::vector<std::pair<std::thread::id, std::unique_ptr<Workspace>>> kept;
 
     // Never destroyed: at the library's unload a thread may still be giving one back.
     static Spares &Get()
@@ -349,7 +348,13 @@ std::unique_ptr<ArchivePipeline::Workspace> ArchivePipeline::TakeWorkspace()
     {
         std::lock_guard<std::mutex> lock(spares.mutex);
         if (!spares.kept.empty()) {
-            std::unique_ptr<Workspace> space = std::move(spares.kept.back());
+            const auto own
+                = std::find_if(spares.kept.begin(), spares.kept.end(), [](const auto &spare) {
+                      return spare.first == std::this_thread::get_id();
+                  });
+            auto &spare = own != spares.kept.end() ? *own : spares.kept.back();
+            std::unique_ptr<Workspace> space = std::move(spare.second);
+            spare = std::move(spares.kept.back());
             spares.kept.pop_back();
             return space;
         }
@@ -359,21 +364,32 @@ std::unique_ptr<ArchivePipeline::Workspace> ArchivePipeline::TakeWorkspace()
 
 void ArchivePipeline::GiveWorkspace(std::unique_ptr<Workspace> space) noexcept
 {
+    if (!space)
+        return;
     Spares &spares = Spares::Get();
     std::lock_guard<std::mutex> lock(spares.mutex);
-    if (space && spares.kept.size() < spares.most)
-        spares.kept.push_back(std::move(space));
+    try {
+        spares.kept.emplace_back(std::this_thread::get_id(), std::move(space));
+    } catch (const std::bad_alloc &) {
+        // No room to keep it: it is freed instead.
+    }
+}
+
+// Taken when first needed, on the thread that compresses: the one that gave it back last
+// gets it again.
+ArchivePipeline::Workspace &ArchivePipeline::CallerSpace()
+{
+    if (!callerSpace_)
+        callerSpace_ = TakeWorkspace();
+    return *callerSpace_;
 }
 
 ArchivePipeline::ArchivePipeline(int fd, const PipelineLimits &limits)
-    : fileSink_(std::make_unique<FileSink>(fd))
-    , limits_(limits)
-    , writer_(*fileSink_)
-    , callerSpace_(TakeWorkspace())
+    : fileSink_(std::make_unique<FileSink>(fd)), limits_(limits), writer_(*fileSink_)
 { }
 
 ArchivePipeline::ArchivePipeline(OutputSink &sink, const PipelineLimits &limits)
-    : limits_(limits), writer_(sink), callerSpace_(TakeWorkspace())
+    : limits_(limits), writer_(sink)
 { }
 
 ArchivePipeline::~ArchivePipeline()
@@ -510,7 +526,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
         return AddResult::SourceFailed;
     first.size = static_cast<std::size_t>(n);
     if (n > 0) {
-        const bool deflate = DeflateStream(callerSpace_->deflater, info.compression,
+        const bool deflate = DeflateStream(CallerSpace().deflater, info.compression,
                                            first.input.Data(), first.size);
         return StreamInChunks(info, source, first, std::move(room), deflate);
     }
@@ -638,7 +654,7 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job, bool last)
     if ((last && threads_.empty()) || !StartWorkers()) {
         // The job goes when this returns or throws, and gives its room back with it.
         for (Item &item : job->items)
-            Compress(item, *callerSpace_);
+            Compress(item, CallerSpace());
         Write(*job);
         return;
     }

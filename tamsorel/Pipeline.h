@@ -129,6 +129,7 @@ private:
     void StopWorkers();
     void WorkerLoop();
     static std::unique_ptr<Workspace> TakeWorkspace();
+    Workspace &CallerSpace();
     static void GiveWorkspace(std::unique_ptr<Workspace> space) noexcept;
     static void Compress(Item &item, Workspace &space);
     static void StoreChunk(Item &item);
@@ -157,7 +158,7 @@ private:
     std::size_t peakInFlight_ = 0;
     std::unique_ptr<Job> batch_; // small entries read, not yet handed over
     std::vector<Buffer> chunkPool_;
-    std::unique_ptr<Workspace> callerSpace_; // for compressing on the caller's thread
+    std::unique_ptr<Workspace> callerSpace_; // for compressing on the caller's side
     std::vector<std::thread> threads_;
 };
 
