@@ -152,17 +152,14 @@ std::string CheckEntryName(const std::uint8_t *data, std::size_t size)
 
     // Levels kept are the given levels minus the special ones, in order; only when none is
     // left does the disk path's last kept level stand in.
+    std::vector<std::string> levels = KeptLevels(given);
+    if (levels.empty()) {
+        const std::vector<std::string> disk = KeptLevels(diskPath);
+        levels.assign(disk.end() - (disk.empty() ? 0 : 1), disk.end());
+    }
     std::string kept;
-    for (const std::string &level : KeptLevels(given)) {
-        if (!kept.empty())
-            kept += '/';
-        kept += level;
-    }
-    if (kept.empty()) {
-        const std::vector<std::string> diskLevels = KeptLevels(diskPath);
-        if (!diskLevels.empty())
-            kept = diskLevels.back();
-    }
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        kept += (i == 0 ? "" : "/") + levels[i];
     // A first level that reads as a drive keeps its letter, with "_" for the colon.
     if (HasDrive(kept))
         kept[1] = '_';

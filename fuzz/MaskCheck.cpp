@@ -2,6 +2,7 @@
 
 #include "folders/FileSystem.h"
 
+#include <string>
 #include <vector>
 
 namespace kelvane::fuzz {
@@ -71,12 +72,12 @@ bool ReferenceMatchMask(std::string_view mask, std::string_view name)
 {
     if (mask.empty())
         return false;
-    if (ReferenceWildcards(mask, name))
-        return true;
-    // A final ".*" also takes a name without any dot.
+    // A final ".*" also takes a name without any dot: read here as a name with an empty
+    // extension ("README" as "README."), which "X.*" takes exactly when X takes the name.
     const bool anyExtension = mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*";
-    return anyExtension && name.find('.') == std::string_view::npos
-        && ReferenceWildcards(mask.substr(0, mask.size() - 2), name);
+    if (anyExtension && name.find('.') == std::string_view::npos)
+        return ReferenceWildcards(mask, std::string(name) + ".");
+    return ReferenceWildcards(mask, name);
 }
 
 std::string CheckMaskMatch(const std::uint8_t *data, std::size_t size)

@@ -2,6 +2,8 @@
 
 #include "resources/Version.h"
 
+#include <utility>
+
 namespace kelvane::res {
 
 namespace {
@@ -14,20 +16,19 @@ constexpr std::uint32_t kEdit = kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL
 constexpr std::uint32_t kButton = kChild | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr std::uint32_t kCheck = kChild | WS_TABSTOP | BS_AUTOCHECKBOX;
 
+// A dialog at the origin in the font both templates were drawn with, without controls yet.
+DialogTemplate Dialog(int id, std::string caption, std::uint32_t style, std::uint32_t exStyle,
+                      int cx, int cy)
+{
+    return {id, std::move(caption), style, exStyle, 0, 0, cx, cy, "MS Sans Serif", 8, {}};
+}
+
 DialogTemplate MakeMainDialog()
 {
-    DialogTemplate d;
-    d.id = IDD_MAIN_DIALOG;
-    d.caption = "Kelvane " KELVANE_VERSION;
-    d.style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME
-        | DS_SETFONT;
-    d.exStyle = WS_EX_APPWINDOW;
-    d.x = 0;
-    d.y = 0;
-    d.cx = 320;
-    d.cy = 112;
-    d.fontName = "MS Sans Serif";
-    d.pointSize = 8;
+    DialogTemplate d = Dialog(IDD_MAIN_DIALOG, "Kelvane " KELVANE_VERSION,
+                              WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
+                                  | DS_MODALFRAME | DS_SETFONT,
+                              WS_EX_APPWINDOW, 320, 112);
     // Template order is the tab order; the captions are the ones the dialog was drawn with.
     d.controls = {
         {IDC_STATIC, ControlKind::Static, kLabel, "文件名:", 4, 6, 32, 8},
@@ -54,17 +55,9 @@ DialogTemplate MakeMainDialog()
 
 DialogTemplate MakeAboutBox()
 {
-    DialogTemplate d;
-    d.id = IDD_ABOUTBOX;
-    d.caption = "About Kelvane";
-    d.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
-    d.exStyle = 0;
-    d.x = 0;
-    d.y = 0;
-    d.cx = 235;
-    d.cy = 55;
-    d.fontName = "MS Sans Serif";
-    d.pointSize = 8;
+    DialogTemplate d
+        = Dialog(IDD_ABOUTBOX, "About Kelvane",
+                 WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 0, 235, 55);
     d.controls = {
         {IDC_STATIC, ControlKind::Icon, kChild | SS_ICON, "", 11, 17, 21, 20, IDR_MAINFRAME},
         {IDC_STATIC, ControlKind::Static, kChild | SS_LEFT | SS_NOPREFIX | WS_GROUP,

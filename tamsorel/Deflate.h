@@ -8,17 +8,45 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace tamsorel {
 
 std::uint32_t Crc32(std::uint32_t crc, const unsigned char *data, std::size_t size);
 
-// The most bytes deflating size bytes at level can take.
-std::size_t DeflateBound(int level, std::size_t size);
+// The one-shot compressor of each level, made when first used and kept for the next data.
+// For one thread at a time, and owned by the work that thread does (a pipeline worker, or
+// the pipeline for its caller's thread), not thread-local: where thread-locals are
+// emulated (mingw-w64), one with a destructor can be destroyed after its storage is freed,
+// at the end of every worker thread.
+class Deflater
+{
+public:
+    Deflater();
+    ~Deflater();
 
-// Deflates size bytes at level (1 fastest .. 9) into out as one raw stream: the compressed
-// size, or 0 when it does not fit in room. Thread-safe; each thread keeps its own state.
-std::size_t DeflateWhole(int level, const unsigned char *data, std::size_t size, unsigned char *out,
-                         std::size_t room);
+    // The most bytes deflating size bytes at level can take.
+    std::size_t Bound(int level, std::size_t size);
+
+    // Deflates size bytes at level (1 fastest .. 9) into out as one raw stream: the
+    // compressed size, or 0 when it does not fit in room.
+    std::size_t Whole(int level, const unsigned char *data, std::size_t size, unsigned char *out,
+                      std::size_t room);
+
+private:
+    struct Levels; // the library's compressors
+    std::unique_ptr<Levels> levels_;
+};
+
+// The same with a compressor made for the one call.
+inline std::size_t DeflateBound(int level, std::size_t size)
+{
+    return Deflater().Bound(level, size);
+}
+inline std::size_t DeflateWhole(int level, const unsigned char *data, std::size_t size,
+                                unsigned char *out, std::size_t room)
+{
+    return Deflater().Whole(level, data, size, out, room);
+}
 
 } // namespace tamsorel

@@ -16,34 +16,42 @@ struct CompressorDeleter
     void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
 };
 
-libdeflate_compressor *ThreadCompressor(int level)
-{
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressors[kLevels + 1];
-    auto &compressor = compressors[level];
-    if (!compressor) {
-        compressor.reset(libdeflate_alloc_compressor(level));
-        if (!compressor)
-            throw std::bad_alloc();
-    }
-    return compressor.get();
-}
-
 } // namespace
+
+struct Deflater::Levels
+{
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressors[kLevels + 1];
+
+    libdeflate_compressor *At(int level)
+    {
+        auto &compressor = compressors[level];
+        if (!compressor) {
+            compressor.reset(libdeflate_alloc_compressor(level));
+            if (!compressor)
+                throw std::bad_alloc();
+        }
+        return compressor.get();
+    }
+};
+
+Deflater::Deflater() : levels_(std::make_unique<Levels>()) { }
+
+Deflater::~Deflater() = default;
 
 std::uint32_t Crc32(std::uint32_t crc, const unsigned char *data, std::size_t size)
 {
     return libdeflate_crc32(crc, data, size);
 }
 
-std::size_t DeflateBound(int level, std::size_t size)
+std::size_t Deflater::Bound(int level, std::size_t size)
 {
-    return libdeflate_deflate_compress_bound(ThreadCompressor(level), size);
+    return libdeflate_deflate_compress_bound(levels_->At(level), size);
 }
 
-std::size_t DeflateWhole(int level, const unsigned char *data, std::size_t size, unsigned char *out,
-                         std::size_t room)
+std::size_t Deflater::Whole(int level, const unsigned char *data, std::size_t size,
+                            unsigned char *out, std::size_t room)
 {
-    return libdeflate_deflate_compress(ThreadCompressor(level), data, size, out, room);
+    return libdeflate_deflate_compress(levels_->At(level), data, size, out, room);
 }
 
 } // namespace tamsorel

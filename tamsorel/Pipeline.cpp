@@ -65,24 +65,29 @@ void UnmapPages(void *p, std::size_t size)
 #endif
 }
 
-// Raw deflate at zip's default level, one per thread, for chunks of large entries.
-z_stream &ThreadChunkStream()
+// Large buffers are mapped pages, the others from the heap.
+unsigned char *AllocateBuffer(std::size_t capacity)
 {
-    struct Stream
-    {
-        z_stream z {};
-        bool ok = deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-        ~Stream()
-        {
-            if (ok)
-                deflateEnd(&z);
-        }
-    };
-    thread_local Stream stream;
-    if (!stream.ok)
+    if (capacity >= kMapFrom)
+        return static_cast<unsigned char *>(MapPages(capacity));
+    void *p = std::malloc(capacity ? capacity : 1);
+    if (!p)
         throw std::bad_alloc();
-    return stream.z;
+    return static_cast<unsigned char *>(p);
 }
+
+// Gives a buffer back the way AllocateBuffer took it.
+struct FreeBuffer
+{
+    std::size_t capacity = 0;
+    void operator()(unsigned char *p) const
+    {
+        if (capacity >= kMapFrom)
+            UnmapPages(p, capacity);
+        else
+            std::free(p);
+    }
+};
 
 // The bytes read before the file turned out too large for a buffer, then the rest of it.
 class PrefixSource : public ByteSource
@@ -145,49 +150,15 @@ class ArchivePipeline::Buffer
 {
 public:
     Buffer() = default;
-    explicit Buffer(std::size_t capacity) : capacity_(capacity)
-    {
-        if (capacity_ >= kMapFrom) {
-            data_ = static_cast<unsigned char *>(MapPages(capacity_));
-        } else {
-            data_ = static_cast<unsigned char *>(std::malloc(capacity_ ? capacity_ : 1));
-            if (!data_)
-                throw std::bad_alloc();
-        }
-    }
-    ~Buffer() { Free(); }
-    Buffer(Buffer &&other) noexcept { Swap(other); }
-    Buffer &operator=(Buffer &&other) noexcept
-    {
-        Buffer gone(std::move(other));
-        Swap(gone);
-        return *this;
-    }
-    Buffer(const Buffer &) = delete;
-    Buffer &operator=(const Buffer &) = delete;
+    explicit Buffer(std::size_t capacity) : data_(AllocateBuffer(capacity), FreeBuffer {capacity})
+    { }
 
-    unsigned char *Data() const { return data_; }
-    std::size_t Capacity() const { return capacity_; }
-    void Swap(Buffer &other) noexcept
-    {
-        std::swap(data_, other.data_);
-        std::swap(capacity_, other.capacity_);
-    }
+    unsigned char *Data() const { return data_.get(); }
+    std::size_t Capacity() const { return data_ ? data_.get_deleter().capacity : 0; }
+    void Swap(Buffer &other) noexcept { data_.swap(other.data_); }
 
 private:
-    void Free()
-    {
-        if (!data_)
-            return;
-        if (capacity_ >= kMapFrom)
-            UnmapPages(data_, capacity_);
-        else
-            std::free(data_);
-        data_ = nullptr;
-    }
-
-    unsigned char *data_ = nullptr;
-    std::size_t capacity_ = 0;
+    std::unique_ptr<unsigned char, FreeBuffer> data_;
 };
 
 // Bytes and entries counted in flight, given back exactly once: when released, or when its
@@ -319,6 +290,100 @@ struct ArchivePipeline::Job
     bool broken = false; // compressing failed: the archive cannot be completed
 };
 
+// What one thread needs to compress: the one-shot compressors and the chunk stream, made
+// when first used. Each worker holds one while it runs, and the pipeline one for what it
+// compresses on its caller's side. Not thread-local: where thread-locals are emulated (mingw-w64),
+// one with a destructor can be destroyed after its storage is freed, at every worker's end.
+struct ArchivePipeline::Workspace
+{
+    Workspace() = default;
+    ~Workspace()
+    {
+        if (chunkReady)
+            deflateEnd(&chunk);
+    }
+    Workspace(const Workspace &) = delete;
+    Workspace &operator=(const Workspace &) = delete;
+
+    // Raw deflate at zip's default level for chunks of large entries, reset for each. Never
+    // moved once made: zlib's state points back at its stream.
+    z_stream &ChunkStream()
+    {
+        if (!chunkReady) {
+            if (deflateInit2(&chunk, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                throw std::bad_alloc();
+            chunkReady = true;
+        } else if (deflateReset(&chunk) != Z_OK) {
+            throw std::runtime_error("deflate");
+        }
+        return chunk;
+    }
+
+    Deflater deflater;
+    z_stream chunk {};
+    bool chunkReady = false;
+};
+
+// Workspaces that pipelines and workers are done with, kept for the next ones: their
+// compressors cost more to make than an archive of a few small files takes to write, and a
+// run may write several such archives at once. All are kept (as many as were in use at
+// once, as with the per-thread compressors they replace), each with the thread that used
+// it last, which gets it back first: its memory is likely still in that thread's cache.
+struct ArchivePipeline::Spares
+{
+    std::mutex mutex;
+    std::vector<std::pair<std::thread::id, std::unique_ptr<Workspace>>> kept;
+
+    // Never destroyed: at the library's unload a thread may still be giving one back.
+    static Spares &Get()
+    {
+        static Spares *spares = new Spares();
+        return *spares;
+    }
+};
+
+std::unique_ptr<ArchivePipeline::Workspace> ArchivePipeline::TakeWorkspace()
+{
+    Spares &spares = Spares::Get();
+    {
+        std::lock_guard<std::mutex> lock(spares.mutex);
+        if (!spares.kept.empty()) {
+            const auto own
+                = std::find_if(spares.kept.begin(), spares.kept.end(), [](const auto &spare) {
+                      return spare.first == std::this_thread::get_id();
+                  });
+            auto &spare = own != spares.kept.end() ? *own : spares.kept.back();
+            std::unique_ptr<Workspace> space = std::move(spare.second);
+            spare = std::move(spares.kept.back());
+            spares.kept.pop_back();
+            return space;
+        }
+    }
+    return std::make_unique<Workspace>();
+}
+
+void ArchivePipeline::GiveWorkspace(std::unique_ptr<Workspace> space) noexcept
+{
+    if (!space)
+        return;
+    Spares &spares = Spares::Get();
+    std::lock_guard<std::mutex> lock(spares.mutex);
+    try {
+        spares.kept.emplace_back(std::this_thread::get_id(), std::move(space));
+    } catch (const std::bad_alloc &) {
+        // No room to keep it: it is freed instead.
+    }
+}
+
+// Taken when first needed, on the thread that compresses: the one that gave it back last
+// gets it again.
+ArchivePipeline::Workspace &ArchivePipeline::CallerSpace()
+{
+    if (!callerSpace_)
+        callerSpace_ = TakeWorkspace();
+    return *callerSpace_;
+}
+
 ArchivePipeline::ArchivePipeline(int fd, const PipelineLimits &limits)
     : fileSink_(std::make_unique<FileSink>(fd)), limits_(limits), writer_(*fileSink_)
 { }
@@ -330,6 +395,7 @@ ArchivePipeline::ArchivePipeline(OutputSink &sink, const PipelineLimits &limits)
 ArchivePipeline::~ArchivePipeline()
 {
     StopWorkers();
+    GiveWorkspace(std::move(callerSpace_));
 }
 
 std::size_t ArchivePipeline::PeakBytesInFlight() const
@@ -460,7 +526,8 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
         return AddResult::SourceFailed;
     first.size = static_cast<std::size_t>(n);
     if (n > 0) {
-        const bool deflate = DeflateStream(info.compression, first.input.Data(), first.size);
+        const bool deflate = DeflateStream(CallerSpace().deflater, info.compression,
+                                           first.input.Data(), first.size);
         return StreamInChunks(info, source, first, std::move(room), deflate);
     }
     // Empty after all: stored, as every empty entry is.
@@ -587,7 +654,7 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job, bool last)
     if ((last && threads_.empty()) || !StartWorkers()) {
         // The job goes when this returns or throws, and gives its room back with it.
         for (Item &item : job->items)
-            Compress(item);
+            Compress(item, CallerSpace());
         Write(*job);
         return;
     }
@@ -599,14 +666,14 @@ void ArchivePipeline::Enqueue(std::unique_ptr<Job> job, bool last)
     workReady_.notify_one();
 }
 
-void ArchivePipeline::Compress(Item &item)
+void ArchivePipeline::Compress(Item &item, Workspace &space)
 {
     if (!item.chunk)
-        CompressWhole(item);
+        CompressWhole(item, space);
     else if (item.stored)
         StoreChunk(item);
     else
-        DeflateChunk(item);
+        DeflateChunk(item, space);
 }
 
 void ArchivePipeline::StoreChunk(Item &item)
@@ -615,13 +682,11 @@ void ArchivePipeline::StoreChunk(Item &item)
     item.prepared.size = item.size;
 }
 
-void ArchivePipeline::DeflateChunk(Item &item)
+void ArchivePipeline::DeflateChunk(Item &item, Workspace &space)
 {
-    z_stream &z = ThreadChunkStream();
-    if (deflateReset(&z) != Z_OK
-        || (item.windowSize > 0
-            && deflateSetDictionary(&z, item.window.Data(), static_cast<uInt>(item.windowSize))
-                != Z_OK))
+    z_stream &z = space.ChunkStream();
+    if (item.windowSize > 0
+        && deflateSetDictionary(&z, item.window.Data(), static_cast<uInt>(item.windowSize)) != Z_OK)
         throw std::runtime_error("deflate");
     // Room for the worst case, and the few bytes of the flush on top of it.
     const std::size_t room = deflateBound(&z, static_cast<uLong>(item.size)) + 64;
@@ -637,7 +702,7 @@ void ArchivePipeline::DeflateChunk(Item &item)
     item.prepared.size = room - z.avail_out;
 }
 
-void ArchivePipeline::CompressWhole(Item &item)
+void ArchivePipeline::CompressWhole(Item &item, Workspace &space)
 {
     const unsigned char *in = item.input.Data();
     const std::size_t size = item.size;
@@ -647,11 +712,11 @@ void ArchivePipeline::CompressWhole(Item &item)
     item.prepared.data = in;
     item.prepared.size = size;
     item.prepared.deflated = false;
-    const std::size_t room = WholeDeflateRoom(item.info.compression, in, size);
+    const std::size_t room = WholeDeflateRoom(space.deflater, item.info.compression, in, size);
     if (room == 0)
         return;
     item.output = Buffer(room);
-    const std::size_t n = DeflateWhole(kDeflateLevel, in, size, item.output.Data(), room);
+    const std::size_t n = space.deflater.Whole(kDeflateLevel, in, size, item.output.Data(), room);
     if (n == 0) {
         item.output = Buffer();
         return;
@@ -732,17 +797,20 @@ void ArchivePipeline::KeepChunkBuffers(Job &job)
 
 void ArchivePipeline::WorkerLoop()
 {
+    std::unique_ptr<Workspace> space; // taken for the first job, given back at the end
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         workReady_.wait(lock, [&] { return stop_ || !uncompressed_.empty(); });
         if (uncompressed_.empty())
-            return;
+            break;
         Job *job = uncompressed_.front();
         uncompressed_.pop_front();
         lock.unlock();
         try {
+            if (!space)
+                space = TakeWorkspace();
             for (Item &item : job->items)
-                Compress(item);
+                Compress(item, *space);
         } catch (...) {
             job->broken = true;
         }
@@ -750,6 +818,8 @@ void ArchivePipeline::WorkerLoop()
         job->compressed = true;
         WriteReady(lock);
     }
+    lock.unlock();
+    GiveWorkspace(std::move(space));
 }
 
 void ArchivePipeline::WaitUntilWritten()
@@ -775,13 +845,9 @@ bool ArchivePipeline::Finish()
     FlushBatch(true);
     WaitUntilWritten();
     StopWorkers();
-    if (failed_)
-        return false;
-    if (!writer_.Finish()) {
+    if (!failed_ && !writer_.Finish())
         failed_ = true;
-        return false;
-    }
-    return true;
+    return !failed_;
 }
 
 } // namespace tamsorel

@@ -91,6 +91,8 @@ private:
     struct Job;
     class Reservation;
     struct ChunkTrail;
+    struct Workspace;
+    struct Spares;
     enum class WholeRead { Complete, SourceFailed, TooLarge };
 
     // Reads a small file whole into item (its buffer and room grown as the file turns out
@@ -126,10 +128,13 @@ private:
     void WaitUntilWritten();
     void StopWorkers();
     void WorkerLoop();
-    static void Compress(Item &item);
+    static std::unique_ptr<Workspace> TakeWorkspace();
+    Workspace &CallerSpace();
+    static void GiveWorkspace(std::unique_ptr<Workspace> space) noexcept;
+    static void Compress(Item &item, Workspace &space);
     static void StoreChunk(Item &item);
-    static void DeflateChunk(Item &item);
-    static void CompressWhole(Item &item);
+    static void DeflateChunk(Item &item, Workspace &space);
+    static void CompressWhole(Item &item, Workspace &space);
     // Writes the jobs at the head of the queue that are ready; called with the lock held.
     void WriteReady(std::unique_lock<std::mutex> &lock);
     void Write(Job &job);
@@ -153,6 +158,7 @@ private:
     std::size_t peakInFlight_ = 0;
     std::unique_ptr<Job> batch_; // small entries read, not yet handed over
     std::vector<Buffer> chunkPool_;
+    std::unique_ptr<Workspace> callerSpace_; // for compressing on the caller's side
     std::vector<std::thread> threads_;
 };
 

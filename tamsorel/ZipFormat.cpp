@@ -9,51 +9,38 @@ namespace tamsorel::zip {
 namespace {
 
 constexpr std::uint16_t kMadeByUnix = 3 << 8;
-constexpr std::uint16_t kVersionStore = 10;
-constexpr std::uint16_t kVersionDeflate = 20;
-constexpr std::uint16_t kVersionZip64 = 45;
+constexpr std::uint16_t kVersionStore = 10, kVersionDeflate = 20, kVersionZip64 = 45;
 
-// Extra fields: a 2-byte id and a 2-byte length, then the data.
-constexpr std::size_t kExtraHeaderSize = 4;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
-constexpr std::uint16_t kTimestampExtraId = 0x5455;
+// An extra field this writer adds: its id and the size of its data.
+struct Extra
+{
+    std::uint16_t id;
+    std::size_t dataSize;
+};
+constexpr Extra kTimestamp {0x5455, 1 + 4}; // flags, modification time
 constexpr std::uint8_t kTimestampHasMtime = 1;
-constexpr std::size_t kTimestampDataSize = 1 + 4; // flags, modification time
-// A local zip64 field holds both sizes.
-constexpr std::size_t kLocalZip64DataSize = 8 + 8;
+constexpr Extra kLocalZip64 {kZip64ExtraId, 8 + 8}; // a local zip64 field holds both sizes
 // The "growth hint" padding field of Open Packaging: readers skip it. Every local header
 // without a zip64 field carries one of the same size, so that an entry whose sizes turn out
 // to need 64 bits (the file grew while it was read, or deflate expanded it) gets its zip64
 // field without moving its data.
-constexpr std::uint16_t kPaddingExtraId = 0xa220;
+constexpr Extra kPadding {0xa220, kLocalZip64.dataSize};
 constexpr std::uint16_t kPaddingSignature = 0xa028;
 constexpr std::size_t kLocalExtraSize
-    = kExtraHeaderSize + kLocalZip64DataSize + kExtraHeaderSize + kTimestampDataSize;
+    = kExtraHeaderSize + kLocalZip64.dataSize + kExtraHeaderSize + kTimestamp.dataSize;
 
-constexpr std::size_t kLocalFixedSize = 30;
-constexpr std::uint64_t kZip64EndRestSize = 44; // the zip64 end record after its size field
+// The zip64 end record after its signature and its size field.
+constexpr std::uint64_t kZip64EndRestSize = kZip64End.fixedSize - 4 - 8;
 constexpr std::uint32_t kDisksInAll = 1;
 
 class Writer
 {
 public:
     explicit Writer(std::vector<unsigned char> &out) : out_(out) { }
-    void U8(std::uint64_t v) { out_.push_back(static_cast<unsigned char>(v)); }
-    void U16(std::uint64_t v)
-    {
-        U8(v);
-        U8(v >> 8);
-    }
-    void U32(std::uint64_t v)
-    {
-        U16(v & kMax16);
-        U16((v >> 16) & kMax16);
-    }
-    void U64(std::uint64_t v)
-    {
-        U32(v & kMax32);
-        U32(v >> 32);
-    }
+    void U8(std::uint64_t v) { AppendLe(out_, v, 1); }
+    void U16(std::uint64_t v) { AppendLe(out_, v, 2); }
+    void U32(std::uint64_t v) { AppendLe(out_, v, 4); }
+    void U64(std::uint64_t v) { AppendLe(out_, v, 8); }
     void Bytes(const std::string &s) { out_.insert(out_.end(), s.begin(), s.end()); }
     void ExtraHeader(std::uint16_t id, std::size_t dataSize)
     {
@@ -92,9 +79,30 @@ std::uint16_t VersionNeeded(const EntryRecord &e)
     return e.method == kMethodStore ? kVersionStore : kVersionDeflate;
 }
 
+// The fields both headers give, from "version needed" to the name's length: the sizes say
+// 0xffffffff when a zip64 field holds them.
+void AppendCommonFields(Writer &w, const EntryRecord &e, bool sizesInZip64)
+{
+    w.U16(VersionNeeded(e));
+    w.U16(e.flags);
+    w.U16(e.method);
+    w.U16(e.dosTime);
+    w.U16(e.dosDate);
+    w.U32(e.crc);
+    w.U32(sizesInZip64 ? kMax32 : e.compressedSize);
+    w.U32(sizesInZip64 ? kMax32 : e.size);
+    w.U16(e.name.size());
+}
+
+void AppendSizes64(Writer &w, const EntryRecord &e)
+{
+    w.U64(e.size);
+    w.U64(e.compressedSize);
+}
+
 void AppendTimestamp(Writer &w, const EntryRecord &e)
 {
-    w.ExtraHeader(kTimestampExtraId, kTimestampDataSize);
+    w.ExtraHeader(kTimestamp.id, kTimestamp.dataSize);
     w.U8(kTimestampHasMtime);
     w.U32(UnixTime32(e.mtime));
 }
@@ -103,34 +111,25 @@ void AppendTimestamp(Writer &w, const EntryRecord &e)
 
 std::size_t LocalHeaderSize(const std::string &name)
 {
-    return kLocalFixedSize + name.size() + kLocalExtraSize;
+    return kLocalHeader.fixedSize + name.size() + kLocalExtraSize;
 }
 
 void AppendLocalHeader(const EntryRecord &e, std::vector<unsigned char> &out)
 {
     const bool zip64 = SizesNeed64(e);
     Writer w(out);
-    w.U32(kLocalHeaderSignature);
-    w.U16(VersionNeeded(e));
-    w.U16(e.flags);
-    w.U16(e.method);
-    w.U16(e.dosTime);
-    w.U16(e.dosDate);
-    w.U32(e.crc);
-    w.U32(zip64 ? kMax32 : e.compressedSize);
-    w.U32(zip64 ? kMax32 : e.size);
-    w.U16(e.name.size());
+    w.U32(kLocalHeader.signature);
+    AppendCommonFields(w, e, zip64);
     w.U16(kLocalExtraSize);
     w.Bytes(e.name);
     if (zip64) {
-        w.ExtraHeader(kZip64ExtraId, kLocalZip64DataSize);
-        w.U64(e.size);
-        w.U64(e.compressedSize);
+        w.ExtraHeader(kLocalZip64.id, kLocalZip64.dataSize);
+        AppendSizes64(w, e);
     } else {
-        w.ExtraHeader(kPaddingExtraId, kLocalZip64DataSize);
+        w.ExtraHeader(kPadding.id, kPadding.dataSize);
         w.U16(kPaddingSignature);
         w.U16(0); // padding value
-        for (std::size_t i = 4; i < kLocalZip64DataSize; ++i)
+        for (std::size_t i = 4; i < kPadding.dataSize; ++i)
             w.U8(0);
     }
     AppendTimestamp(w, e);
@@ -146,21 +145,13 @@ void AppendCentralHeader(const EntryRecord &e, std::vector<unsigned char> &out)
     const bool sizes64 = SizesNeed64(e) || offset64;
     const std::size_t zip64Size = (sizes64 ? 16 : 0) + (offset64 ? 8 : 0);
     const std::size_t extraSize
-        = (zip64Size ? kExtraHeaderSize + zip64Size : 0) + kExtraHeaderSize + kTimestampDataSize;
+        = (zip64Size ? kExtraHeaderSize + zip64Size : 0) + kExtraHeaderSize + kTimestamp.dataSize;
     const std::uint16_t versionNeeded = VersionNeeded(e);
 
     Writer w(out);
-    w.U32(kCentralHeaderSignature);
+    w.U32(kCentralHeader.signature);
     w.U16(kMadeByUnix | (versionNeeded == kVersionZip64 ? kVersionZip64 : kVersionDeflate));
-    w.U16(versionNeeded);
-    w.U16(e.flags);
-    w.U16(e.method);
-    w.U16(e.dosTime);
-    w.U16(e.dosDate);
-    w.U32(e.crc);
-    w.U32(sizes64 ? kMax32 : e.compressedSize);
-    w.U32(sizes64 ? kMax32 : e.size);
-    w.U16(e.name.size());
+    AppendCommonFields(w, e, sizes64);
     w.U16(extraSize);
     w.U16(0); // comment length
     w.U16(0); // disk of the entry
@@ -170,8 +161,7 @@ void AppendCentralHeader(const EntryRecord &e, std::vector<unsigned char> &out)
     w.Bytes(e.name);
     if (zip64Size) {
         w.ExtraHeader(kZip64ExtraId, zip64Size);
-        w.U64(e.size);
-        w.U64(e.compressedSize);
+        AppendSizes64(w, e);
         if (offset64)
             w.U64(e.offset);
     }
@@ -183,7 +173,7 @@ void AppendEndRecords(const DirectoryRecord &d, std::vector<unsigned char> &out)
     Writer w(out);
     if (d.entries >= kMax16 || d.offset >= kMax32 || d.size >= kMax32) {
         const std::uint64_t zip64EndOffset = d.offset + d.size;
-        w.U32(kZip64EndSignature);
+        w.U32(kZip64End.signature);
         w.U64(kZip64EndRestSize);
         w.U16(kMadeByUnix | kVersionZip64);
         w.U16(kVersionZip64);
@@ -193,12 +183,12 @@ void AppendEndRecords(const DirectoryRecord &d, std::vector<unsigned char> &out)
         w.U64(d.entries); // in all
         w.U64(d.size);
         w.U64(d.offset);
-        w.U32(kZip64LocatorSignature);
+        w.U32(kZip64Locator.signature);
         w.U32(0); // disk of the zip64 end record
         w.U64(zip64EndOffset);
         w.U32(kDisksInAll);
     }
-    w.U32(kEndSignature);
+    w.U32(kEnd.signature);
     w.U16(0); // this disk
     w.U16(0); // disk of the directory
     w.U16(d.entries < kMax16 ? d.entries : kMax16); // on this disk

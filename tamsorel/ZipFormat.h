@@ -4,6 +4,8 @@
 // entry's data, the central header of each entry, and the end records. Encoding only; the
 // order of writing is the writer's business.
 
+#include "tamsorel/ZipLayout.h"
+
 #include <sys/types.h>
 
 #include <cstddef>
@@ -13,21 +15,6 @@
 #include <vector>
 
 namespace tamsorel::zip {
-
-constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
-
-constexpr std::uint16_t kMethodStore = 0;
-constexpr std::uint16_t kMethodDeflate = 8;
-
-constexpr std::uint16_t kFlagUtf8 = 1 << 11;
-
-// Largest value of a classic field; the value itself means "see the zip64 field".
-constexpr std::uint64_t kMax32 = 0xffffffffu;
-constexpr std::uint64_t kMax16 = 0xffffu;
 
 // Everything the headers of one entry say.
 struct EntryRecord

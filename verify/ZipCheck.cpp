@@ -1,5 +1,7 @@
 #include "verify/ZipCheck.h"
 
+#include "tamsorel/ZipLayout.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -11,30 +13,7 @@ namespace kelvane::verify {
 
 namespace {
 
-constexpr std::uint32_t kLocalSig = 0x04034b50;
-constexpr std::uint32_t kCentralSig = 0x02014b50;
-constexpr std::uint32_t kEndSig = 0x06054b50;
-constexpr std::uint32_t kZip64EndSig = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSig = 0x07064b50;
-constexpr std::uint32_t kDescriptorSig = 0x08074b50;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
-constexpr std::uint32_t kMarker32 = 0xffffffffu;
-constexpr std::uint16_t kMarker16 = 0xffff;
-constexpr std::size_t kEndSize = 22;
-constexpr std::size_t kLocatorSize = 20;
-constexpr std::size_t kZip64EndSize = 56;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::size_t kLocalSize = 30;
-constexpr std::uint16_t kEncrypted = 1 << 0;
-constexpr std::uint16_t kHasDescriptor = 1 << 3;
-
-std::uint64_t Le(const unsigned char *p, int bytes)
-{
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
+using namespace tamsorel::zip;
 
 std::string Num(std::uint64_t n)
 {
@@ -126,6 +105,32 @@ struct Header
     bool zip64 = false; // a zip64 field was there
 };
 
+// What a local and a central header share, from the flags to the extra field's length (at
+// byte 6 of a local header, at byte 8 of a central one).
+struct SharedFields
+{
+    Header header; // sizes as the 32-bit fields give them
+    std::uint32_t compressed32 = 0;
+    std::uint32_t size32 = 0;
+    std::size_t nameLength = 0;
+    std::size_t extraLength = 0;
+};
+
+SharedFields ReadSharedFields(const unsigned char *flagsAt)
+{
+    SharedFields f;
+    f.header.flags = static_cast<std::uint16_t>(ReadLe(flagsAt, 2));
+    f.header.method = static_cast<std::uint16_t>(ReadLe(flagsAt + 2, 2));
+    f.header.crc = static_cast<std::uint32_t>(ReadLe(flagsAt + 8, 4));
+    f.compressed32 = static_cast<std::uint32_t>(ReadLe(flagsAt + 12, 4));
+    f.size32 = static_cast<std::uint32_t>(ReadLe(flagsAt + 16, 4));
+    f.header.compressed = f.compressed32;
+    f.header.size = f.size32;
+    f.nameLength = static_cast<std::size_t>(ReadLe(flagsAt + 20, 2));
+    f.extraLength = static_cast<std::size_t>(ReadLe(flagsAt + 22, 2));
+    return f;
+}
+
 // Replaces the 32-bit fields holding the marker with the zip64 field's values, in the
 // order the format gives them (size, compressed size, offset, disk).
 bool ApplyZip64(const std::string &extra, Header &h, bool hasOffset, std::uint32_t size32,
@@ -133,33 +138,33 @@ bool ApplyZip64(const std::string &extra, Header &h, bool hasOffset, std::uint32
 {
     const auto *p = reinterpret_cast<const unsigned char *>(extra.data());
     std::size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        const auto id = static_cast<std::uint16_t>(Le(p + at, 2));
-        const std::size_t length = static_cast<std::size_t>(Le(p + at + 2, 2));
-        if (at + 4 + length > extra.size())
+    while (at + kExtraHeaderSize <= extra.size()) {
+        const auto id = static_cast<std::uint16_t>(ReadLe(p + at, 2));
+        const std::size_t length = static_cast<std::size_t>(ReadLe(p + at + 2, 2));
+        if (at + kExtraHeaderSize + length > extra.size())
             break;
         if (id == kZip64ExtraId) {
             h.zip64 = true;
-            std::size_t field = at + 4;
+            std::size_t field = at + kExtraHeaderSize;
             const std::size_t end = field + length;
             const auto take = [&](std::uint64_t &value) {
                 if (field + 8 > end)
                     return false;
-                value = Le(p + field, 8);
+                value = ReadLe(p + field, 8);
                 field += 8;
                 return true;
             };
-            if ((size32 == kMarker32 && !take(h.size))
-                || (compressed32 == kMarker32 && !take(h.compressed))
-                || (hasOffset && offset32 == kMarker32 && !take(h.offset))) {
+            if ((size32 == kMax32 && !take(h.size))
+                || (compressed32 == kMax32 && !take(h.compressed))
+                || (hasOffset && offset32 == kMax32 && !take(h.offset))) {
                 error = "its zip64 field is too short";
                 return false;
             }
             return true;
         }
-        at += 4 + length;
+        at += kExtraHeaderSize + length;
     }
-    if (size32 == kMarker32 || compressed32 == kMarker32 || (hasOffset && offset32 == kMarker32)) {
+    if (size32 == kMax32 || compressed32 == kMax32 || (hasOffset && offset32 == kMax32)) {
         error = "a size or offset says \"see zip64\", but there is no zip64 field";
         return false;
     }
@@ -178,20 +183,22 @@ struct Directory
 bool ReadDirectory(Cursor &cursor, std::uint64_t fileSize, Directory &dir, std::string &problem)
 {
     const std::size_t tailSize
-        = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndSize + 0xffff));
+        = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEnd.fixedSize + 0xffff));
     std::string tail;
     std::string error;
-    if (tailSize < kEndSize || !cursor.ReadString(fileSize - tailSize, tailSize, tail, error)) {
+    if (tailSize < kEnd.fixedSize
+        || !cursor.ReadString(fileSize - tailSize, tailSize, tail, error)) {
         problem = "no end of central directory record (not a zip archive, or cut short)";
         if (!error.empty())
             problem += ": " + error;
         return false;
     }
     const auto *t = reinterpret_cast<const unsigned char *>(tail.data());
-    std::size_t at = tailSize - kEndSize + 1;
+    std::size_t at = tailSize - kEnd.fixedSize + 1;
     bool found = false;
     while (at-- > 0) {
-        if (Le(t + at, 4) == kEndSig && at + kEndSize + Le(t + at + 20, 2) == tailSize) {
+        if (ReadLe(t + at, 4) == kEnd.signature
+            && at + kEnd.fixedSize + ReadLe(t + at + 20, 2) == tailSize) {
             found = true;
             break;
         }
@@ -202,35 +209,36 @@ bool ReadDirectory(Cursor &cursor, std::uint64_t fileSize, Directory &dir, std::
     }
     const unsigned char *end = t + at;
     const std::uint64_t endPos = fileSize - tailSize + at;
-    if (Le(end + 4, 2) != 0 || Le(end + 6, 2) != 0 || Le(end + 8, 2) != Le(end + 10, 2)) {
+    if (ReadLe(end + 4, 2) != 0 || ReadLe(end + 6, 2) != 0
+        || ReadLe(end + 8, 2) != ReadLe(end + 10, 2)) {
         problem = "the end record describes an archive split over several disks";
         return false;
     }
-    dir.count = Le(end + 10, 2);
-    dir.size = Le(end + 12, 4);
-    dir.offset = Le(end + 16, 4);
+    dir.count = ReadLe(end + 10, 2);
+    dir.size = ReadLe(end + 12, 4);
+    dir.offset = ReadLe(end + 16, 4);
     std::uint64_t dirEnd = endPos;
 
-    unsigned char locator[kLocatorSize];
-    const bool hasLocator = endPos >= kLocatorSize
-        && cursor.Read(endPos - kLocatorSize, locator, kLocatorSize, error)
-        && Le(locator, 4) == kZip64LocatorSig;
+    unsigned char locator[kZip64Locator.fixedSize];
+    const bool hasLocator = endPos >= kZip64Locator.fixedSize
+        && cursor.Read(endPos - kZip64Locator.fixedSize, locator, kZip64Locator.fixedSize, error)
+        && ReadLe(locator, 4) == kZip64Locator.signature;
     if (hasLocator) {
-        const std::uint64_t zip64At = Le(locator + 8, 8);
-        unsigned char rec[kZip64EndSize];
-        if (zip64At + kZip64EndSize > endPos - kLocatorSize
-            || !cursor.Read(zip64At, rec, kZip64EndSize, error) || Le(rec, 4) != kZip64EndSig) {
+        const std::uint64_t zip64At = ReadLe(locator + 8, 8);
+        unsigned char rec[kZip64End.fixedSize];
+        if (zip64At + kZip64End.fixedSize > endPos - kZip64Locator.fixedSize
+            || !cursor.Read(zip64At, rec, kZip64End.fixedSize, error)
+            || ReadLe(rec, 4) != kZip64End.signature) {
             problem
                 = "the zip64 end record is not where its locator says (byte " + Num(zip64At) + ")";
             return false;
         }
-        const std::uint64_t count = Le(rec + 32, 8);
-        const std::uint64_t size = Le(rec + 40, 8);
-        const std::uint64_t offset = Le(rec + 48, 8);
+        const std::uint64_t count = ReadLe(rec + 32, 8);
+        const std::uint64_t size = ReadLe(rec + 40, 8);
+        const std::uint64_t offset = ReadLe(rec + 48, 8);
         // A classic field holds the value itself or the marker that sends a reader here.
-        if ((dir.count != kMarker16 && dir.count != count)
-            || (dir.size != kMarker32 && dir.size != size)
-            || (dir.offset != kMarker32 && dir.offset != offset)) {
+        if ((dir.count != kMax16 && dir.count != count) || (dir.size != kMax32 && dir.size != size)
+            || (dir.offset != kMax32 && dir.offset != offset)) {
             problem = "the end record and the zip64 end record disagree";
             return false;
         }
@@ -238,7 +246,7 @@ bool ReadDirectory(Cursor &cursor, std::uint64_t fileSize, Directory &dir, std::
         dir.size = size;
         dir.offset = offset;
         dirEnd = zip64At;
-    } else if (dir.count == kMarker16 || dir.size == kMarker32 || dir.offset == kMarker32) {
+    } else if (dir.count == kMax16 || dir.size == kMax32 || dir.offset == kMax32) {
         problem = "the end record says \"see zip64\", but there is no zip64 end record";
         return false;
     }
@@ -305,37 +313,33 @@ private:
     bool CheckEntry(std::uint64_t &at, std::uint64_t dirEnd, EntryFacts &facts)
     {
         std::string error;
-        unsigned char c[kCentralSize];
-        if (at + kCentralSize > dirEnd || !central_.Read(at, c, kCentralSize, error))
+        unsigned char c[kCentralHeader.fixedSize];
+        if (at + kCentralHeader.fixedSize > dirEnd
+            || !central_.Read(at, c, kCentralHeader.fixedSize, error))
             return Fail("the central directory ends early");
-        if (Le(c, 4) != kCentralSig)
+        if (ReadLe(c, 4) != kCentralHeader.signature)
             return Fail("no central directory record at byte " + Num(at));
-        Header central;
-        central.flags = static_cast<std::uint16_t>(Le(c + 8, 2));
-        central.method = static_cast<std::uint16_t>(Le(c + 10, 2));
-        central.crc = static_cast<std::uint32_t>(Le(c + 16, 4));
-        const auto compressed32 = static_cast<std::uint32_t>(Le(c + 20, 4));
-        const auto size32 = static_cast<std::uint32_t>(Le(c + 24, 4));
-        const std::size_t nameLength = static_cast<std::size_t>(Le(c + 28, 2));
-        const std::size_t extraLength = static_cast<std::size_t>(Le(c + 30, 2));
-        const std::size_t commentLength = static_cast<std::size_t>(Le(c + 32, 2));
-        const auto offset32 = static_cast<std::uint32_t>(Le(c + 42, 4));
-        central.compressed = compressed32;
-        central.size = size32;
+        const SharedFields fields = ReadSharedFields(c + 8);
+        const std::size_t nameLength = fields.nameLength;
+        const std::size_t extraLength = fields.extraLength;
+        const std::size_t commentLength = static_cast<std::size_t>(ReadLe(c + 32, 2));
+        const auto offset32 = static_cast<std::uint32_t>(ReadLe(c + 42, 4));
+        Header central = fields.header;
         central.offset = offset32;
         const std::uint64_t recordEnd
-            = at + kCentralSize + nameLength + extraLength + commentLength;
+            = at + kCentralHeader.fixedSize + nameLength + extraLength + commentLength;
         std::string extra;
         if (recordEnd > dirEnd
-            || !central_.ReadString(at + kCentralSize, nameLength, facts.name, error)
-            || !central_.ReadString(at + kCentralSize + nameLength, extraLength, extra, error))
+            || !central_.ReadString(at + kCentralHeader.fixedSize, nameLength, facts.name, error)
+            || !central_.ReadString(at + kCentralHeader.fixedSize + nameLength, extraLength, extra,
+                                    error))
             return Fail("the central directory ends early");
         at = recordEnd;
-        if (!ApplyZip64(extra, central, true, size32, compressed32, offset32, error))
+        if (!ApplyZip64(extra, central, true, fields.size32, fields.compressed32, offset32, error))
             return Fail("central directory: " + error);
-        if (central.flags & kEncrypted)
+        if (central.flags & kFlagEncrypted)
             return Fail("encrypted");
-        if (central.method != 0 && central.method != 8)
+        if (central.method != kMethodStore && central.method != kMethodDeflate)
             return Fail("compression method " + Num(central.method)
                         + " is not one this check reads");
         facts.size = central.size;
@@ -345,36 +349,33 @@ private:
     bool CheckLocal(const Header &central, const std::string &name)
     {
         std::string error;
-        unsigned char l[kLocalSize];
-        if (central.offset + kLocalSize > dataLimit_
-            || !data_.Read(central.offset, l, kLocalSize, error) || Le(l, 4) != kLocalSig)
+        unsigned char l[kLocalHeader.fixedSize];
+        if (central.offset + kLocalHeader.fixedSize > dataLimit_
+            || !data_.Read(central.offset, l, kLocalHeader.fixedSize, error)
+            || ReadLe(l, 4) != kLocalHeader.signature)
             return Fail("no local header at byte " + Num(central.offset));
-        Header local;
-        local.flags = static_cast<std::uint16_t>(Le(l + 6, 2));
-        local.method = static_cast<std::uint16_t>(Le(l + 8, 2));
-        local.crc = static_cast<std::uint32_t>(Le(l + 14, 4));
-        const auto compressed32 = static_cast<std::uint32_t>(Le(l + 18, 4));
-        const auto size32 = static_cast<std::uint32_t>(Le(l + 22, 4));
-        local.compressed = compressed32;
-        local.size = size32;
-        const std::size_t nameLength = static_cast<std::size_t>(Le(l + 26, 2));
-        const std::size_t extraLength = static_cast<std::size_t>(Le(l + 28, 2));
+        const SharedFields fields = ReadSharedFields(l + 6);
+        Header local = fields.header;
+        const std::size_t nameLength = fields.nameLength;
+        const std::size_t extraLength = fields.extraLength;
         std::string localName;
         std::string extra;
-        const std::uint64_t dataStart = central.offset + kLocalSize + nameLength + extraLength;
+        const std::uint64_t dataStart
+            = central.offset + kLocalHeader.fixedSize + nameLength + extraLength;
         if (dataStart > dataLimit_
-            || !data_.ReadString(central.offset + kLocalSize, nameLength, localName, error)
-            || !data_.ReadString(central.offset + kLocalSize + nameLength, extraLength, extra,
-                                 error))
+            || !data_.ReadString(central.offset + kLocalHeader.fixedSize, nameLength, localName,
+                                 error)
+            || !data_.ReadString(central.offset + kLocalHeader.fixedSize + nameLength, extraLength,
+                                 extra, error))
             return Fail("its local header runs into the central directory");
         if (localName != name)
             return Fail("the local header names it \"" + localName + "\"");
         if (local.method != central.method)
             return Fail("the local header gives compression method " + Num(local.method)
                         + ", the central directory " + Num(central.method));
-        if (!ApplyZip64(extra, local, false, size32, compressed32, 0, error))
+        if (!ApplyZip64(extra, local, false, fields.size32, fields.compressed32, 0, error))
             return Fail("local header: " + error);
-        const bool descriptor = (local.flags & kHasDescriptor) != 0;
+        const bool descriptor = (local.flags & kFlagDescriptor) != 0;
         if (!descriptor && !SameFacts(local, central, "the local header"))
             return false;
         if (central.compressed > dataLimit_ - dataStart)
@@ -420,15 +421,32 @@ private:
         std::size_t length = 4 + 2 * width;
         if (at + 4 > dataLimit_ || !data_.Read(at, d, 4, error))
             return Fail("its data descriptor is missing");
-        if (Le(d, 4) == kDescriptorSig)
+        if (ReadLe(d, 4) == kDescriptorSignature)
             at += 4;
         if (at + length > dataLimit_ || !data_.Read(at, d, length, error))
             return Fail("its data descriptor is missing");
         Header h;
-        h.crc = static_cast<std::uint32_t>(Le(d, 4));
-        h.compressed = Le(d + 4, static_cast<int>(width));
-        h.size = Le(d + 4 + width, static_cast<int>(width));
+        h.crc = static_cast<std::uint32_t>(ReadLe(d, 4));
+        h.compressed = ReadLe(d + 4, static_cast<int>(width));
+        h.size = ReadLe(d + 4 + width, static_cast<int>(width));
         return SameFacts(h, central, "the data descriptor");
+    }
+
+    // The next piece of the entry's data: n bytes at `at` (at most left of them, at least
+    // one), with at and left moved past them; null after a failure.
+    const unsigned char *NextPiece(std::uint64_t &at, std::uint64_t &left, std::size_t &n)
+    {
+        std::string error;
+        std::size_t avail = 0;
+        const unsigned char *p = data_.At(at, avail, error);
+        if (!p) {
+            Fail("its data cannot be read: " + error);
+            return nullptr;
+        }
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(avail, left));
+        at += n;
+        left -= n;
+        return p;
     }
 
     // Inflates or reads the entry's data, counting its bytes and their CRC-32.
@@ -438,20 +456,15 @@ private:
         uLong running = crc32(0, Z_NULL, 0);
         std::uint64_t left = central.compressed;
         std::uint64_t at = start;
-        std::string error;
-        if (central.method == 0) {
+        if (central.method == kMethodStore) {
             while (left > 0) {
                 if (Stopping(stop_))
                     return Stopped();
-                std::size_t avail = 0;
-                const unsigned char *p = data_.At(at, avail, error);
+                std::size_t n = 0;
+                const unsigned char *p = NextPiece(at, left, n);
                 if (!p)
-                    return Fail("its data cannot be read: " + error);
-                const std::size_t n
-                    = static_cast<std::size_t>(std::min<std::uint64_t>(avail, left));
+                    return false;
                 running = crc32(running, p, static_cast<uInt>(n));
-                at += n;
-                left -= n;
                 size += n;
             }
             crc = static_cast<std::uint32_t>(running);
@@ -474,16 +487,12 @@ private:
             if (z.avail_in == 0) {
                 if (left == 0)
                     return Fail("its deflated data ends before the end of its stream");
-                std::size_t avail = 0;
-                const unsigned char *p = data_.At(at, avail, error);
+                std::size_t n = 0;
+                const unsigned char *p = NextPiece(at, left, n);
                 if (!p)
-                    return Fail("its data cannot be read: " + error);
-                const std::size_t n
-                    = static_cast<std::size_t>(std::min<std::uint64_t>(avail, left));
+                    return false;
                 z.next_in = const_cast<Bytef *>(p);
                 z.avail_in = static_cast<uInt>(n);
-                at += n;
-                left -= n;
             }
             z.next_out = out.data();
             z.avail_out = static_cast<uInt>(out.size());

@@ -3,6 +3,7 @@
 // frames at 8 a second; the first ten carry a text page, the last ten a picture page.
 // Integer arithmetic only, so the bytes are the same on every machine.
 
+#include "Canvas.h" // beside this file
 #include "resources/tools/Rle8.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@ namespace {
 
 using kelvane::res::tools::AviChunk;
 using kelvane::res::tools::AviContents;
+using kelvane::res::tools::Canvas;
 
 constexpr int kWidth = 64;
 constexpr int kHeight = 42;
@@ -65,34 +67,6 @@ std::vector<std::uint32_t> MakePalette()
     }
     return p;
 }
-
-class Canvas
-{
-public:
-    Canvas() : pixels_(kWidth * kHeight, Background) { }
-
-    void Set(int x, int y, std::uint8_t c)
-    {
-        if (x >= 0 && x < kWidth && y >= 0 && y < kHeight)
-            pixels_[static_cast<std::size_t>(y * kWidth + x)] = c;
-    }
-    void Fill(int x0, int y0, int x1, int y1, std::uint8_t c)
-    {
-        for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x)
-                Set(x, y, c);
-    }
-    // A filled rectangle with a one-pixel outline.
-    void Panel(int x0, int y0, int x1, int y1, std::uint8_t fill)
-    {
-        Fill(x0, y0, x1, y1, Outline);
-        Fill(x0 + 1, y0 + 1, x1 - 1, y1 - 1, fill);
-    }
-    const std::vector<std::uint8_t> &Pixels() const { return pixels_; }
-
-private:
-    std::vector<std::uint8_t> pixels_;
-};
 
 // sin(k * 18 degrees) * 1024 for k = 0..10, so a flight is half a turn in ten steps.
 constexpr int kSin[] = {0, 316, 602, 828, 974, 1024, 974, 828, 602, 316, 0};
@@ -221,7 +195,7 @@ void DrawPage(Canvas &c, int cx, int cy, int step, bool picture)
 
 std::vector<std::uint8_t> DrawFrame(int frame)
 {
-    Canvas c;
+    Canvas c(kWidth, kHeight, Background, Outline);
     const int step = frame % kFlight;
     const bool picture = frame >= kFlight;
     // The flight: from above the folder to inside the box, along an arc.

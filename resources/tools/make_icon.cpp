@@ -2,11 +2,15 @@
 // .ico file with a 32x32 and a 16x16 image in 16 colours (4 bits a pixel, XOR and AND
 // masks). Each size is drawn for its own grid, so the small one stays crisp.
 
+#include "Canvas.h" // beside this file
+
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 namespace {
+
+using kelvane::res::tools::Canvas;
 
 // The classic 16-colour palette, 0x00RRGGBB.
 constexpr std::uint32_t kPalette[16] = {
@@ -37,37 +41,9 @@ struct Geometry
     int sliderY0, sliderY1, pullY1;
 };
 
-class Image
+Canvas Draw(const Geometry &g)
 {
-public:
-    explicit Image(int size) : size_(size), px_(static_cast<std::size_t>(size * size), Clear) { }
-    void Set(int x, int y, std::uint8_t c)
-    {
-        if (x >= 0 && x < size_ && y >= 0 && y < size_)
-            px_[static_cast<std::size_t>(y * size_ + x)] = c;
-    }
-    std::uint8_t Get(int x, int y) const { return px_[static_cast<std::size_t>(y * size_ + x)]; }
-    void Fill(int x0, int y0, int x1, int y1, std::uint8_t c)
-    {
-        for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x)
-                Set(x, y, c);
-    }
-    void Panel(int x0, int y0, int x1, int y1, std::uint8_t fill)
-    {
-        Fill(x0, y0, x1, y1, Black);
-        Fill(x0 + 1, y0 + 1, x1 - 1, y1 - 1, fill);
-    }
-    int Size() const { return size_; }
-
-private:
-    int size_;
-    std::vector<std::uint8_t> px_;
-};
-
-Image Draw(const Geometry &g)
-{
-    Image im(g.size);
+    Canvas im(g.size, g.size, Clear, Black);
     const bool small = g.size < 32;
     // Back of the folder with its tab.
     im.Panel(g.left, g.tabY0, g.tabX1, g.backY0 + 1, Olive);
@@ -124,9 +100,9 @@ void Put32(std::vector<std::uint8_t> &out, std::uint32_t v)
 
 // One icon image: BITMAPINFOHEADER (height doubled for the two masks), palette, XOR bits
 // and AND bits, rows bottom up and padded to 4 bytes.
-std::vector<std::uint8_t> IconImage(const Image &im)
+std::vector<std::uint8_t> IconImage(const Canvas &im)
 {
-    const int n = im.Size();
+    const int n = im.Width();
     const int xorStride = (n * 4 + 31) / 32 * 4;
     const int andStride = (n + 31) / 32 * 4;
     std::vector<std::uint8_t> out;

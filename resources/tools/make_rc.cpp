@@ -51,21 +51,15 @@ std::string FileName(std::string path)
 
 const char *ClassName(ControlKind kind)
 {
-    switch (kind) {
-    case ControlKind::Static:
-    case ControlKind::Icon:
-        return "Static";
-    case ControlKind::Edit:
+    if (kind == ControlKind::Edit)
         return "Edit";
-    case ControlKind::PushButton:
-    case ControlKind::CheckBox:
+    if (kind == ControlKind::PushButton || kind == ControlKind::CheckBox)
         return "Button";
-    case ControlKind::Animation:
+    if (kind == ControlKind::Animation)
         return "SysAnimate32";
-    case ControlKind::Progress:
+    if (kind == ControlKind::Progress)
         return "msctls_progress32";
-    }
-    return "Static";
+    return "Static"; // a label or an icon
 }
 
 std::string Hex(std::uint32_t value)
