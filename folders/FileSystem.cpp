@@ -186,6 +186,7 @@ std::uint64_t FileSize(const std::string &path)
 
 bool CanOpenForReading(const std::string &path)
 {
+    // Not io::OpenRegular: a folder or a FIFO of that name is there all the same.
     const int fd = io::Open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false;

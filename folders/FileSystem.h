@@ -8,8 +8,9 @@
 #include <vector>
 
 // Searching folders, making folder levels and asking after files: the few operations of
-// the file system the archive run needs, with the semantics of the classic window system
-// mapped onto POSIX. Paths are paths/; putting files in place is placement/.
+// the file system the archive run needs, with the semantics of the classic window system,
+// over io/ (and on Windows the system's own folder search, FileSystemWin32.cpp). Paths are paths/;
+// putting files in place is placement/.
 namespace kelvane::folders {
 
 struct DirEntry

@@ -27,6 +27,8 @@ decltype(io::OpenAt) OpenAt;
 decltype(io::Read) Read;
 decltype(io::Write) Write;
 decltype(io::PWrite) PWrite;
+decltype(io::PRead) PRead;
+decltype(io::ClearNonBlock) ClearNonBlock;
 decltype(io::CopyFileRange) CopyFileRange;
 decltype(io::Ftruncate) Ftruncate;
 decltype(io::Fsync) Fsync;

@@ -35,9 +35,9 @@ const char *CallName(Call call)
         "open",   "read",     "write",     "copy_file_range", "ftruncate", "fsync",
         "close",  "rename",   "link",      "unlink",          "mkdir",     "stat",
         "flock",  "opendir",  "readdir",   "closedir",        "readlink",  "dup",
-        "fchmod", "futimens", "faccessat", "fchown",
+        "fchmod", "futimens", "faccessat", "fchown",          "fcntl",
     };
-    static_assert(std::size(kNames) == static_cast<std::size_t>(Call::Chown) + 1);
+    static_assert(std::size(kNames) == static_cast<std::size_t>(Call::SetFlags) + 1);
     const auto index = static_cast<std::size_t>(call);
     return index < std::size(kNames) ? kNames[index] : "?";
 }
@@ -102,6 +102,20 @@ ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
     if (const int error = Injected(Call::Write, nullptr, fd))
         return Fail<ssize_t>(error, -1);
     return backend::PWrite(fd, data, size, offset);
+}
+
+ssize_t PRead(int fd, void *buffer, std::size_t size, off_t offset)
+{
+    if (const int error = Injected(Call::Read, nullptr, fd))
+        return Fail<ssize_t>(error, -1);
+    return backend::PRead(fd, buffer, size, offset);
+}
+
+int ClearNonBlock(int fd)
+{
+    if (const int error = Injected(Call::SetFlags, nullptr, fd))
+        return Fail(error, -1);
+    return backend::ClearNonBlock(fd);
 }
 
 ssize_t CopyFileRange(int in, int out, std::size_t size)

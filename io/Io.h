@@ -1,11 +1,11 @@
 #pragma once
 
-// The one door through which the archive back end and the file-system layer reach the
-// file system. Each function is the system call of the same name, with the same
-// arguments, result and errno; a test can watch every call and make chosen ones fail
-// (io/IoTesting.h), on every platform, which is how the failure paths are proven. Io.cpp
-// asks the hook; the back end of the platform (PosixBackEnd.cpp, Win32BackEnd.cpp) makes
-// the call.
+// The one door through which the archive back end, the file layers (placement/, folders/),
+// the run, the settings file and the read-back (verify/) reach the file system. Each function is
+// the system call of the same name, with the same arguments, result and errno; a test can watch
+// every call and make chosen ones fail (io/IoTesting.h), on every platform, which is how the
+// failure paths are proven. Io.cpp asks the hook; the back end of the platform (PosixBackEnd.cpp,
+// Win32BackEnd.cpp) makes the call.
 
 #include <cstddef>
 
@@ -26,6 +26,10 @@ int OpenAt(int dirFd, const char *path, int flags, mode_t mode = 0);
 ssize_t Read(int fd, void *buffer, std::size_t size);
 ssize_t Write(int fd, const void *data, std::size_t size);
 ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset);
+ssize_t PRead(int fd, void *buffer, std::size_t size, off_t offset);
+// fcntl(fd, F_SETFL) without O_NONBLOCK, so that reads wait again (nothing to change on
+// Windows, whose files have no such mode).
+int ClearNonBlock(int fd);
 // copy_file_range(2) from and to the files' own offsets.
 ssize_t CopyFileRange(int in, int out, std::size_t size);
 int Ftruncate(int fd, off_t length);

@@ -31,6 +31,7 @@ enum class Call : std::uint8_t {
     SetTimes,
     Access,
     Chown,
+    SetFlags,
 };
 
 // What is about to be called: the path (the first one of a rename or link, the name of an

@@ -41,6 +41,17 @@ ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
     return ::pwrite(fd, data, size, offset);
 }
 
+ssize_t PRead(int fd, void *buffer, std::size_t size, off_t offset)
+{
+    return ::pread(fd, buffer, size, offset);
+}
+
+int ClearNonBlock(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags < 0 ? -1 : ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 ssize_t CopyFileRange(int in, int out, std::size_t size)
 {
     return ::copy_file_range(in, nullptr, out, nullptr, size, 0);

@@ -346,29 +346,54 @@ ssize_t Write(int fd, const void *data, std::size_t size)
     });
 }
 
-// WriteFile at an offset moves a synchronous handle's position as well: it is put back, as
-// pwrite leaves it, under the descriptor's position lock, so that reads and writes on other
-// threads neither see nor keep the moved position.
-ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
+// ReadFile and WriteFile at an offset move a synchronous handle's position as well: it is
+// put back, as pread and pwrite leave it, under the descriptor's position lock, so that reads
+// and writes on other threads neither see nor keep the moved position. transfer(handle,
+// want, at, done) is the one call; false with the Win32 error set.
+template<typename Transfer>
+ssize_t AtOffset(int fd, std::size_t size, off_t offset, Transfer transfer)
 {
-    return AtPosition(fd, size, [data, offset](HANDLE handle, DWORD want) -> ssize_t {
+    return AtPosition(fd, size, [offset, transfer](HANDLE handle, DWORD want) -> ssize_t {
         LARGE_INTEGER position {};
         if (!SetFilePointerEx(handle, LARGE_INTEGER {}, &position, FILE_CURRENT))
             return FailWin32<ssize_t>(-1);
         OVERLAPPED at {};
         at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFU);
         at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-        DWORD written = 0;
-        const bool wrote = WriteFile(handle, data, want, &written, &at) != 0;
+        DWORD done = 0;
+        const bool made = transfer(handle, want, &at, &done);
         const DWORD error = GetLastError();
         if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
-            return FailWin32<ssize_t>(-1); // the data is there, but later writes would go astray
-        if (!wrote) {
+            return FailWin32<ssize_t>(-1); // the data moved, but later calls would go astray
+        if (!made && error == ERROR_HANDLE_EOF)
+            return 0; // a read from the end on
+        if (!made) {
             SetLastError(error);
             return FailWin32<ssize_t>(-1);
         }
-        return static_cast<ssize_t>(written);
+        return static_cast<ssize_t>(done);
     });
+}
+
+ssize_t PWrite(int fd, const void *data, std::size_t size, off_t offset)
+{
+    return AtOffset(fd, size, offset,
+                    [data](HANDLE handle, DWORD want, OVERLAPPED *at, DWORD *done) {
+                        return WriteFile(handle, data, want, done, at) != 0;
+                    });
+}
+
+ssize_t PRead(int fd, void *buffer, std::size_t size, off_t offset)
+{
+    return AtOffset(fd, size, offset,
+                    [buffer](HANDLE handle, DWORD want, OVERLAPPED *at, DWORD *done) {
+                        return ReadFile(handle, buffer, want, done, at) != 0;
+                    });
+}
+
+int ClearNonBlock(int fd)
+{
+    return HandleOf(fd) == INVALID_HANDLE_VALUE ? -1 : 0; // no such mode to leave
 }
 
 ssize_t CopyFileRange(int, int, std::size_t)

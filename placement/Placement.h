@@ -8,8 +8,8 @@
 // that failed never takes a name, and a name that is not to be replaced never is. Beside
 // that, temporary names and letter case, which depend on the file system.
 //
-// The interface is the same on every platform; one implementation file per platform
-// stands behind it (NativeFiles.h). Paths are UTF-8 (on
+// The interface is the same on every platform: Placement.cpp is written once, over what
+// differs per platform (NativeFiles.h: PosixFiles.cpp, Win32Files.cpp). Paths are UTF-8 (on
 // POSIX: the bytes the file system holds). The reason of a failure is a std::error_code
 // from the platform's own error numbers: returned, or kept (TempFile::Error).
 

@@ -38,15 +38,4 @@ private:
     std::unique_ptr<Levels> levels_;
 };
 
-// The same with a compressor made for the one call.
-inline std::size_t DeflateBound(int level, std::size_t size)
-{
-    return Deflater().Bound(level, size);
-}
-inline std::size_t DeflateWhole(int level, const unsigned char *data, std::size_t size,
-                                unsigned char *out, std::size_t room)
-{
-    return Deflater().Whole(level, data, size, out, room);
-}
-
 } // namespace tamsorel

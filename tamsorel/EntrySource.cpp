@@ -23,11 +23,13 @@ bool FileSource::Open(const char *path)
     const int fd = kelvane::io::OpenRegular(path, O_RDONLY, &status_);
     if (fd < 0)
         return false;
-#ifndef _WIN32
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-#endif
+    // Reads wait again; where that cannot be set, the file is not read at all.
+    if (kelvane::io::ClearNonBlock(fd) != 0) {
+        const int error = errno;
+        kelvane::io::Close(fd);
+        errno = error;
+        return false;
+    }
     fd_ = fd;
     return true;
 }

@@ -34,7 +34,8 @@ void FileSink::Settled(std::uint64_t end)
 #ifdef SYNC_FILE_RANGE_WRITE
     if (end < writebackFrom_ + kWritebackStep)
         return;
-    // Only a hint: a file that cannot take it (a device) is written all the same.
+    // Only a hint, so made directly, not through io/: a file that cannot take it (a device)
+    // is written all the same.
     ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_),
                       static_cast<off_t>(end - writebackFrom_), SYNC_FILE_RANGE_WRITE);
     writebackFrom_ = end;

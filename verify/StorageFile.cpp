@@ -18,7 +18,8 @@ void StorageFile::Close()
 {
     if (fd_ < 0)
         return;
-    // What this check read is of no use to anyone later: leave the cache as it was.
+    // What this check read is of no use to anyone later: leave the cache as it was. (Advice
+    // alone, here and below, made directly: no result depends on it, so io/ has no call.)
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
     io::Close(fd_);
     fd_ = -1;
@@ -53,7 +54,7 @@ std::int64_t StorageFile::ReadBlock(std::uint64_t offset, unsigned char *buffer,
     std::size_t got = 0;
     while (got < kBlockSize) {
         const ssize_t n
-            = ::pread(fd_, buffer + got, kBlockSize - got, static_cast<off_t>(offset + got));
+            = io::PRead(fd_, buffer + got, kBlockSize - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

@@ -1,21 +1,11 @@
 #include "verify/StorageFile.h"
 
 #include "io/Io.h"
-#include "io/Win32.h"
 
 #include <cerrno>
 #include <cstring>
 
 namespace kelvane::verify {
-
-namespace {
-
-std::string LastError()
-{
-    return std::strerror(io::ErrnoFromWin32(GetLastError()));
-}
-
-} // namespace
 
 StorageFile::~StorageFile()
 {
@@ -46,25 +36,18 @@ bool StorageFile::Open(const std::string &path, std::string &error)
 
 std::int64_t StorageFile::ReadBlock(std::uint64_t offset, unsigned char *buffer, std::string &error)
 {
-    // Read at an offset by Win32 itself, as the POSIX check reads with pread: io/Io.h has no
-    // read at an offset.
-    const HANDLE handle = io::NativeHandle(fd_);
     std::size_t got = 0;
     while (got < kBlockSize && offset + got < size_) {
-        OVERLAPPED at {};
-        at.Offset = static_cast<DWORD>((offset + got) & 0xffffffffu);
-        at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
-        DWORD n = 0;
-        if (!ReadFile(handle, buffer + got, static_cast<DWORD>(kBlockSize - got), &n, &at)) {
-            if (GetLastError() == ERROR_HANDLE_EOF)
-                break;
-            error = LastError();
+        const ssize_t n
+            = io::PRead(fd_, buffer + got, kBlockSize - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            error = std::strerror(errno);
             return -1;
         }
         if (n == 0)
             break;
         // Only the last read may end short of a sector boundary (at the file's end).
-        got += n;
+        got += static_cast<std::size_t>(n);
         if (n % kBlockAlign != 0)
             break;
     }

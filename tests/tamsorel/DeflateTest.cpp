@@ -42,6 +42,7 @@ TEST(DeflateTest, CrcAndRawDeflateThatZlibReadsBack)
     while (words.size() < 500000)
         words += "entry " + std::to_string(gen() % 5000) + " deflated\n";
     const std::vector<unsigned char> text(words.begin(), words.end());
+    tamsorel::Deflater deflater; // kept across the data and levels, as a pipeline worker keeps it
 
     for (const std::vector<unsigned char> *data : {&std::as_const(noise), &text}) {
         SCOPED_TRACE(data == &noise ? "noise" : "text");
@@ -52,17 +53,16 @@ TEST(DeflateTest, CrcAndRawDeflateThatZlibReadsBack)
                   whole);
 
         for (const int level : {1, 6}) {
-            const std::size_t bound = tamsorel::DeflateBound(level, data->size());
+            const std::size_t bound = deflater.Bound(level, data->size());
             std::vector<unsigned char> out(bound);
             const std::size_t n
-                = tamsorel::DeflateWhole(level, data->data(), data->size(), out.data(), bound);
+                = deflater.Whole(level, data->data(), data->size(), out.data(), bound);
             ASSERT_GT(n, 0u) << "the bound is room enough, level " << level;
             out.resize(n);
             EXPECT_TRUE(Inflate(out, data->size()) == *data) << "level " << level;
             // One byte too few: nothing, so that the caller stores the data instead.
             std::vector<unsigned char> tight(n - 1);
-            EXPECT_EQ(
-                tamsorel::DeflateWhole(level, data->data(), data->size(), tight.data(), n - 1), 0u)
+            EXPECT_EQ(deflater.Whole(level, data->data(), data->size(), tight.data(), n - 1), 0u)
                 << "level " << level;
         }
     }

@@ -2,13 +2,17 @@
 #include "cli/Batch.h"
 #include "cli/Verification.h"
 #include "engine/ArchiveRun.h"
+#include "tests/support/IoTrace.h"
 #include "verify/StorageFile.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "tests/cli/CliTestUtil.h"
@@ -152,6 +156,21 @@ TEST_F(VerifyTest, BytesChangedOnTheStorageAreCaughtAndNamedAndTheArchivesKept)
     // Failures are said even with --quiet; the archives stay as they are for the user.
     EXPECT_EQ(ReadFile(dir / "dst/r.zip"), changedR);
     EXPECT_EQ(ReadFile(dir / "dst/b.zip"), changedB);
+}
+
+TEST_F(VerifyTest, ReadErrorsOfTheStorageAreReported)
+{
+    std::optional<IoTrace> failingReads; // from the read-back on, every read fails
+    EXPECT_EQ(Run(ProgressStyle::None,
+                  [&](AfterRunWindow &) {
+                      failingReads.emplace([](const io::CallInfo &info) {
+                          return info.call == io::Call::Read ? EIO : 0;
+                      });
+                  }),
+              kExitReported);
+    const std::string out = err.str();
+    EXPECT_EQ(CountOf(out, "kelvane-batch: Archive verification failed\n"), 4) << out;
+    EXPECT_EQ(CountOf(out, std::strerror(EIO)), 4) << out;
 }
 
 TEST_F(VerifyTest, TruncatedArchiveIsCaught)
