@@ -1,6 +1,6 @@
 #pragma once
 
-#include "placement/Placement.h"
+#include "paths/Paths.h"
 
 #include <cstdint>
 #include <string>
