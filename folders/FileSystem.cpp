@@ -24,11 +24,6 @@ std::size_t CharLength(std::string_view s, std::size_t i)
     return std::max<std::size_t>(paths::Utf8SequenceLength(s, i), 1);
 }
 
-// Runs the mask as a set of states over the name, one name position at a time. "?" and a
-// step of "*" take a whole character, a literal byte only itself, so a literal can end
-// inside a character of a broken name and a later star must go on from there: the classic
-// two-pointer match (retry only from the last star) misses those paths. The set keeps
-// every path at once; the work is bounded by mask length times name length.
 // Letter case counts in names where the file system's does: not on Windows (whose own
 // search folds every letter; the masks matched here fold the ASCII ones).
 bool SameByte(char a, char b)
@@ -42,6 +37,11 @@ bool SameByte(char a, char b)
 #endif
 }
 
+// Runs the mask as a set of states over the name, one name position at a time. "?" and a
+// step of "*" take a whole character, a literal byte only itself, so a literal can end
+// inside a character of a broken name and a later star must go on from there: the classic
+// two-pointer match (retry only from the last star) misses those paths. The set keeps
+// every path at once; the work is bounded by mask length times name length.
 bool MatchWildcards(std::string_view mask, std::string_view name)
 {
     // A run of stars takes what one star takes.

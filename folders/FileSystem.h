@@ -1,6 +1,6 @@
 #pragma once
 
-#include "placement/Placement.h"
+#include "paths/Paths.h"
 
 #include <cstdint>
 #include <string>
@@ -9,8 +9,8 @@
 
 // Searching folders, making folder levels and asking after files: the few operations of
 // the file system the archive run needs, with the semantics of the classic window system,
-// over io/ (and on Windows the system's own folder search, FileSystemWin32.cpp). Paths are paths/;
-// putting files in place is placement/.
+// over io/ (and on Windows the system's own folder search, FileSystemWin32.cpp). Paths are
+// paths/; putting files in place is placement/.
 namespace kelvane::folders {
 
 struct DirEntry
@@ -20,12 +20,13 @@ struct DirEntry
 };
 
 // True when name matches the mask: "*" any run (also empty), "?" exactly one character,
-// "*.*" every name. Case-sensitive. An empty mask matches nothing. "?" takes one
-// character: a well-formed UTF-8 sequence, or else a single byte. As on the classic
-// system, a mask ending in ".*" also matches a name without any dot that the rest of the
-// mask matches ("take1.*" matches "take1", "*.*" matches "README"); every other mask
-// character, "." included, matches itself. No recursion: the time is at worst proportional to the
-// product of the lengths (backtracking only to the last star), whatever the mask.
+// "*.*" every name. Letter case counts (on Windows, ASCII letters fold, as names do there).
+// An empty mask matches nothing. "?" takes one character: a well-formed UTF-8 sequence, or
+// else a single byte. As on the classic system, a mask ending in ".*" also matches a name
+// without any dot that the rest of the mask matches ("take1.*" matches "take1", "*.*"
+// matches "README"); every other mask character, "." included, matches itself. No
+// recursion: the time is at worst proportional to the product of the lengths, whatever the
+// mask.
 bool MatchMask(std::string_view mask, std::string_view name);
 
 // One-level wildcard search of folder: entries whose names match mask, including "."

@@ -23,6 +23,16 @@ std::wstring WidePath(std::string_view path);
 // The errno value closest to a Win32 error code.
 int ErrnoFromWin32(DWORD error);
 
+// The one byte io::Flock locks, far past any data. A lock taken on a HANDLE of its own (the
+// cleanup's) must be on this byte to meet the writers' locks.
+inline OVERLAPPED FlockByte()
+{
+    OVERLAPPED at {};
+    at.Offset = 0xFFFFFFFEU;
+    at.OffsetHigh = 0x7FFFFFFFU;
+    return at;
+}
+
 // The handle behind a descriptor of io/Io.h; INVALID_HANDLE_VALUE when there is none.
 HANDLE NativeHandle(int fd);
 // The path a descriptor of io/Io.h was opened with (for a test's trace of the calls); empty

@@ -511,9 +511,7 @@ int Flock(int fd, int operation)
     const HANDLE handle = HandleOf(fd);
     if (handle == INVALID_HANDLE_VALUE)
         return -1;
-    OVERLAPPED at {};
-    at.Offset = 0xFFFFFFFEU;
-    at.OffsetHigh = 0x7FFFFFFFU;
+    OVERLAPPED at = FlockByte();
     if (operation & LOCK_UN) {
         if (!UnlockFileEx(handle, 0, 1, 0, &at))
             return FailWin32(-1);

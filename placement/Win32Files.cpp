@@ -29,12 +29,10 @@ HANDLE OpenForCleanup(const std::string &path)
                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// The writer's lock: one byte far past any data, as io::Flock takes it.
+// The writer's lock, on the byte io::Flock takes.
 bool TryLock(HANDLE file)
 {
-    OVERLAPPED at {};
-    at.Offset = 0xFFFFFFFEU;
-    at.OffsetHigh = 0x7FFFFFFFU;
+    OVERLAPPED at = io::FlockByte();
     return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 

@@ -1,58 +1,36 @@
+// The read-back's part common to both platforms: the loop over one block's reads. Opening
+// and closing differ per platform (StorageFilePosix.cpp, StorageFileWin32.cpp).
 #include "verify/StorageFile.h"
 
 #include "io/Io.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kelvane::verify {
+
+namespace {
+
+#ifdef _WIN32
+// Opened without buffering: a read must not start at or past the file's size, and a read
+// that ends off a sector boundary ends the file (only the last one may).
+constexpr bool kUnbuffered = true;
+#else
+// Through the cache: a short read says nothing; only a read of nothing is the end.
+constexpr bool kUnbuffered = false;
+#endif
+
+} // namespace
 
 StorageFile::~StorageFile()
 {
     Close();
 }
 
-void StorageFile::Close()
-{
-    if (fd_ < 0)
-        return;
-    // What this check read is of no use to anyone later: leave the cache as it was. (Advice
-    // alone, here and below, made directly: no result depends on it, so io/ has no call.)
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
-    io::Close(fd_);
-    fd_ = -1;
-}
-
-bool StorageFile::Open(const std::string &path, std::string &error)
-{
-    Close();
-    struct stat status
-    { };
-    fd_ = io::OpenRegular(path.c_str(), O_RDONLY, &status);
-    if (fd_ < 0) {
-        error = !S_ISREG(status.st_mode) && status.st_mode != 0 ? "not a regular file"
-                                                                : std::strerror(errno);
-        return false;
-    }
-    size_ = static_cast<std::uint64_t>(status.st_size);
-    // Dirty pages cannot be dropped: the data goes to the storage first. A write that
-    // failed on its way there shows here. A file system that cannot sync (or a read-only
-    // one, which has nothing to sync) is no failure.
-    if (io::Fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOSYS) {
-        error = std::string("it could not be synced to the storage: ") + std::strerror(errno);
-        Close();
-        return false;
-    }
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
-    return true;
-}
-
 std::int64_t StorageFile::ReadBlock(std::uint64_t offset, unsigned char *buffer, std::string &error)
 {
     std::size_t got = 0;
-    while (got < kBlockSize) {
+    while (got < kBlockSize && !(kUnbuffered && offset + got >= size_)) {
         const ssize_t n
             = io::PRead(fd_, buffer + got, kBlockSize - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR)
@@ -64,6 +42,8 @@ std::int64_t StorageFile::ReadBlock(std::uint64_t offset, unsigned char *buffer,
         if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
+        if (kUnbuffered && n % kBlockAlign != 0)
+            break;
     }
     return static_cast<std::int64_t>(got);
 }

@@ -1,4 +1,5 @@
 #include "folders/FileSystem.h"
+#include "placement/Placement.h"
 #include "tests/folders/FoldersTestUtil.h"
 #include "tests/support/TestSupport.h"
 
