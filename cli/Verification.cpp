@@ -3,6 +3,7 @@
 #include "cli/BatchOptions.h"
 #include "folders/FileSystem.h"
 #include "io/Io.h"
+#include "paths/Paths.h"
 #include "verify/StorageFile.h"
 #include "verify/ZipCheck.h"
 
@@ -27,12 +28,6 @@ std::string Count(std::uint64_t n, const char *one, const char *many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string BareName(const std::string &path)
-{
-    const std::size_t cut = path.find_last_of(paths::kNativeSeparators);
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 // Whether a stored name ends in the name of the file added: its last level is the file's
 // name (a "\" in it stored as "_"), or that name numbered (" (2)" before the extension)
 // where an earlier entry took it.
@@ -41,7 +36,7 @@ bool NameFits(const std::string &stored, std::string bare)
     for (char &c : bare)
         if (c == '\\')
             c = '_';
-    const std::string last = BareName(stored);
+    const std::string_view last = paths::BaseNameOf(stored);
     if (last == bare)
         return true;
     const std::size_t dot = bare.rfind('.');
