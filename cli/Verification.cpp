@@ -7,21 +7,12 @@
 #include "verify/StorageFile.h"
 #include "verify/ZipCheck.h"
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 namespace kelvane::batch {
 
 namespace {
-
-constexpr double kRedrawInterval = 0.1; // as the run's bar
-
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::string Count(std::uint64_t n, const char *one, const char *many)
 {
@@ -211,12 +202,7 @@ private:
         if (!force && now - lastDraw_ < kRedrawInterval)
             return;
         lastDraw_ = now;
-        std::string line = "verifying " + FormatProgressBar(pos_, total_, now - start_);
-        const std::size_t width = line.size();
-        if (width < barWidth_)
-            line.append(barWidth_ - width, ' ');
-        Emit("\r" + line);
-        barWidth_ = width;
+        Emit(RedrawnLine("verifying " + FormatProgressBar(pos_, total_, now - start_), barWidth_));
     }
 
     void EndBarLine()
