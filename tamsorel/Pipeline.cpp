@@ -326,9 +326,11 @@ struct ArchivePipeline::Workspace
 
 // Workspaces that pipelines and workers are done with, kept for the next ones: their
 // compressors cost more to make than an archive of a few small files takes to write, and a
-// run may write several such archives at once. All are kept (as many as were in use at
-// once, as with the per-thread compressors they replace), each with the thread that used
-// it last, which gets it back first: its memory is likely still in that thread's cache.
+// run may write several such archives at once. All are kept; one is made only when none is
+// spare, so there are never more than were in use at once. Each is kept with the thread
+// that gave it back, which gets it back first: a pipeline's caller then finds its own,
+// likely still in its cache. Workers are new threads for each pipeline: they mostly take the
+// one given back last.
 struct ArchivePipeline::Spares
 {
     std::mutex mutex;
