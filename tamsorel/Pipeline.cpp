@@ -349,15 +349,15 @@ std::unique_ptr<ArchivePipeline::Workspace> ArchivePipeline::TakeWorkspace()
     Spares &spares = Spares::Get();
     {
         std::lock_guard<std::mutex> lock(spares.mutex);
-        if (!spares.kept.empty()) {
-            const auto own
-                = std::find_if(spares.kept.begin(), spares.kept.end(), [](const auto &spare) {
-                      return spare.first == std::this_thread::get_id();
-                  });
-            auto &spare = own != spares.kept.end() ? *own : spares.kept.back();
-            std::unique_ptr<Workspace> space = std::move(spare.second);
-            spare = std::move(spares.kept.back());
-            spares.kept.pop_back();
+        auto &kept = spares.kept;
+        if (!kept.empty()) {
+            const auto own = std::find_if(kept.begin(), kept.end(), [](const auto &spare) {
+                return spare.first == std::this_thread::get_id();
+            });
+            if (own != kept.end())
+                std::iter_swap(own, kept.end() - 1);
+            std::unique_ptr<Workspace> space = std::move(kept.back().second);
+            kept.pop_back();
             return space;
         }
     }
