@@ -14,17 +14,8 @@ namespace kelvane::batch {
 namespace {
 
 constexpr int kBarCells = 24;
-// A terminal is redrawn at most this often; drawing every step would slow a run of many
-// small files down to the terminal's speed.
-constexpr double kRedrawInterval = 0.1;
 // Before this much time has passed a speed would be mostly noise.
 constexpr double kMinElapsedForSpeed = 0.5;
-
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::string FileCount(long long n)
 {
@@ -32,6 +23,21 @@ std::string FileCount(long long n)
 }
 
 } // namespace
+
+double SteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string RedrawnLine(std::string line, std::size_t &width)
+{
+    const std::size_t drawn = line.size();
+    if (drawn < width)
+        line.append(width - drawn, ' '); // wipe the rest of a longer earlier line
+    width = drawn;
+    return "\r" + line;
+}
 
 std::string FormatDuration(double seconds)
 {
@@ -187,12 +193,7 @@ void TerminalReport::ShowProgress(bool force)
     if (!force && lastDraw_ >= 0 && now - lastDraw_ < kRedrawInterval)
         return;
     lastDraw_ = now;
-    std::string line = FormatProgressBar(pos_, total_, now - startTime_);
-    const std::size_t width = line.size();
-    if (width < barWidth_)
-        line.append(barWidth_ - width, ' '); // wipe the rest of a longer earlier line
-    Emit("\r" + line);
-    barWidth_ = width;
+    Emit(RedrawnLine(FormatProgressBar(pos_, total_, now - startTime_), barWidth_));
 }
 
 void TerminalReport::Emit(const std::string &text)

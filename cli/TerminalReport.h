@@ -5,6 +5,7 @@
 #include "settings/JobSettings.h"
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -23,6 +24,17 @@ enum class ProgressStyle {
 // One line of the progress bar: bar, count/total, percent, speed and time left. total 0
 // means the total is unknown. No line end, no \r.
 std::string FormatProgressBar(long long pos, long long total, double elapsedSeconds);
+
+// A bar is redrawn at most this often (seconds); drawing every step would slow a run of
+// many small files down to the terminal's speed.
+inline constexpr double kRedrawInterval = 0.1;
+
+// Seconds on a steady clock, for the bar's timing.
+double SteadySeconds();
+
+// What redraws a bar's line in place: "\r" and line, padded with spaces over the rest of
+// a longer line drawn before (width long); width becomes line's.
+std::string RedrawnLine(std::string line, std::size_t &width);
 
 // Seconds as "m:ss", or "h:mm:ss" from an hour on.
 std::string FormatDuration(double seconds);

@@ -3,10 +3,10 @@
 #include "cli/BatchOptions.h"
 #include "folders/FileSystem.h"
 #include "io/Io.h"
+#include "paths/Paths.h"
 #include "verify/StorageFile.h"
 #include "verify/ZipCheck.h"
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,23 +14,9 @@ namespace kelvane::batch {
 
 namespace {
 
-constexpr double kRedrawInterval = 0.1; // as the run's bar
-
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 std::string Count(std::uint64_t n, const char *one, const char *many)
 {
     return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string BareName(const std::string &path)
-{
-    const std::size_t cut = path.find_last_of(paths::kNativeSeparators);
-    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 // Whether a stored name ends in the name of the file added: its last level is the file's
@@ -41,7 +27,7 @@ bool NameFits(const std::string &stored, std::string bare)
     for (char &c : bare)
         if (c == '\\')
             c = '_';
-    const std::string last = BareName(stored);
+    const std::string_view last = paths::BaseNameOf(stored);
     if (last == bare)
         return true;
     const std::size_t dot = bare.rfind('.');
@@ -216,12 +202,7 @@ private:
         if (!force && now - lastDraw_ < kRedrawInterval)
             return;
         lastDraw_ = now;
-        std::string line = "verifying " + FormatProgressBar(pos_, total_, now - start_);
-        const std::size_t width = line.size();
-        if (width < barWidth_)
-            line.append(barWidth_ - width, ' ');
-        Emit("\r" + line);
-        barWidth_ = width;
+        Emit(RedrawnLine("verifying " + FormatProgressBar(pos_, total_, now - start_), barWidth_));
     }
 
     void EndBarLine()

@@ -124,10 +124,7 @@ private:
     NotArchived &notArchived_;
     OpenArchive archive_;
     const std::string finalPath_;
-    // An empty temporary whose name with ".zip" added is the archive's private name; it
-    // stays open and locked until the archive has left that name, so that another run's
-    // cleanup of leftovers keeps the finished archive too.
-    placement::TempFile reserved_;
+    placement::TempFile reserved_; // the empty file whose name gives the private name
     std::string privatePath_;
 };
 

@@ -1,13 +1,13 @@
 #include "engine/FinishedOutput.h"
 
+#include "paths/Paths.h"
 #include "placement/Placement.h"
 
 namespace kelvane {
 
 std::string AlternativeName(const std::string &path, int n)
 {
-    const std::size_t slash = path.find_last_of(paths::kNativeSeparators);
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t nameStart = path.size() - paths::BaseNameOf(path).size();
     std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < nameStart)
         dot = path.size();

@@ -326,9 +326,11 @@ struct ArchivePipeline::Workspace
 
 // Workspaces that pipelines and workers are done with, kept for the next ones: their
 // compressors cost more to make than an archive of a few small files takes to write, and a
-// run may write several such archives at once. All are kept (as many as were in use at
-// once, as with the per-thread compressors they replace), each with the thread that used
-// it last, which gets it back first: its memory is likely still in that thread's cache.
+// run may write several such archives at once. All are kept; one is made only when none is
+// spare, so there are never more than were in use at once. Each is kept with the thread
+// that gave it back, which gets it back first: a pipeline's caller then finds its own,
+// likely still in its cache. Workers are new threads for each pipeline: they mostly take the
+// one given back last.
 struct ArchivePipeline::Spares
 {
     std::mutex mutex;
@@ -347,15 +349,15 @@ std::unique_ptr<ArchivePipeline::Workspace> ArchivePipeline::TakeWorkspace()
     Spares &spares = Spares::Get();
     {
         std::lock_guard<std::mutex> lock(spares.mutex);
-        if (!spares.kept.empty()) {
-            const auto own
-                = std::find_if(spares.kept.begin(), spares.kept.end(), [](const auto &spare) {
-                      return spare.first == std::this_thread::get_id();
-                  });
-            auto &spare = own != spares.kept.end() ? *own : spares.kept.back();
-            std::unique_ptr<Workspace> space = std::move(spare.second);
-            spare = std::move(spares.kept.back());
-            spares.kept.pop_back();
+        auto &kept = spares.kept;
+        if (!kept.empty()) {
+            const auto own = std::find_if(kept.begin(), kept.end(), [](const auto &spare) {
+                return spare.first == std::this_thread::get_id();
+            });
+            if (own != kept.end())
+                std::iter_swap(own, kept.end() - 1);
+            std::unique_ptr<Workspace> space = std::move(kept.back().second);
+            kept.pop_back();
             return space;
         }
     }
