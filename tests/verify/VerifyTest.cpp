@@ -3,6 +3,7 @@
 #include "cli/Verification.h"
 #include "engine/ArchiveRun.h"
 #include "tests/support/IoTrace.h"
+#include "tests/support/RawZip.h"
 #include "verify/StorageFile.h"
 
 #include <gtest/gtest.h>
@@ -50,16 +51,6 @@ Files Snapshot(const std::string &folder)
     return files;
 }
 
-// Where the data of the archive's first entry begins.
-std::size_t FirstDataOffset(const std::string &zip)
-{
-    const auto le16 = [&](std::size_t at) {
-        return static_cast<std::size_t>(static_cast<unsigned char>(zip[at]))
-            | static_cast<std::size_t>(static_cast<unsigned char>(zip[at + 1])) << 8;
-    };
-    return 30 + le16(26) + le16(28);
-}
-
 void ChangeByte(const std::string &path, std::size_t at)
 {
     std::string bytes = ReadFile(path);
@@ -86,11 +77,9 @@ protected:
     int Run(ProgressStyle style, std::function<void(AfterRunWindow &)> afterRun = {},
             const JobSettings *settings = nullptr)
     {
-        AfterRunWindow window(settings ? *settings : PlainJob(dir, true), err, style,
-                              [&](AfterRunWindow &w) {
-                                  if (afterRun)
-                                      afterRun(w);
-                              });
+        AfterRunWindow window(
+            settings ? *settings : PlainJob(dir, true), err, style,
+            afterRun ? afterRun : [](AfterRunWindow &) {});
         return RunJob(window, true);
     }
 
@@ -131,8 +120,10 @@ TEST_F(VerifyTest, BytesChangedOnTheStorageAreCaughtAndNamedAndTheArchivesKept)
                   [&](AfterRunWindow &) {
                       ChangeByte(dir / "dst/r.zip", 150000);
                       // Well inside the deflated data, where every bit counts.
-                      const std::string b = ReadFile(dir / "dst/b.zip");
-                      ChangeByte(dir / "dst/b.zip", FirstDataOffset(b) + 1000);
+                      ChangeByte(
+                          dir / "dst/b.zip",
+                          tamsorel::test::ReadRawZip(dir / "dst/b.zip").entries.at(0).dataOffset
+                              + 1000);
                       ChangeByte(dir / "dst/old.zip", 5);
                       changedR = ReadFile(dir / "dst/r.zip");
                       changedB = ReadFile(dir / "dst/b.zip");
@@ -279,13 +270,8 @@ TEST_F(VerifyTest, HeadersThatDisagreeAreCaught)
         ASSERT_EQ(RunJob(window), kExitClean);
     }
     const std::string good = ReadFile(dir / "dst/a.zip");
-    const auto le32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(good[at + static_cast<std::size_t>(i)]);
-        return static_cast<std::size_t>(v);
-    };
-    const std::size_t central = le32(good.size() - 22 + 16);
+    const auto central
+        = static_cast<std::size_t>(tamsorel::test::LittleEndian(good, good.size() - 22 + 16, 4));
     const auto problem = [&](std::size_t at) {
         std::string bad = good;
         bad[at] = static_cast<char>(bad[at] ^ 1);

@@ -2,6 +2,7 @@
 // Chinese locale (code page 936, GBK): Wine takes it from LC_ALL, which the test sets.
 
 #include "settings/SettingsFile.h"
+#include "tests/cli/CliTestUtil.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
 #include "tests/windows/WindowsTestUtil.h"
@@ -42,7 +43,9 @@ TEST_F(CodePage, SettingsFileIsReadAndWrittenInTheSystemCodePage)
     const std::string settingsFolder = dir / ("settings-" + kOutsideGbk);
     test::MakeDirs(settingsFolder);
     const std::string ini = settingsFolder + "\\kelvane.ini";
-    const std::string gbkText = test::JobIni(dir / kRecordingsGbk, dir / "out");
+    kelvane::JobSettings job = test::PlainJob(dir, true);
+    job.sourceFolder = dir / kRecordingsGbk;
+    const std::string gbkText = test::IniText(job);
     test::WriteFile(ini, gbkText);
 
     kelvane::JobSettings settings;
@@ -74,8 +77,8 @@ TEST_F(CodePage, SettingsFileIsReadAndWrittenInTheSystemCodePage)
     // The batch program finds the folder the file names, through a path GBK cannot hold.
     ASSERT_EQ(test::RunProgram(batch, L"--quiet --settings \"" + Wide(ini) + L"\"", dir.path()),
               0u);
-    ASSERT_TRUE(test::FileExists(dir / "out\\take1.zip")) << "the run found no files";
-    test::ExpectReadersAgree(dir / "out\\take1.zip", Entries {{"take1.avi", "frames"}});
+    ASSERT_TRUE(test::FileExists(dir / "dst\\take1.zip")) << "the run found no files";
+    test::ExpectReadersAgree(dir / "dst\\take1.zip", Entries {{"take1.avi", "frames"}});
 }
 
 TEST_F(CodePage, BatchTakesAnyPathAndWritesUtf8WhenRedirected)
