@@ -56,20 +56,13 @@ TEST_F(CodePage, SettingsFileIsReadAndWrittenInTheSystemCodePage)
     EXPECT_EQ(test::ReadFile(ini), gbkText) << "a save gives the same GBK bytes back";
 
     // A name GBK cannot hold is refused, the field named, and the file stays as it was.
-    struct Refused
-    {
-        const char *field;
-        std::string kelvane::JobSettings::*member;
-        std::string value;
-    };
-    for (const Refused &refused :
-         {Refused {"target folder", &kelvane::JobSettings::targetFolder, dir / kOutsideGbk},
-          Refused {"file name mask", &kelvane::JobSettings::fileMask,
-                   "\xF0\x9F\x8E\xAC*"}}) { // an emoji
-        kelvane::JobSettings changed = settings;
-        changed.*refused.member = refused.value;
-        EXPECT_FALSE(kelvane::SaveSettingsFile(ini, changed, &why)) << refused.field;
-        EXPECT_NE(why.find(std::string("The ") + refused.field), std::string::npos) << why;
+    kelvane::JobSettings outside = settings, emoji = settings;
+    outside.targetFolder = dir / kOutsideGbk;
+    emoji.fileMask = "\xF0\x9F\x8E\xAC*";
+    for (const auto &[field, changed] :
+         {std::pair {"target folder", outside}, std::pair {"file name mask", emoji}}) {
+        EXPECT_FALSE(kelvane::SaveSettingsFile(ini, changed, &why)) << field;
+        EXPECT_NE(why.find(std::string("The ") + field), std::string::npos) << why;
         EXPECT_EQ(test::ReadFile(ini), gbkText);
         EXPECT_EQ(test::ListDir(settingsFolder), std::vector<std::string> {"kelvane.ini"});
     }
