@@ -53,28 +53,31 @@ TEST(CreateTargetPathTest, RelativePathsStartInTheCurrentFolder)
 
 #endif
 
-#ifndef _WIN32 // on Windows a leading "\\" is a network share (tests/windows has its own)
-TEST(CreateTargetPathTest, NetworkFormKeepsItsLeadingSeparators)
+// A path in a form of its own keeps it: on POSIX "\\tmp\..." (which resolves like "/tmp/..."),
+// on Windows "\\?\C:\...". The levels are made where it points, not under the current
+// folder, and a failure names the level in that form.
+TEST(CreateTargetPathTest, PrefixedFormsKeepTheirPrefix)
 {
-    // "\\tmp\..." becomes "//tmp/...", which POSIX resolves like "/tmp/...": the levels are
-    // made where the path points, not under the current folder.
     TempDir tmp;
     TempDir elsewhere;
     FakeWindow window;
     ScopedCurrentDir cd(elsewhere.path());
-    const std::string network = "\\" + Backslashed(tmp.path()) + "\\share\\folder";
-    CreateTargetPath(window, network);
-    EXPECT_TRUE(IsDirectory(tmp / "share/folder"));
-    EXPECT_TRUE(ListDir(elsewhere.path()).empty());
-
-    // A failure names the level in that form.
-    WriteFile(tmp / "blocker", "a file where a folder should be");
-    CreateTargetPath(window, "\\" + Backslashed(tmp.path()) + "\\blocker\\deeper");
-    ASSERT_EQ(window.Messages().size(), 1u);
-    EXPECT_EQ(window.Messages()[0].first, "Unable to create subfolder");
-    EXPECT_EQ(window.Messages()[0].second, "/" + tmp.path() + "/blocker/*.*");
-}
+#ifdef _WIN32
+    const std::string form = "\\\\?\\" + tmp.path(), shown = form;
+#else
+    const std::string form = "\\" + Backslashed(tmp.path()), shown = "/" + tmp.path();
 #endif
+    EXPECT_EQ(CreateTargetPath(window, form + "\\share\\folder"), "");
+    EXPECT_TRUE(IsDirectory(NativePath(tmp.path() + "/share/folder")));
+    EXPECT_TRUE(ListDir(elsewhere.path()).empty());
+    EXPECT_TRUE(window.Operations().empty());
+
+    WriteFile(tmp / "blocker", "a file where a folder should be");
+    EXPECT_EQ(CreateTargetPath(window, form + "\\blocker\\deeper"), shown + NativePath("/blocker"));
+    EXPECT_EQ(window.Operations(),
+              std::vector<std::string> {"Message Unable to create subfolder|" + shown
+                                        + NativePath("/blocker/*.*")});
+}
 
 TEST(CreateTargetPathTest, LevelsStartBelowAShareOrAVolume)
 {
@@ -98,25 +101,6 @@ TEST(CreateTargetPathTest, LevelsStartBelowAShareOrAVolume)
     EXPECT_EQ(root("\\Clips"), "");
     EXPECT_EQ(root("Clips"), "");
 }
-
-#ifdef _WIN32
-TEST(CreateTargetPathTest, LongPathFormMakesItsLevelsBelowTheVolume)
-{
-    TempDir tmp;
-    FakeWindow window;
-    const std::string target = "\\\\?\\" + tmp.path() + "\\a\\b";
-    EXPECT_EQ(CreateTargetPath(window, target), "");
-    EXPECT_TRUE(IsDirectory(tmp / "a\\b"));
-    EXPECT_TRUE(window.Operations().empty());
-
-    WriteFile(tmp / "file", "x");
-    EXPECT_EQ(CreateTargetPath(window, "\\\\?\\" + tmp.path() + "\\file\\sub"),
-              "\\\\?\\" + tmp.path() + "\\file");
-    EXPECT_EQ(window.Operations(),
-              std::vector<std::string> {"Message Unable to create subfolder|\\\\?\\" + tmp.path()
-                                        + "\\file\\*.*"});
-}
-#endif
 
 TEST(CreateTargetPathTest, StopsAtTheFirstLevelThatCannotBeMade)
 {

@@ -66,9 +66,7 @@ TEST(Paths, SeparatorsAndNativeFolders)
                                          {"", ""}})
         EXPECT_EQ(paths::NativeFolder(folder), native) << folder;
 }
-#endif
 
-#ifndef _WIN32 // "/" joins; Windows joins with "\\" (tests/windows)
 TEST(Paths, JoinPutsExactlyOneSeparator)
 {
     struct
@@ -111,18 +109,7 @@ TEST(CreateDirectoryLevel, CreatesOneLevelOnly)
     EXPECT_FALSE(folders::CreateDirectoryLevel("/"));
 }
 
-std::string BinaryContent(std::size_t size, unsigned seed)
-{
-    std::string data(size, '\0');
-    unsigned value = seed;
-    for (char &c : data) {
-        value = value * 1103515245u + 12345u;
-        c = static_cast<char>(value >> 16);
-    }
-    return data;
-}
-
-#ifndef _WIN32 // permission bits
+#ifndef _WIN32 // permission bits, FIFOs and links
 struct stat StatOf(const std::string &path)
 {
     struct stat info
@@ -130,15 +117,13 @@ struct stat StatOf(const std::string &path)
     EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
     return info;
 }
-#endif
 
-#ifndef _WIN32 // permission bits, FIFOs and links
 TEST(CopyFileNoReplace, CopiesContentModeAndModificationTime)
 {
     test::TempDir dir;
     test::MakeDirs(dir / "out");
     // Larger than any single buffer, and not a multiple of one.
-    const std::string data = BinaryContent((3u << 20) + 12345u, 7);
+    const std::string data = test::RandomBytes((3u << 20) + 12345u, 7);
     test::WriteFile(dir / "old.zip", data);
     ASSERT_EQ(chmod((dir / "old.zip").c_str(), 0751), 0);
     const timespec times[2] = {{1000000000, 0}, {1079343000, 123456789}};
@@ -223,9 +208,7 @@ TEST(CopyFileNoReplace, RefusesAFifoWithoutWaiting)
     EXPECT_FALSE(Copied("/dev/null", dir / "null.zip"));
     EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {"pipe.zip"});
 }
-#endif
 
-#ifndef _WIN32 // permission bits, FIFOs and links
 TEST(CopyFileNoReplace, FollowsALinkToAFile)
 {
     test::TempDir dir;
@@ -274,7 +257,7 @@ TEST(CopyFileNoReplace, RacingCopiesToOneNameLeaveOneWholeFile)
     constexpr int kCopies = 8;
     std::vector<std::string> contents;
     for (int i = 0; i < kCopies; ++i) {
-        contents.push_back(BinaryContent(300000 + static_cast<std::size_t>(i), i + 1u));
+        contents.push_back(test::RandomBytes(300000 + static_cast<std::size_t>(i), i + 1u));
         test::WriteFile(dir / ("source" + std::to_string(i)), contents.back());
     }
     for (int round = 0; round < 5; ++round) {

@@ -28,15 +28,6 @@ namespace {
 using placement::Commit;
 using placement::TempFile;
 
-std::vector<std::string> Temporaries(const std::string &folder)
-{
-    std::vector<std::string> names;
-    for (const std::string &name : ListDir(folder))
-        if (placement::IsTempName(name))
-            names.push_back(name);
-    return names;
-}
-
 std::string RealPath(const std::string &path)
 {
 #ifdef _WIN32
@@ -73,7 +64,7 @@ TEST(TempFile, NewFilesAreUniqueAndBesideTheirTarget)
     EXPECT_NE(first.Path(), second.Path());
     EXPECT_EQ(first.Path().rfind(NativePath(dir / "out/" + placement::kTempPrefix), 0), 0u)
         << first.Path();
-    EXPECT_EQ(Temporaries(dir / "out").size(), 2u);
+    EXPECT_EQ(TempLeftovers(dir / "out").size(), 2u);
 
     TempFile none = TempFile::CreateBeside(dir / "missing/archive.zip");
     EXPECT_FALSE(none.IsOpen());
@@ -143,7 +134,7 @@ TEST(Commit, NoReplaceNeverReplacesWhateverTheFileSystemLacks)
                   std::errc::file_exists);
 
         EXPECT_EQ(ReadFile(dir / "taken"), "older");
-        EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string> {});
+        EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
 
         // A free name is still taken; without links, only once the folder is locked.
         TempFile free = TempFile::CreateBeside(dir / "free");

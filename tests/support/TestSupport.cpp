@@ -3,19 +3,15 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <ftw.h>
 #include <random>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace kelvane::test {
 
@@ -57,61 +53,6 @@ TempDir::~TempDir()
 std::string TempDir::operator/(const std::string &relative) const
 {
     return path_ + "/" + relative;
-}
-
-ScopedCurrentDir::ScopedCurrentDir(const std::string &dir)
-{
-    char buf[PATH_MAX];
-    if (::getcwd(buf, sizeof buf))
-        previous_ = buf;
-    if (::chdir(dir.c_str()) != 0)
-        throw std::runtime_error("chdir failed: " + dir);
-}
-
-ScopedCurrentDir::~ScopedCurrentDir()
-{
-    if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) {
-        // Nothing sensible to do in a destructor; the next test starts from wherever it is.
-    }
-}
-
-bool FileExists(const std::string &path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool IsDirectory(const std::string &path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> ListDir(const std::string &path)
-{
-    std::vector<std::string> names;
-    DIR *dir = ::opendir(path.c_str());
-    if (!dir)
-        return names;
-    while (dirent *e = ::readdir(dir)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.emplace_back(e->d_name);
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void MakeDirs(const std::string &path)
-{
-    std::string built;
-    std::size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        built = path.substr(0, pos);
-        if (!built.empty())
-            ::mkdir(built.c_str(), 0777);
-    }
 }
 
 ZipContents ReadZip(const std::string &path, bool withData)

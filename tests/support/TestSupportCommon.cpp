@@ -3,8 +3,10 @@
 
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -12,29 +14,78 @@
 
 #ifdef _WIN32
 #include "tests/support/UnixShell.h"
-
-#include <filesystem>
 #else
 #include <sys/wait.h>
 #endif
+
+namespace fs = std::filesystem;
 
 namespace kelvane::test {
 
 namespace {
 
-#ifdef _WIN32 // UTF-8 names reach the streams as wide paths
-std::filesystem::path StreamPath(const std::string &path)
+// UTF-8 names reach Windows as wide paths; POSIX takes the bytes as they are.
+fs::path StreamPath(const std::string &path)
 {
-    return std::filesystem::u8path(path);
-}
+#ifdef _WIN32
+    return fs::u8path(path);
 #else
-const std::string &StreamPath(const std::string &path)
-{
     return path;
-}
 #endif
+}
+
+std::string NameOf(const fs::path &path)
+{
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.string();
+#endif
+}
 
 } // namespace
+
+ScopedCurrentDir::ScopedCurrentDir(const std::string &dir) : previous_(NameOf(fs::current_path()))
+{
+    std::error_code error;
+    fs::current_path(StreamPath(dir), error);
+    if (error)
+        throw std::runtime_error("chdir failed: " + dir);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir()
+{
+    std::error_code error; // nothing sensible to do here: the next test starts where it is
+    fs::current_path(StreamPath(previous_), error);
+}
+
+bool FileExists(const std::string &path)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(StreamPath(path), error));
+}
+
+bool IsDirectory(const std::string &path)
+{
+    std::error_code error;
+    return fs::is_directory(StreamPath(path), error);
+}
+
+std::vector<std::string> ListDir(const std::string &path)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(StreamPath(path), error))
+        names.push_back(NameOf(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void MakeDirs(const std::string &path)
+{
+    std::error_code error;
+    fs::create_directories(StreamPath(path), error);
+}
 
 void WriteFile(const std::string &path, const std::string &content)
 {

@@ -1,7 +1,6 @@
-// The shared test helpers on Windows: UTF-8 paths through std::filesystem's wide ones, and
-// a zip reader over zlib and the header reader of the back end's tests (libarchive has no
-// Windows build here). The archives
-// are also read by the Linux readers after the run (tests/support/ZipReaders.h).
+// The test helpers of their own on Windows: the temporary folder, and a zip reader over zlib
+// and the back end's tests' header reader (no libarchive for Windows here). The archives are
+// also read by the Linux readers after the run (tests/support/ZipReaders.h).
 
 #include "tests/support/RawZip.h"
 #include "tests/support/TestSupport.h"
@@ -22,16 +21,6 @@ namespace fs = std::filesystem;
 namespace kelvane::test {
 
 namespace {
-
-fs::path Path(const std::string &utf8)
-{
-    return fs::u8path(utf8);
-}
-
-std::string Utf8(const fs::path &path)
-{
-    return path.u8string();
-}
 
 // The modification time: the Unix time stamp where there is one, else the MS-DOS fields
 // as local time.
@@ -96,7 +85,7 @@ TempDir::TempDir()
             = fs::temp_directory_path() / ("kelvane-test-" + std::to_string(random()));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
-            path_ = Utf8(candidate);
+            path_ = candidate.u8string();
             return;
         }
     }
@@ -107,58 +96,15 @@ TempDir::~TempDir()
 {
     // Read-only files (a test's) would stay behind.
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(Path(path_), error);
+    for (auto it = fs::recursive_directory_iterator(fs::u8path(path_), error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error))
         fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, error);
-    fs::remove_all(Path(path_), error);
+    fs::remove_all(fs::u8path(path_), error);
 }
 
 std::string TempDir::operator/(const std::string &relative) const
 {
     return path_ + "\\" + relative;
-}
-
-ScopedCurrentDir::ScopedCurrentDir(const std::string &dir)
-{
-    previous_ = Utf8(fs::current_path());
-    std::error_code error;
-    fs::current_path(Path(dir), error);
-    if (error)
-        throw std::runtime_error("chdir failed: " + dir);
-}
-
-ScopedCurrentDir::~ScopedCurrentDir()
-{
-    std::error_code error;
-    fs::current_path(Path(previous_), error);
-}
-
-bool FileExists(const std::string &path)
-{
-    std::error_code error;
-    return fs::exists(fs::symlink_status(Path(path), error));
-}
-
-bool IsDirectory(const std::string &path)
-{
-    std::error_code error;
-    return fs::is_directory(Path(path), error);
-}
-
-std::vector<std::string> ListDir(const std::string &path)
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto &entry : fs::directory_iterator(Path(path), error))
-        names.push_back(Utf8(entry.path().filename()));
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void MakeDirs(const std::string &path)
-{
-    std::error_code error;
-    fs::create_directories(Path(path), error);
 }
 
 ZipContents ReadZip(const std::string &path, bool withData)

@@ -12,11 +12,6 @@ namespace kelvane::test {
 
 namespace {
 
-std::wstring Wide(const std::string &utf8)
-{
-    return std::filesystem::u8path(utf8).wstring();
-}
-
 // One argument of a Windows command line, as the C runtime splits it.
 std::wstring QuotedArgument(const std::wstring &text)
 {
@@ -44,7 +39,7 @@ std::string UnixPath(const std::string &path)
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (convert == nullptr)
         return path;
-    char *unix = convert(Wide(path).c_str());
+    char *unix = convert(std::filesystem::u8path(path).c_str());
     if (unix == nullptr)
         return path;
     std::string result(unix);
@@ -74,7 +69,8 @@ int RunUnixShell(const std::string &command, std::string &output)
                << ShellQuote(statusFile + ".part") << "\nmv " << ShellQuote(statusFile + ".part")
                << " " << ShellQuote(statusFile) << "\n";
     }
-    std::wstring line = L"sh " + QuotedArgument(Wide(UnixPath(scriptFile)));
+    std::wstring line
+        = L"sh " + QuotedArgument(std::filesystem::u8path(UnixPath(scriptFile)).wstring());
     STARTUPINFOW startup {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process {};

@@ -18,6 +18,13 @@ using tamsorel::test::SparseSink;
 using tamsorel::test::StringSource;
 using tamsorel::test::ZeroSource;
 
+std::string SmallName(std::uint64_t i)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "n%05d.txt", static_cast<int>(i));
+    return name;
+}
+
 class SinkInput : public kelvane::verify::BlockInput
 {
 public:
@@ -47,10 +54,8 @@ TEST(Zip64Test, SeventyThousandEntriesAndAStoredEntryPast4GiB)
         ASSERT_EQ(pipeline.Add(info, zeros, kFourGiB + 1),
                   tamsorel::ArchivePipeline::AddResult::Added);
         info.compression = tamsorel::Compression::Auto;
-        char name[32];
         for (int i = 0; i < kSmall; ++i) {
-            std::snprintf(name, sizeof name, "n%05d.txt", i);
-            info.name = name;
+            info.name = SmallName(static_cast<std::uint64_t>(i));
             StringSource text("entry " + std::to_string(i));
             ASSERT_EQ(pipeline.Add(info, text, 12), tamsorel::ArchivePipeline::AddResult::Added);
         }
@@ -61,13 +66,9 @@ TEST(Zip64Test, SeventyThousandEntriesAndAStoredEntryPast4GiB)
     std::uint64_t seen = 0;
     bool namesInOrder = true;
     const auto check = [&](const kelvane::verify::EntryFacts &entry) {
-        char name[32];
-        if (entry.index == 0) {
-            namesInOrder = namesInOrder && entry.name == "zeros.bin" && entry.size == kFourGiB + 1;
-        } else {
-            std::snprintf(name, sizeof name, "n%05d.txt", static_cast<int>(entry.index - 1));
-            namesInOrder = namesInOrder && entry.name == name;
-        }
+        namesInOrder = namesInOrder
+            && (entry.index == 0 ? entry.name == "zeros.bin" && entry.size == kFourGiB + 1
+                                 : entry.name == SmallName(entry.index - 1));
         ++seen;
         return std::string();
     };

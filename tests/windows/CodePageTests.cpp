@@ -2,6 +2,7 @@
 // Chinese locale (code page 936, GBK): Wine takes it from LC_ALL, which the test sets.
 
 #include "settings/SettingsFile.h"
+#include "tests/cli/CliTestUtil.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipReaders.h"
 #include "tests/windows/WindowsTestUtil.h"
@@ -42,7 +43,9 @@ TEST_F(CodePage, SettingsFileIsReadAndWrittenInTheSystemCodePage)
     const std::string settingsFolder = dir / ("settings-" + kOutsideGbk);
     test::MakeDirs(settingsFolder);
     const std::string ini = settingsFolder + "\\kelvane.ini";
-    const std::string gbkText = test::JobIni(dir / kRecordingsGbk, dir / "out");
+    kelvane::JobSettings job = test::PlainJob(dir, true);
+    job.sourceFolder = dir / kRecordingsGbk;
+    const std::string gbkText = test::IniText(job);
     test::WriteFile(ini, gbkText);
 
     kelvane::JobSettings settings;
@@ -53,20 +56,13 @@ TEST_F(CodePage, SettingsFileIsReadAndWrittenInTheSystemCodePage)
     EXPECT_EQ(test::ReadFile(ini), gbkText) << "a save gives the same GBK bytes back";
 
     // A name GBK cannot hold is refused, the field named, and the file stays as it was.
-    struct Refused
-    {
-        const char *field;
-        std::string kelvane::JobSettings::*member;
-        std::string value;
-    };
-    for (const Refused &refused :
-         {Refused {"target folder", &kelvane::JobSettings::targetFolder, dir / kOutsideGbk},
-          Refused {"file name mask", &kelvane::JobSettings::fileMask,
-                   "\xF0\x9F\x8E\xAC*"}}) { // an emoji
-        kelvane::JobSettings changed = settings;
-        changed.*refused.member = refused.value;
-        EXPECT_FALSE(kelvane::SaveSettingsFile(ini, changed, &why)) << refused.field;
-        EXPECT_NE(why.find(std::string("The ") + refused.field), std::string::npos) << why;
+    kelvane::JobSettings outside = settings, emoji = settings;
+    outside.targetFolder = dir / kOutsideGbk;
+    emoji.fileMask = "\xF0\x9F\x8E\xAC*";
+    for (const auto &[field, changed] :
+         {std::pair {"target folder", outside}, std::pair {"file name mask", emoji}}) {
+        EXPECT_FALSE(kelvane::SaveSettingsFile(ini, changed, &why)) << field;
+        EXPECT_NE(why.find(std::string("The ") + field), std::string::npos) << why;
         EXPECT_EQ(test::ReadFile(ini), gbkText);
         EXPECT_EQ(test::ListDir(settingsFolder), std::vector<std::string> {"kelvane.ini"});
     }
@@ -74,8 +70,8 @@ TEST_F(CodePage, SettingsFileIsReadAndWrittenInTheSystemCodePage)
     // The batch program finds the folder the file names, through a path GBK cannot hold.
     ASSERT_EQ(test::RunProgram(batch, L"--quiet --settings \"" + Wide(ini) + L"\"", dir.path()),
               0u);
-    ASSERT_TRUE(test::FileExists(dir / "out\\take1.zip")) << "the run found no files";
-    test::ExpectReadersAgree(dir / "out\\take1.zip", Entries {{"take1.avi", "frames"}});
+    ASSERT_TRUE(test::FileExists(dir / "dst\\take1.zip")) << "the run found no files";
+    test::ExpectReadersAgree(dir / "dst\\take1.zip", Entries {{"take1.avi", "frames"}});
 }
 
 TEST_F(CodePage, BatchTakesAnyPathAndWritesUtf8WhenRedirected)

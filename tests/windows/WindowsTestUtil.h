@@ -1,6 +1,6 @@
 #pragma once
 
-// Running kelvane-batch.exe from the tests under Wine.
+// Running kelvane-batch.exe from the tests under Wine; its settings: tests/cli/CliTestUtil.h.
 
 #include "io/Win32.h"
 
@@ -42,16 +42,6 @@ inline DWORD RunProgram(const std::wstring &program, const std::wstring &argumen
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return status;
-}
-
-// The bytes of a settings file for a job from source to target (bytes as they stand in
-// the file): every file, one archive per name, no sub folder, no stamps.
-inline std::string JobIni(const std::string &source, const std::string &target)
-{
-    return "CREATE_SUB_FOLDER 0\r\nFILE_MASK *.*\r\nKEEP_INDIVIDUAL 1\r\nSKIP_CONFLICTS 0\r\n"
-           "SOURCE_FOLDER "
-        + source + "\r\nSTORE_PATH_IN_ZIP 0\r\nTARGET_FOLDER " + target
-        + "\r\nUSE_TIMESTAMPS 0\r\n";
 }
 
 } // namespace kelvane::test
