@@ -54,6 +54,7 @@ decltype(io::CopyTimes) CopyTimes;
 #else
 decltype(io::ReadLink) ReadLink;
 decltype(io::DupCloexec) DupCloexec;
+decltype(io::FlockWithin) FlockWithin;
 decltype(io::Fchmod) Fchmod;
 decltype(io::Futimens) Futimens;
 decltype(io::FaccessAt) FaccessAt;

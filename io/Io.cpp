@@ -311,6 +311,13 @@ ssize_t ReadLink(const char *path, char *buffer, std::size_t size)
     return backend::ReadLink(path, buffer, size);
 }
 
+int FlockWithin(int fd, int operation, int milliseconds)
+{
+    if (const int error = Injected(Call::Flock, nullptr, fd))
+        return Fail(error, -1);
+    return backend::FlockWithin(fd, operation, milliseconds);
+}
+
 int DupCloexec(int fd)
 {
     if (const int error = Injected(Call::Dup, nullptr, fd))

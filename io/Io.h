@@ -84,6 +84,10 @@ int Fchmod(int fd, mode_t mode);
 int Futimens(int fd, const timespec times[2]);
 int FaccessAt(int dirFd, const char *path, int mode, int flags);
 int Fchown(int fd, uid_t owner, gid_t group);
+// flock(2) with LOCK_NB, tried again while the lock is held elsewhere until milliseconds
+// have passed (then -1, EWOULDBLOCK). One call to the hook however long the wait: how often
+// a busy lock is tried depends on timing, and a test's count of calls must not.
+int FlockWithin(int fd, int operation, int milliseconds);
 
 // Windows lists folders with its own search (folders/FileSystemWin32.cpp).
 DIR *OpenDir(const char *path);

@@ -3,7 +3,10 @@
 
 #include "io/BackEnd.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -132,6 +135,21 @@ int FstatAt(int dirFd, const char *name, struct stat *status, int flags)
 int Flock(int fd, int operation)
 {
     return ::flock(fd, operation);
+}
+
+int FlockWithin(int fd, int operation, int milliseconds)
+{
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (::flock(fd, operation | LOCK_NB) == 0)
+            return 0;
+        if ((errno != EWOULDBLOCK && errno != EINTR)
+            || std::chrono::steady_clock::now() >= deadline)
+            return -1;
+        const timespec pause {0, 1000000}; // 1 ms
+        nanosleep(&pause, nullptr);
+    }
 }
 
 ssize_t ReadLink(const char *path, char *buffer, std::size_t size)

@@ -258,12 +258,7 @@ Handle LockFolder(const std::string &folder)
     const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return kNoHandle;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (io::Flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)
-           && std::chrono::steady_clock::now() < deadline) {
-        const timespec pause {0, 1000000}; // 1 ms
-        nanosleep(&pause, nullptr);
-    }
+    io::FlockWithin(fd, LOCK_EX, 2000); // a lock held far longer than a rename is not waited for
     return fd;
 }
 
