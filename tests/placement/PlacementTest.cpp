@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -192,6 +193,9 @@ TEST(Commit, WithoutLinksOneThreadAtATimePlacesUnderTheFolderLock)
         });
         while (otherLocks == 0 && !renamedWhileHeld && !done)
             std::this_thread::yield();
+        // Held on a while after it was asked for, well within the wait for a busy lock: a
+        // thread that did not wait would rename meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         held = false;
     }
     closer.join();
