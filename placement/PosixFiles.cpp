@@ -258,7 +258,7 @@ Handle LockFolder(const std::string &folder)
     const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return kNoHandle;
-    io::FlockWithin(fd, LOCK_EX, 2000); // a lock held far longer than a rename is not waited for
+    io::FlockWithin(fd, LOCK_EX, kFolderLockWaitMilliseconds);
     return fd;
 }
 
