@@ -14,6 +14,12 @@
 
 namespace kelvane::placement {
 
+namespace {
+
+constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
+
+} // namespace
+
 namespace native {
 
 std::error_code LastError()
@@ -24,7 +30,7 @@ std::error_code LastError()
 std::string OwnerOf(const std::string &name)
 {
     const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
+    if (dot == std::string::npos || dot <= kPrefixLength)
         return {};
     return name.substr(0, dot);
 }
@@ -45,8 +51,6 @@ namespace {
 
 using native::Fd;
 using native::SameFile;
-
-constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
 
 // How often a new name is tried when the one drawn is taken (or was taken by a cleanup
 // before it could be locked).
