@@ -243,9 +243,8 @@ std::error_code RemoveFile(const std::string &path)
 
 std::error_code SyncFolder(const std::string &folder)
 {
-    return native::SyncFolder(folder.empty() ? std::string(1, paths::kNativeSeparator) : folder)
-        ? std::error_code()
-        : LastErrorOr(std::errc::io_error);
+    return native::SyncFolder(paths::FolderOrRoot(folder)) ? std::error_code()
+                                                           : LastErrorOr(std::errc::io_error);
 }
 
 TempFile::~TempFile()
@@ -357,8 +356,7 @@ void TempFile::Close()
 
 int RemoveLeftoverTemps(const std::string &folder)
 {
-    return native::RemoveLeftovers(folder.empty() ? std::string(1, paths::kNativeSeparator)
-                                                  : folder);
+    return native::RemoveLeftovers(paths::FolderOrRoot(folder));
 }
 
 std::error_code CopyFileNoReplace(const std::string &from, const std::string &to, FolderSync sync)
