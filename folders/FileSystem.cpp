@@ -120,8 +120,7 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
 {
     FolderSearch search;
     std::vector<DirEntry> &entries = search.entries;
-    const std::string path
-        = folder.empty() ? std::string(1, paths::kNativeSeparator) : std::string(folder);
+    const std::string path = paths::FolderOrRoot(folder);
     DIR *dir = io::OpenDir(path.c_str());
     if (dir == nullptr) {
         if (errno != ENOENT && errno != ENOTDIR)

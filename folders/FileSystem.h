@@ -10,7 +10,7 @@
 // Searching folders, making folder levels and asking after files: the few operations of
 // the file system the archive run needs, with the semantics of the classic window system,
 // over io/ (and on Windows the system's own folder search, FileSystemWin32.cpp). Paths are
-// paths/; putting files in place is placement/.
+// UTF-8, joined and split by paths/Paths.h; putting files in place is placement/.
 namespace kelvane::folders {
 
 struct DirEntry

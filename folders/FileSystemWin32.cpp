@@ -29,24 +29,17 @@ FolderSearch SearchFolderChecked(std::string_view folder, std::string_view mask)
     }
     do {
         DirEntry entry {io::Utf8(found.cFileName), false};
-        DWORD attributes = found.dwFileAttributes;
+        const DWORD attributes = found.dwFileAttributes;
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && entry.name != "."
             && entry.name != "..") {
-            // A link: what it leads to, if anything.
-            const HANDLE target = CreateFileW(
-                io::WidePath(paths::JoinPath(folder, entry.name)).c_str(), FILE_READ_ATTRIBUTES,
-                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-            BY_HANDLE_FILE_INFORMATION info;
-            const bool reached
-                = target != INVALID_HANDLE_VALUE && GetFileInformationByHandle(target, &info);
-            if (target != INVALID_HANDLE_VALUE)
-                CloseHandle(target);
-            if (!reached)
+            // A link: what it leads to, if anything (io::Stat follows it).
+            struct stat target;
+            if (io::Stat(paths::JoinPath(folder, entry.name).c_str(), &target) != 0)
                 continue;
-            attributes = info.dwFileAttributes;
+            entry.isDirectory = S_ISDIR(target.st_mode);
+        } else {
+            entry.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         }
-        entry.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         search.entries.push_back(std::move(entry));
     } while (FindNextFileW(find, &found));
     const DWORD error = GetLastError();

@@ -29,6 +29,11 @@ std::string NativeFolder(std::string_view folder)
     return native;
 }
 
+std::string FolderOrRoot(std::string_view folder)
+{
+    return folder.empty() ? std::string(1, kNativeSeparator) : std::string(folder);
+}
+
 std::string JoinPath(std::string_view folder, std::string_view name)
 {
     std::size_t end = folder.size();

@@ -31,6 +31,9 @@ bool IsSeparator(char c);
 // A folder setting in native form: every separator becomes kNativeSeparator.
 std::string NativeFolder(std::string_view folder);
 
+// folder as a path of its own: an empty folder is the root, as JoinPath takes it.
+std::string FolderOrRoot(std::string_view folder);
+
 // folder, exactly one native separator, name. Separators at the end of folder are dropped
 // first, so that a folder of "/" alone stays the root; an empty folder gives the root.
 std::string JoinPath(std::string_view folder, std::string_view name);

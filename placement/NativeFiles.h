@@ -74,7 +74,9 @@ Standing Examine(std::string &path, std::error_code &reason);
 // Gives the new file the permissions (and, where the process may, the owner) of the old.
 bool KeepAttributes(Handle handle, const std::string &old);
 
-// Folder locks for FolderLock.
+// Folder locks for FolderLock. A lock held far longer than a rename takes is not waited
+// for: LockFolder gives up after this long.
+inline constexpr int kFolderLockWaitMilliseconds = 2000;
 Handle LockFolder(const std::string &folder);
 void UnlockFolder(Handle handle);
 bool SyncHandle(Handle handle);

@@ -14,6 +14,12 @@
 
 namespace kelvane::placement {
 
+namespace {
+
+constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
+
+} // namespace
+
 namespace native {
 
 std::error_code LastError()
@@ -24,7 +30,7 @@ std::error_code LastError()
 std::string OwnerOf(const std::string &name)
 {
     const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot <= sizeof kTempPrefix - 1)
+    if (dot == std::string::npos || dot <= kPrefixLength)
         return {};
     return name.substr(0, dot);
 }
@@ -45,8 +51,6 @@ namespace {
 
 using native::Fd;
 using native::SameFile;
-
-constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
 
 // How often a new name is tried when the one drawn is taken (or was taken by a cleanup
 // before it could be locked).
@@ -239,9 +243,8 @@ std::error_code RemoveFile(const std::string &path)
 
 std::error_code SyncFolder(const std::string &folder)
 {
-    return native::SyncFolder(folder.empty() ? std::string(1, paths::kNativeSeparator) : folder)
-        ? std::error_code()
-        : LastErrorOr(std::errc::io_error);
+    return native::SyncFolder(paths::FolderOrRoot(folder)) ? std::error_code()
+                                                           : LastErrorOr(std::errc::io_error);
 }
 
 TempFile::~TempFile()
@@ -353,8 +356,7 @@ void TempFile::Close()
 
 int RemoveLeftoverTemps(const std::string &folder)
 {
-    return native::RemoveLeftovers(folder.empty() ? std::string(1, paths::kNativeSeparator)
-                                                  : folder);
+    return native::RemoveLeftovers(paths::FolderOrRoot(folder));
 }
 
 std::error_code CopyFileNoReplace(const std::string &from, const std::string &to, FolderSync sync)

@@ -25,6 +25,12 @@ namespace kelvane::placement::native {
 
 namespace {
 
+// Opens folder itself, for its lock, its sync or its listing.
+int OpenFolder(const std::string &folder)
+{
+    return io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Removes one candidate if it is a leftover. The lock is taken before anything is
 // decided, and the name is checked to still stand for the locked file: a writer that
 // renamed its file meanwhile released the lock only after the rename.
@@ -154,7 +160,7 @@ std::string UpperCase(std::string_view name)
 
 bool SyncFolder(const std::string &folder)
 {
-    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenFolder(folder);
     if (fd < 0)
         return false;
     const bool synced = io::Fsync(fd) == 0;
@@ -166,7 +172,7 @@ bool SyncFolder(const std::string &folder)
 
 int RemoveLeftovers(const std::string &folder)
 {
-    const int dirFd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = OpenFolder(folder);
     if (dirFd < 0)
         return 0;
     std::vector<std::string> candidates;
@@ -255,10 +261,10 @@ bool KeepAttributes(Handle handle, const std::string &old)
 
 Handle LockFolder(const std::string &folder)
 {
-    const int fd = io::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenFolder(folder);
     if (fd < 0)
         return kNoHandle;
-    io::FlockWithin(fd, LOCK_EX, 2000); // a lock held far longer than a rename is not waited for
+    io::FlockWithin(fd, LOCK_EX, kFolderLockWaitMilliseconds);
     return fd;
 }
 

@@ -188,11 +188,9 @@ Handle LockFolder(const std::string &folder)
         mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Local\\") + key).c_str());
     if (mutex == nullptr)
         return kNoHandle;
-    // A lock held far longer than a rename takes is not waited for: a deadline, not a
-    // count of sleeps that the system's timer tick would stretch. A holder that ended
-    // without releasing (WAIT_ABANDONED) leaves the lock to this run.
-    constexpr DWORD kWaitMilliseconds = 2000; // about two seconds
-    const DWORD waited = WaitForSingleObject(mutex, kWaitMilliseconds);
+    // A deadline, not a count of sleeps that the system's timer tick would stretch. A
+    // holder that ended without releasing (WAIT_ABANDONED) leaves the lock to this run.
+    const DWORD waited = WaitForSingleObject(mutex, kFolderLockWaitMilliseconds);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         CloseHandle(mutex);
         return kNoHandle;

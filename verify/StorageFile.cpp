@@ -1,5 +1,6 @@
-// The read-back's part common to both platforms: the loop over one block's reads. Opening
-// and closing differ per platform (StorageFilePosix.cpp, StorageFileWin32.cpp).
+// The read-back's part common to both platforms: the opening and the loop over one block's
+// reads. Leaving the cache and closing differ per platform (StorageFilePosix.cpp,
+// StorageFileWin32.cpp).
 #include "verify/StorageFile.h"
 
 #include "io/Io.h"
@@ -12,12 +13,16 @@ namespace kelvane::verify {
 namespace {
 
 #ifdef _WIN32
-// Opened without buffering: a read must not start at or past the file's size, and a read
-// that ends off a sector boundary ends the file (only the last one may).
+// Opened without buffering (O_DIRECT): every read comes from the device; offsets, sizes and
+// buffers are multiples of kBlockAlign, which any sector size divides. A read must not
+// start at or past the file's size, and a read that ends off a sector boundary ends the
+// file (only the last one may).
 constexpr bool kUnbuffered = true;
+constexpr int kOpenFlags = O_RDONLY | O_DIRECT;
 #else
 // Through the cache: a short read says nothing; only a read of nothing is the end.
 constexpr bool kUnbuffered = false;
+constexpr int kOpenFlags = O_RDONLY;
 #endif
 
 } // namespace
@@ -25,6 +30,25 @@ constexpr bool kUnbuffered = false;
 StorageFile::~StorageFile()
 {
     Close();
+}
+
+bool StorageFile::Open(const std::string &path, std::string &error)
+{
+    Close();
+    struct stat status
+    { };
+    fd_ = io::OpenRegular(path.c_str(), kOpenFlags, &status);
+    if (fd_ < 0) {
+        error = !S_ISREG(status.st_mode) && status.st_mode != 0 ? "not a regular file"
+                                                                : std::strerror(errno);
+        return false;
+    }
+    size_ = static_cast<std::uint64_t>(status.st_size);
+    if (!LeaveCache(error)) {
+        Close();
+        return false;
+    }
+    return true;
 }
 
 std::int64_t StorageFile::ReadBlock(std::uint64_t offset, unsigned char *buffer, std::string &error)

@@ -32,6 +32,9 @@ public:
                            std::string &error) override;
 
 private:
+    // Per platform: once the file is open, makes its reads come from the storage rather
+    // than the cache. False with error set.
+    bool LeaveCache(std::string &error);
     void Close();
 
     std::uint64_t size_ = 0;

@@ -20,24 +20,13 @@ void StorageFile::Close()
     fd_ = -1;
 }
 
-bool StorageFile::Open(const std::string &path, std::string &error)
+bool StorageFile::LeaveCache(std::string &error)
 {
-    Close();
-    struct stat status
-    { };
-    fd_ = io::OpenRegular(path.c_str(), O_RDONLY, &status);
-    if (fd_ < 0) {
-        error = !S_ISREG(status.st_mode) && status.st_mode != 0 ? "not a regular file"
-                                                                : std::strerror(errno);
-        return false;
-    }
-    size_ = static_cast<std::uint64_t>(status.st_size);
     // Dirty pages cannot be dropped: the data goes to the storage first. A write that
     // failed on its way there shows here. A file system that cannot sync (or a read-only
     // one, which has nothing to sync) is no failure.
     if (io::Fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOSYS) {
         error = std::string("it could not be synced to the storage: ") + std::strerror(errno);
-        Close();
         return false;
     }
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
