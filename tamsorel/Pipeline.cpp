@@ -292,8 +292,7 @@ struct ArchivePipeline::Job
 
 // What one thread needs to compress: the one-shot compressors and the chunk stream, made
 // when first used. Each worker holds one while it runs, and the pipeline one for what it
-// compresses on its caller's side. Not thread-local: where thread-locals are emulated (mingw-w64),
-// one with a destructor can be destroyed after its storage is freed, at every worker's end.
+// compresses on its caller's side. Not thread-local, for the reason Deflater gives.
 struct ArchivePipeline::Workspace
 {
     Workspace() = default;
