@@ -529,7 +529,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
     if (n > 0) {
         const bool deflate = DeflateStream(CallerSpace().deflater, info.compression,
                                            first.input.Data(), first.size);
-        return StreamInChunks(info, source, first, std::move(room), deflate);
+        return StreamInChunks(info, source, std::move(first), std::move(room), deflate);
     }
     // Empty after all: stored, as every empty entry is.
     const AddResult result = writer_.AddPrepared(info, PreparedData());
@@ -539,7 +539,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 }
 
 ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info,
-                                                           ByteSource &source, Item &first,
+                                                           ByteSource &source, Item first,
                                                            Reservation room, bool deflate)
 {
     // first holds the entry's first chunk (not empty), room its room in flight.
