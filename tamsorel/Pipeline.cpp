@@ -272,7 +272,10 @@ struct ArchivePipeline::ChunkTrail
             std::memcpy(item.window.Data(), window.data(), window.size());
             item.windowSize = window.size();
         }
-        window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
+        // Only the end of a chunk can reach the next one's window.
+        const std::size_t kept = std::min(item.size, kWindowSize);
+        window.insert(window.end(), item.input.Data() + item.size - kept,
+                      item.input.Data() + item.size);
         if (window.size() > kWindowSize)
             window.erase(window.begin(), window.end() - kWindowSize);
     }
