@@ -3,8 +3,8 @@
 #include "cli/StopSignals.h"
 #include "cli/Verification.h"
 #include "engine/ArchiveRun.h"
-#include "folders/FileSystem.h"
 #include "io/Io.h"
+#include "paths/Paths.h"
 #include "settings/JobSettings.h"
 #include "settings/SettingsFile.h"
 

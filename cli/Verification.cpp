@@ -1,7 +1,6 @@
 #include "cli/Verification.h"
 
 #include "cli/BatchOptions.h"
-#include "folders/FileSystem.h"
 #include "io/Io.h"
 #include "paths/Paths.h"
 #include "verify/StorageFile.h"

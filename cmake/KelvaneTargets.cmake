@@ -16,17 +16,11 @@ function(kelvane_folder_root folder out)
     string(REPLACE "/" "_" key ${folder})
     set(root ${PROJECT_BINARY_DIR}/include/${key})
     set(link ${root}/${folder})
-    set(real ${PROJECT_SOURCE_DIR}/${folder})
-    set(current "")
-    if(IS_SYMLINK ${link})
-        file(READ_SYMLINK ${link} current)
-    endif()
-    if(NOT current STREQUAL real) # new, or the source tree has moved
-        get_filename_component(parent ${link} DIRECTORY)
-        file(MAKE_DIRECTORY ${parent})
-        file(REMOVE ${link})
-        file(CREATE_LINK ${real} ${link} SYMBOLIC)
-    endif()
+    get_filename_component(parent ${link} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    # Made at every configure: a link already there is replaced, so a moved source tree
+    # is followed.
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${link} SYMBOLIC)
     set(${out} ${root} PARENT_SCOPE)
 endfunction()
 

@@ -7,6 +7,7 @@
 #include "engine/TargetFolders.h"
 #include "folders/FileSystem.h"
 #include "folders/FolderSearch.h"
+#include "paths/Paths.h"
 #include "placement/Placement.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #include "engine/BackEndArchives.h"
 
+#include "folders/FileSystem.h"
+
 #include <algorithm>
 #include <utility>
 

@@ -6,7 +6,7 @@
 
 #include "engine/ArchiveClosers.h"
 #include "engine/FinishedOutput.h"
-#include "folders/FileSystem.h"
+#include "paths/Paths.h"
 #include "placement/Placement.h"
 #include "tamsorel/tamsorel.h"
 

@@ -1,6 +1,6 @@
 #include "engine/RunNames.h"
 
-#include "folders/FileSystem.h"
+#include "paths/Paths.h"
 
 #include <cctype>
 #include <cstring>

@@ -3,6 +3,7 @@
 #include "engine/RunMessages.h"
 
 #include "folders/FileSystem.h"
+#include "paths/Paths.h"
 
 #include <cctype>
 #include <ctime>

@@ -15,10 +15,9 @@ namespace tamsorel {
 std::uint32_t Crc32(std::uint32_t crc, const unsigned char *data, std::size_t size);
 
 // The one-shot compressor of each level, made when first used and kept for the next data.
-// For one thread at a time, and owned by the work that thread does (a pipeline worker, or
-// the pipeline for its caller's thread), not thread-local: where thread-locals are
-// emulated (mingw-w64), one with a destructor can be destroyed after its storage is freed,
-// at the end of every worker thread.
+// For one thread at a time, held by whoever compresses (the pipeline's workspaces), not
+// thread-local: where thread-locals are emulated (mingw-w64), one with a destructor can be
+// destroyed after its storage is freed, at the end of every worker thread.
 class Deflater
 {
 public:

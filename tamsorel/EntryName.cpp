@@ -1,6 +1,6 @@
 #include "tamsorel/EntryName.h"
 
-#include "placement/Placement.h"
+#include "paths/Paths.h"
 
 #include <algorithm>
 #include <cctype>

@@ -272,7 +272,10 @@ struct ArchivePipeline::ChunkTrail
             std::memcpy(item.window.Data(), window.data(), window.size());
             item.windowSize = window.size();
         }
-        window.insert(window.end(), item.input.Data(), item.input.Data() + item.size);
+        // Only the end of a chunk can reach the next one's window.
+        const std::size_t kept = std::min(item.size, kWindowSize);
+        window.insert(window.end(), item.input.Data() + item.size - kept,
+                      item.input.Data() + item.size);
         if (window.size() > kWindowSize)
             window.erase(window.begin(), window.end() - kWindowSize);
     }
@@ -292,8 +295,7 @@ struct ArchivePipeline::Job
 
 // What one thread needs to compress: the one-shot compressors and the chunk stream, made
 // when first used. Each worker holds one while it runs, and the pipeline one for what it
-// compresses on its caller's side. Not thread-local: where thread-locals are emulated (mingw-w64),
-// one with a destructor can be destroyed after its storage is freed, at every worker's end.
+// compresses on its caller's side. Not thread-local, for the reason Deflater gives.
 struct ArchivePipeline::Workspace
 {
     Workspace() = default;
@@ -530,7 +532,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
     if (n > 0) {
         const bool deflate = DeflateStream(CallerSpace().deflater, info.compression,
                                            first.input.Data(), first.size);
-        return StreamInChunks(info, source, first, std::move(room), deflate);
+        return StreamInChunks(info, source, std::move(first), std::move(room), deflate);
     }
     // Empty after all: stored, as every empty entry is.
     const AddResult result = writer_.AddPrepared(info, PreparedData());
@@ -540,7 +542,7 @@ ArchivePipeline::AddResult ArchivePipeline::Stream(const EntryInfo &info, ByteSo
 }
 
 ArchivePipeline::AddResult ArchivePipeline::StreamInChunks(const EntryInfo &info,
-                                                           ByteSource &source, Item &first,
+                                                           ByteSource &source, Item first,
                                                            Reservation room, bool deflate)
 {
     // first holds the entry's first chunk (not empty), room its room in flight.

@@ -105,7 +105,7 @@ private:
     // Deflates a large entry in chunks on the workers, each chunk primed with the end of the
     // one before it, so that their output joins into one deflate stream (as pigz does).
     // Stored data takes the same way, so that reading and writing overlap.
-    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item &first,
+    AddResult StreamInChunks(const EntryInfo &info, ByteSource &source, Item first,
                              Reservation room, bool deflate);
     // Hands every chunk of a begun entry to the workers as it is read, then ends the entry.
     AddResult SendChunks(ByteSource &source, Item first, Reservation room, bool deflate);

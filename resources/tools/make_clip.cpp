@@ -3,7 +3,7 @@
 // frames at 8 a second; the first ten carry a text page, the last ten a picture page.
 // Integer arithmetic only, so the bytes are the same on every machine.
 
-#include "Canvas.h" // beside this file
+#include "resources/tools/Canvas.h"
 #include "resources/tools/Rle8.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // .ico file with a 32x32 and a 16x16 image in 16 colours (4 bits a pixel, XOR and AND
 // masks). Each size is drawn for its own grid, so the small one stays crisp.
 
-#include "Canvas.h" // beside this file
+#include "resources/tools/Canvas.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -7,6 +7,7 @@
 #include "ui/qt/FolderBrowseDialog.h"
 #include "ui/qt/FolderBrowser.h"
 #include "ui/qt/GuiThread.h"
+#include "ui/qt/LocalText.h"
 #include "ui/qt/MessageBox.h"
 
 #include <QApplication>
@@ -24,16 +25,6 @@
 namespace kelvane::ui::qt {
 
 namespace {
-
-QString FromBytes(const std::string &bytes)
-{
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QString &text)
-{
-    return text.toLocal8Bit().toStdString();
-}
 
 // The Qt controls of the data exchange.
 class QtExchangeControls : public SettingsExchange::Controls

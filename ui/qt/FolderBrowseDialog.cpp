@@ -1,5 +1,7 @@
 #include "ui/qt/FolderBrowseDialog.h"
 
+#include "ui/core/FolderBrowser.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -108,7 +110,7 @@ void FolderBrowseDialog::showEvent(QShowEvent *event)
         }
         initialised_ = true;
         if (callback_) {
-            callback_(*this, BFFM_INITIALIZED, QModelIndex());
+            callback_(*this, kBrowseInitialized, QModelIndex());
         }
     }
 }
@@ -119,7 +121,7 @@ void FolderBrowseDialog::OnCurrentChanged(const QModelIndex &current)
     const bool hasPath = PathOfItem(current, path);
     ok_->setEnabled((flags_ & BIF_RETURNONLYFSDIRS) != 0 ? hasPath : current.isValid());
     if (callback_ && initialised_) {
-        callback_(*this, BFFM_SELCHANGED, current);
+        callback_(*this, kBrowseSelChanged, current);
     }
 }
 

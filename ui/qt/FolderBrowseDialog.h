@@ -4,8 +4,6 @@
 // reports to a callback as the shell's browser does (initialised, selection changed) and
 // obeys its two requests (select a path, set the status text).
 
-#include "ui/core/FolderBrowser.h"
-
 #include <QDialog>
 #include <QModelIndex>
 #include <QString>
@@ -19,9 +17,8 @@ class QTreeView;
 
 namespace kelvane::ui::qt {
 
-// Notifications and flags, with the shell's values.
-inline constexpr int BFFM_INITIALIZED = kBrowseInitialized;
-inline constexpr int BFFM_SELCHANGED = kBrowseSelChanged;
+// Flags, with the shell's values. The callback hears kBrowseInitialized and
+// kBrowseSelChanged (ui/core/FolderBrowser.h).
 inline constexpr unsigned BIF_RETURNONLYFSDIRS = 0x0001;
 inline constexpr unsigned BIF_STATUSTEXT = 0x0004;
 
@@ -29,7 +26,7 @@ class FolderBrowseDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // The item is the highlighted one for BFFM_SELCHANGED, invalid otherwise.
+    // The item is the highlighted one for kBrowseSelChanged, invalid otherwise.
     using Callback
         = std::function<void(FolderBrowseDialog &window, int message, const QModelIndex &item)>;
 

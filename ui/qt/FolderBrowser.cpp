@@ -2,17 +2,9 @@
 
 #include "resources/Resources.h"
 #include "ui/qt/FolderBrowseDialog.h"
+#include "ui/qt/LocalText.h"
 
 namespace kelvane::ui::qt {
-
-namespace {
-
-QString FromBytes(const std::string &bytes)
-{
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-} // namespace
 
 std::string BrowseShell::ResourceString(int id)
 {
@@ -50,7 +42,7 @@ std::string BrowseShell::PathOf(FolderBrowseDialog *window, const QModelIndex &i
     if (!window->PathOfItem(item, path)) {
         return std::string();
     }
-    return path.toLocal8Bit().toStdString();
+    return ToBytes(path);
 }
 
 } // namespace kelvane::ui::qt

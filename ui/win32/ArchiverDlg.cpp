@@ -54,7 +54,7 @@ INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM)
 }
 
 // The dialog's controls in the data exchange.
-class Win32ExchangeControls : public ui::SettingsExchange::Controls
+class Win32ExchangeControls : public SettingsExchange::Controls
 {
 public:
     explicit Win32ExchangeControls(HWND dialog) : dialog_(dialog) { }
@@ -259,8 +259,8 @@ bool CArchiverDlg::OnPaint()
     const int cy = GetSystemMetrics(SM_CYICON);
     RECT client;
     GetClientRect(hwnd_, &client);
-    const ui::IconPlace at
-        = ui::MinimisedIconPos(client.right - client.left, client.bottom - client.top, cx, cy);
+    const IconPlace at
+        = MinimisedIconPos(client.right - client.left, client.bottom - client.top, cx, cy);
     DrawIcon(dc, at.x, at.y, appIcon);
     EndPaint(hwnd_, &paint);
     return true;
@@ -273,10 +273,10 @@ void CArchiverDlg::OnCommand(int id)
         logic_.OnStart();
         break;
     case res::IDC_BROWSE_SOURCE:
-        logic_.OnBrowse(ui::kBrowseSource);
+        logic_.OnBrowse(kBrowseSource);
         break;
     case res::IDC_BROWSE_TARGET:
-        logic_.OnBrowse(ui::kBrowseTarget);
+        logic_.OnBrowse(kBrowseTarget);
         break;
     case res::IDC_SAVE_SETTINGS:
         logic_.OnSaveSettings();

@@ -43,7 +43,7 @@ void ShowHelp(HWND owner);
 // Runs the About box modally over owner.
 void ShowAboutBox(HWND owner);
 
-class CArchiverDlg : public RunWindow, private ui::DialogControls
+class CArchiverDlg : public RunWindow, private DialogControls
 {
 public:
     explicit CArchiverDlg(HWND parent = nullptr);
@@ -105,10 +105,10 @@ private:
     HWND animationCtrl = nullptr;
     HICON appIcon = nullptr;
     std::string runStamp;
-    ui::SettingsExchange exchange;
+    SettingsExchange exchange;
     // The folder browsers showing now (each click of "..." opens one).
     std::vector<CFolderBrowserBase *> browsers;
-    ui::DialogLogic logic_ {*this, *this};
+    DialogLogic logic_ {*this, *this};
 };
 
 } // namespace kelvane::ui::win32
