@@ -96,7 +96,7 @@ int BatchMain(const std::vector<std::string> &args, std::ostream &out, std::ostr
     // empty run: a scheduled job would fail in silence every night. Nothing is created.
     // An empty setting names the root, as the search takes it.
     const std::string source = paths::NativeFolder(settings.sourceFolder);
-    if (!IsFolder(source.empty() ? std::string(1, paths::kNativeSeparator) : source)) {
+    if (!IsFolder(paths::FolderOrRoot(source))) {
         err << kProgramName << ": " << kSourceNotFoundCaption << '\n'
             << source << '\n'
             << std::flush;
