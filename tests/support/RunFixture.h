@@ -102,10 +102,15 @@ protected:
         return result;
     }
 
-    // The operations of the reset that ends every run.
-    static std::vector<std::string> Reset()
+    // Every operation of a run on the window: the settings read and the stamp made, the
+    // given ones, then the reset that ends every run.
+    std::vector<std::string> RunOps(std::vector<std::string> ops) const
     {
-        return {"StopAnimation", "CloseAnimation", "RepaintAnimation", "SetPos 0", "Caption START"};
+        ops.insert(ops.begin(), {"Settings", "Stamp " + window.Stamp()});
+        ops.insert(
+            ops.end(),
+            {"StopAnimation", "CloseAnimation", "RepaintAnimation", "SetPos 0", "Caption START"});
+        return ops;
     }
 
     // The progress operations expected: the given ones, then the reset's "SetPos 0".
