@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -64,6 +65,19 @@ protected:
     }
 
     void Run() { ArchiveRun(window); }
+
+    // The source folder as the back end stores it before entry names when paths are kept:
+    // without its root (on Windows also without the drive), with "/" between levels.
+    std::string StoredSource() const
+    {
+#ifdef _WIN32
+        std::string stored = src.substr(3);
+        std::replace(stored.begin(), stored.end(), '\\', '/');
+        return stored;
+#else
+        return src.substr(1);
+#endif
+    }
 
     // The bar's position when the run ended, noted by the hook of AtStep.
     int positionAtEnd = -1;
