@@ -26,11 +26,6 @@ using namespace tamsorel::test;
 
 namespace {
 
-bool HasTempFile(const std::string &dir)
-{
-    return !TempLeftovers(dir).empty();
-}
-
 // Archives the given files under their given names (null: derived) and closes.
 bool MakeArchive(const std::string &path,
                  const std::vector<std::pair<std::string, const char *>> &files)
@@ -343,12 +338,9 @@ TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
     }
 #endif
     // Its own temporary file would grow as fast as it is read.
-    std::string temp;
-    for (const std::string &name : ListDir(dir.path()))
-        if (IsTempName(name))
-            temp = dir / name;
-    ASSERT_FALSE(temp.empty());
-    EXPECT_FALSE(ArchiveAddFile(h, temp.c_str(), nullptr, 0, "itself"));
+    const std::vector<std::string> temps = TempLeftovers(dir.path());
+    ASSERT_EQ(temps.size(), 1u);
+    EXPECT_FALSE(ArchiveAddFile(h, temps[0].c_str(), nullptr, 0, "itself"));
     // A name longer than a zip header can hold.
     EXPECT_FALSE(
         ArchiveAddFile(h, (dir / "a.txt").c_str(), nullptr, 0, std::string(70000, 'n').c_str()));
@@ -379,7 +371,7 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
     ArchiveHandle h = OpenOverOlderFile(dir, archive, 0);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(ReadFile(archive), "older file") << "untouched until the close";
-    EXPECT_TRUE(HasTempFile(dir.path()));
+    EXPECT_FALSE(TempLeftovers(dir.path()).empty());
     EXPECT_TRUE(ArchiveClose(&h));
 
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"f", "x.zip"}));
@@ -399,9 +391,9 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
     ScopedCurrentDir cwd(dir.path());
     h = ArchiveOpen("rel.zip", 0);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(HasTempFile(dir.path()));
+    EXPECT_FALSE(TempLeftovers(dir.path()).empty());
     EXPECT_TRUE(ArchiveClose(&h));
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
     // libarchive's seekable zip reader does not recognise an archive without entries (nor
     // one made by Python): the other readers judge the empty archive.
     const auto reports = ExpectArchivesReadAlike({archive, dir / "rel.zip"});
@@ -418,7 +410,7 @@ TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
     EXPECT_FALSE(ArchiveClose(&h));
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(ReadFile(older), "older file");
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
 
     const std::string fresh = dir / "fresh.zip";
     h = ArchiveOpen(fresh.c_str(), 1);
@@ -439,7 +431,7 @@ TEST(ArchiveApiTest, FailedPlacementRemovesTheTemporary)
     EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
     EXPECT_FALSE(ArchiveClose(&h)) << "a folder is in the way";
     EXPECT_EQ(h, nullptr);
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
     EXPECT_TRUE(kelvane::test::IsDirectory(dir / "taken.zip/inside"));
 }
 
@@ -485,7 +477,7 @@ TEST(ArchiveApiDeathTest, WriteErrorFailsTheAddAndTheClose)
         EXPECT_EXIT(std::_Exit(AddUnderFileSizeLimit(dir.path(), bytes, files)),
                     ::testing::ExitedWithCode(0), "");
         EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
-        EXPECT_FALSE(HasTempFile(dir.path()));
+        EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
     }
 }
 #endif
