@@ -21,8 +21,6 @@
 namespace kelvane::test {
 namespace {
 
-using Ops = std::vector<std::string>;
-
 class ArchiveRunTest : public RunFixture
 { };
 
@@ -37,15 +35,7 @@ TEST_F(ArchiveRunTest, SingleArchiveTakesTopLevelFilesInSearchOrder)
 
     Run();
 
-    ASSERT_EQ(window.Operations().size(), 13u);
-    const Ops expected = {"Settings",     "Stamp " + window.Stamp(),
-                          "SetRange 0 4", "SetStep 1",
-                          "StepIt",       "StepIt",
-                          "StepIt",       "StepIt"};
-    Ops ops = expected;
-    for (const std::string &op : Reset())
-        ops.push_back(op);
-    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_EQ(window.Operations(), RunOps(Steps(4, {"SetRange 0 4", "SetStep 1"})));
     EXPECT_TRUE(window.RunningAtSettings());
     EXPECT_FALSE(window.Running());
     EXPECT_EQ(positionAtEnd, 4);
@@ -130,17 +120,9 @@ TEST_F(ArchiveRunTest, StoredPathsWhenAsked)
     window.settings.storePathInZip = 1;
     Source("a.txt");
     Run();
-    // The back end stores the disk path without its root (on Windows also without the
-    // drive), with "/" between levels as zip wants.
-#ifdef _WIN32
-    std::string stored = src.substr(3);
-    std::replace(stored.begin(), stored.end(), '\\', '/');
-#else
-    const std::string stored = src.substr(1);
-#endif
     const auto entries = Entries(out + "/a.zip");
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].first, stored + "/a.txt");
+    EXPECT_EQ(entries[0].first, StoredSource() + "/a.txt");
     EXPECT_EQ(entries[0].second, Content("a.txt"));
 }
 
@@ -380,10 +362,7 @@ TEST_F(ArchiveRunTest, StopDuringTheEnumeration)
         Source(name);
     window.StopAfter("StepIt", 1);
     Run();
-    Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 3", "SetStep 1", "StepIt"};
-    for (const std::string &op : Reset())
-        ops.push_back(op);
-    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_EQ(window.Operations(), RunOps({"SetRange 0 3", "SetStep 1", "StepIt"}));
     EXPECT_EQ(Entries(out + "/Clips.zip"), Expected({"a.txt"}));
     EXPECT_TRUE(window.StopRequested()); // the run never clears it
 }
@@ -450,11 +429,9 @@ TEST_F(ArchiveRunTest, ExceptionEndsTheRunWithAMessageAndTheReset)
     ArchiveRun(window, report);
 
     const std::string text = "The run ended early: " + std::string(std::bad_alloc().what());
-    Ops ops = {"Settings", "Stamp " + window.Stamp(),           "SetRange 0 2", "SetStep 1",
-               "StepIt",   "Message Archive run failed|" + text};
-    for (const std::string &op : Reset())
-        ops.push_back(op);
-    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_EQ(
+        window.Operations(),
+        RunOps({"SetRange 0 2", "SetStep 1", "StepIt", "Message Archive run failed|" + text}));
     EXPECT_FALSE(window.Running());
     EXPECT_EQ(report.failure, text);
     // The archive broken off is not put in place, nor left behind.
@@ -507,10 +484,7 @@ TEST_F(ArchiveRunTest, NothingToDo)
     window.settings.fileMask = "d*";
     window.settings.createSubFolder = 1;
     Run();
-    Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 0", "SetStep 1"};
-    for (const std::string &op : Reset())
-        ops.push_back(op);
-    EXPECT_EQ(window.Operations(), ops);
+    EXPECT_EQ(window.Operations(), RunOps({"SetRange 0 0", "SetStep 1"}));
     EXPECT_FALSE(FileExists(out));
 
     FakeWindow missing;
@@ -528,11 +502,8 @@ TEST_F(ArchiveRunTest, SubFolderThatCannotBeMadeEndsTheRun)
     InTarget("Clips", "a file where the sub folder should go");
     Sources({"a.txt", "b.zip"});
     Run();
-    Ops ops = {"Settings", "Stamp " + window.Stamp(), "SetRange 0 2", "SetStep 1",
-               "Message Unable to create subfolder|" + NativePath(out + "/Clips")};
-    for (const std::string &op : Reset())
-        ops.push_back(op);
-    EXPECT_EQ(window.Operations(), ops);
+    const std::string message = "Unable to create subfolder|" + NativePath(out + "/Clips");
+    EXPECT_EQ(window.Operations(), RunOps({"SetRange 0 2", "SetStep 1", "Message " + message}));
     EXPECT_EQ(ListDir(out), std::vector<std::string> {"Clips"});
 }
 

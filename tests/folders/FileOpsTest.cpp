@@ -51,7 +51,7 @@ TEST(Names, FoldCaseAsCaseInsensitiveVolumesDo)
     EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string> {}); // no probe left
 }
 
-#ifndef _WIN32 // "/" joins; Windows joins with "\\" (tests/windows)
+#ifndef _WIN32 // POSIX paths: "/" joins, "\\" is a character of a name (Windows: tests/windows)
 TEST(Paths, SeparatorsAndNativeFolders)
 {
     EXPECT_TRUE(paths::IsSeparator('/'));
@@ -88,6 +88,18 @@ TEST(Paths, JoinPutsExactlyOneSeparator)
     for (const auto &c : cases)
         EXPECT_EQ(paths::JoinPath(c.folder, c.name), c.joined)
             << "folder \"" << c.folder << "\" name \"" << c.name << "\"";
+}
+
+TEST(Paths, FolderOfEveryKindOfPath)
+{
+    EXPECT_EQ(paths::FolderOf("a.zip"), "."); // a bare name is in the current folder
+    EXPECT_EQ(paths::FolderOf("/a.zip"), "/");
+    EXPECT_EQ(paths::FolderOf("out/a.zip"), "out");
+    EXPECT_EQ(paths::FolderOf("/srv/out//a.zip"), "/srv/out");
+    // On POSIX "\\" is a character of a name, not a level's end.
+    EXPECT_EQ(paths::FolderOf("out/a\\b.zip"), "out");
+    EXPECT_EQ(paths::BaseNameOf("out/a\\b.zip"), "a\\b.zip");
+    EXPECT_EQ(paths::FolderOf("a\\b.zip"), ".");
 }
 #endif
 

@@ -40,20 +40,6 @@ std::string RealPath(const std::string &path)
 #endif
 }
 
-#ifndef _WIN32 // Windows' own paths: tests/windows
-TEST(Paths, FolderOfEveryKindOfPath)
-{
-    EXPECT_EQ(paths::FolderOf("a.zip"), "."); // a bare name is in the current folder
-    EXPECT_EQ(paths::FolderOf("/a.zip"), "/");
-    EXPECT_EQ(paths::FolderOf("out/a.zip"), "out");
-    EXPECT_EQ(paths::FolderOf("/srv/out//a.zip"), "/srv/out");
-    // On POSIX "\\" is a character of a name, not a level's end.
-    EXPECT_EQ(paths::FolderOf("out/a\\b.zip"), "out");
-    EXPECT_EQ(paths::BaseNameOf("out/a\\b.zip"), "a\\b.zip");
-    EXPECT_EQ(paths::FolderOf("a\\b.zip"), ".");
-}
-#endif
-
 TEST(TempFile, NewFilesAreUniqueAndBesideTheirTarget)
 {
     TempDir dir;

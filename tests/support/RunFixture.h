@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -65,6 +66,19 @@ protected:
 
     void Run() { ArchiveRun(window); }
 
+    // The source folder as the back end stores it before entry names when paths are kept:
+    // without its root (on Windows also without the drive), with "/" between levels.
+    std::string StoredSource() const
+    {
+#ifdef _WIN32
+        std::string stored = src.substr(3);
+        std::replace(stored.begin(), stored.end(), '\\', '/');
+        return stored;
+#else
+        return src.substr(1);
+#endif
+    }
+
     // The bar's position when the run ended, noted by the hook of AtStep.
     int positionAtEnd = -1;
 
@@ -102,10 +116,15 @@ protected:
         return result;
     }
 
-    // The operations of the reset that ends every run.
-    static std::vector<std::string> Reset()
+    // Every operation of a run on the window: the settings read and the stamp made, the
+    // given ones, then the reset that ends every run.
+    std::vector<std::string> RunOps(std::vector<std::string> ops) const
     {
-        return {"StopAnimation", "CloseAnimation", "RepaintAnimation", "SetPos 0", "Caption START"};
+        ops.insert(ops.begin(), {"Settings", "Stamp " + window.Stamp()});
+        ops.insert(
+            ops.end(),
+            {"StopAnimation", "CloseAnimation", "RepaintAnimation", "SetPos 0", "Caption START"});
+        return ops;
     }
 
     // The progress operations expected: the given ones, then the reset's "SetPos 0".

@@ -26,11 +26,6 @@ using namespace tamsorel::test;
 
 namespace {
 
-bool HasTempFile(const std::string &dir)
-{
-    return !TempLeftovers(dir).empty();
-}
-
 // Archives the given files under their given names (null: derived) and closes.
 bool MakeArchive(const std::string &path,
                  const std::vector<std::pair<std::string, const char *>> &files)
@@ -135,35 +130,24 @@ TEST(ArchiveApiTest, ContentsRoundTripThroughEveryReader)
     EXPECT_EQ(raw.entries[1].central.externalAttributes >> 16 & 07777, 0640u);
 #endif
     EXPECT_LT(raw.entries[3].central.compressedSize32, compressible.size() / 4) << "deflated";
-
-    int status = -1;
-    const std::string unzip = RunCommand("unzip -t " + ShellQuote(archive) + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << unzip;
-    EXPECT_NE(unzip.find("No errors detected"), std::string::npos) << unzip;
-
-    const std::string script = R"(
-import sys, zipfile, zlib
-z = zipfile.ZipFile(sys.argv[1])
-assert z.testzip() is None
-for i in z.infolist():
-    data = z.read(i)
-    assert zlib.crc32(data) == i.CRC and len(data) == i.file_size, i.filename
-    print(i.filename, i.file_size, i.compress_type)
-)";
-    const std::string py = Python(script, archive, &status);
-    EXPECT_EQ(status, 0) << py;
     // Deflate would not shrink the short text or the noise: both are stored.
-    EXPECT_EQ(py,
-              "empty 0 0\ntext.txt " + std::to_string(text.size()) + " 0\nrandom.bin "
-                  + std::to_string(random.size()) + " 0\nlist.txt "
-                  + std::to_string(compressible.size()) + " 8\n");
+    std::vector<int> methods;
+    for (const auto &e : raw.entries)
+        methods.push_back(e.central.method);
+    EXPECT_EQ(methods, (std::vector<int> {0, 0, 0, 8}));
 
-    if (std::system("command -v 7zz >/dev/null 2>&1") == 0) {
-        const std::string sz = RunCommand("7zz t " + ShellQuote(archive) + " 2>&1", &status);
-        EXPECT_EQ(status, 0) << sz;
-        EXPECT_NE(sz.find("Everything is Ok"), std::string::npos) << sz;
-    }
-    EXPECT_EQ(ExpectArchivesReadAlike({archive}).size(), 1u);
+    // 7-Zip, unzip and Python's zipfile (which checks every CRC) accept it and agree.
+    const auto reports = ExpectArchivesReadAlike({archive});
+    ASSERT_EQ(reports.size(), 1u);
+    std::vector<std::pair<std::string, std::uint64_t>> sizes;
+    for (const ReaderEntry &e : reports[0].entries)
+        sizes.emplace_back(e.name, e.size);
+    EXPECT_EQ(
+        sizes,
+        (std::vector<std::pair<std::string, std::uint64_t>> {{"empty", 0},
+                                                             {"text.txt", text.size()},
+                                                             {"random.bin", random.size()},
+                                                             {"list.txt", compressible.size()}}));
 }
 
 #ifndef _WIN32 // "\\" and ":" inside names; Windows paths: tests/windows
@@ -215,11 +199,9 @@ TEST(ArchiveApiTest, StoredNamesAreRelativeAndNeverClimbOut)
     const auto zip = ReadZip(archive);
     ASSERT_TRUE(zip.ok) << zip.error;
     EXPECT_EQ(zip.entries[4].data, "backslash");
-    int status = -1;
-    EXPECT_EQ(Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist())",
-                     dir / "none.zip", &status),
-              "[]\n");
-    EXPECT_EQ(ExpectArchivesReadAlike({archive, dir / "none.zip"}).size(), 2u);
+    const auto reports = ExpectArchivesReadAlike({archive, dir / "none.zip"});
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(reports[1].entries.empty());
 }
 #endif
 
@@ -356,12 +338,9 @@ TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
     }
 #endif
     // Its own temporary file would grow as fast as it is read.
-    std::string temp;
-    for (const std::string &name : ListDir(dir.path()))
-        if (IsTempName(name))
-            temp = dir / name;
-    ASSERT_FALSE(temp.empty());
-    EXPECT_FALSE(ArchiveAddFile(h, temp.c_str(), nullptr, 0, "itself"));
+    const std::vector<std::string> temps = TempLeftovers(dir.path());
+    ASSERT_EQ(temps.size(), 1u);
+    EXPECT_FALSE(ArchiveAddFile(h, temps[0].c_str(), nullptr, 0, "itself"));
     // A name longer than a zip header can hold.
     EXPECT_FALSE(
         ArchiveAddFile(h, (dir / "a.txt").c_str(), nullptr, 0, std::string(70000, 'n').c_str()));
@@ -373,9 +352,6 @@ TEST(ArchiveApiTest, FailedAddsLeaveAValidArchiveWithTheOtherFiles)
     ASSERT_EQ(zip.entries.size(), 2u);
     EXPECT_EQ(zip.entries[0].data, "first");
     EXPECT_EQ(zip.entries[1].data, "second");
-    int status = -1;
-    const std::string out = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(ExpectArchivesReadAlike({archive}).size(), 1u);
 }
 
@@ -395,7 +371,7 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
     ArchiveHandle h = OpenOverOlderFile(dir, archive, 0);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(ReadFile(archive), "older file") << "untouched until the close";
-    EXPECT_TRUE(HasTempFile(dir.path()));
+    EXPECT_FALSE(TempLeftovers(dir.path()).empty());
     EXPECT_TRUE(ArchiveClose(&h));
 
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string> {"f", "x.zip"}));
@@ -415,17 +391,14 @@ TEST(ArchiveApiTest, ArchiveAppearsOnlyAtCloseAndReplacesAnOlderFile)
     ScopedCurrentDir cwd(dir.path());
     h = ArchiveOpen("rel.zip", 0);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(HasTempFile(dir.path()));
+    EXPECT_FALSE(TempLeftovers(dir.path()).empty());
     EXPECT_TRUE(ArchiveClose(&h));
+    EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
     // libarchive's seekable zip reader does not recognise an archive without entries (nor
-    // one made by Python), so the empty archive is checked with Python's reader.
-    int status = -1;
-    const std::string py
-        = Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist())",
-                 dir / "rel.zip", &status);
-    EXPECT_EQ(py, "[]\n");
-    EXPECT_FALSE(HasTempFile(dir.path()));
-    EXPECT_EQ(ExpectArchivesReadAlike({archive, dir / "rel.zip"}).size(), 2u);
+    // one made by Python): the other readers judge the empty archive.
+    const auto reports = ExpectArchivesReadAlike({archive, dir / "rel.zip"});
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(reports[1].entries.empty());
 }
 
 TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
@@ -437,7 +410,7 @@ TEST(ArchiveApiTest, NoReplaceModeLeavesAnOlderFileAndFails)
     EXPECT_FALSE(ArchiveClose(&h));
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(ReadFile(older), "older file");
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
 
     const std::string fresh = dir / "fresh.zip";
     h = ArchiveOpen(fresh.c_str(), 1);
@@ -458,7 +431,7 @@ TEST(ArchiveApiTest, FailedPlacementRemovesTheTemporary)
     EXPECT_TRUE(ArchiveAddFile(h, (dir / "f").c_str(), nullptr, 0, "f"));
     EXPECT_FALSE(ArchiveClose(&h)) << "a folder is in the way";
     EXPECT_EQ(h, nullptr);
-    EXPECT_FALSE(HasTempFile(dir.path()));
+    EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
     EXPECT_TRUE(kelvane::test::IsDirectory(dir / "taken.zip/inside"));
 }
 
@@ -504,7 +477,7 @@ TEST(ArchiveApiDeathTest, WriteErrorFailsTheAddAndTheClose)
         EXPECT_EXIT(std::_Exit(AddUnderFileSizeLimit(dir.path(), bytes, files)),
                     ::testing::ExitedWithCode(0), "");
         EXPECT_EQ(ReadFile(dir / "x.zip"), "older file");
-        EXPECT_FALSE(HasTempFile(dir.path()));
+        EXPECT_EQ(TempLeftovers(dir.path()), std::vector<std::string> {});
     }
 }
 #endif
@@ -567,6 +540,5 @@ print(len(names))
                                   archive, &status);
     EXPECT_EQ(status, 0) << py;
     EXPECT_EQ(py, "70000\n");
-    const std::string unzip = RunCommand("unzip -tqq " + ShellQuote(archive) + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << unzip;
+    EXPECT_EQ(UnzipTest(archive), "");
 }
